@@ -1,0 +1,90 @@
+// Writing extracted members safely below a destination directory, and replacing a file
+// atomically. Every file is written to a temporary name in its directory and renamed into
+// place, so a failure never leaves a partial file where a good one stood.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrun::arc {
+
+// Splits a decoded member name on "/" and "\" into components. False (with a reason) for
+// an absolute name, a drive letter, an empty result, a ".." component, or NUL / control
+// characters; "." and empty components are dropped.
+bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
+                        std::string& reason);
+
+enum class ExistingFile { None, Regular, ReadOnly, NotRegular };
+
+// A destination directory opened once; every path below it is resolved component by
+// component with O_NOFOLLOW, so no symlink is ever followed and nothing lands outside.
+class SafeDestination {
+ public:
+  // Opens the destination directory (which must exist). False with the reason on failure.
+  bool Open(const std::string& directory, std::string& error);
+  ~SafeDestination();
+
+  // Creates the directories of `components` (all of them when `lastIsFile` is false, all but
+  // the last otherwise). Fails on a component that is a symlink or not a directory.
+  bool MakeDirectories(const std::vector<std::string>& components, bool lastIsFile,
+                       std::string& error);
+
+  // What stands at the path now.
+  ExistingFile Existing(const std::vector<std::string>& components) const;
+  // Modification time of an existing regular file (0 when none).
+  int64_t ExistingMtime(const std::vector<std::string>& components) const;
+
+  // A file being written: a temporary file in the target's directory.
+  class Writer {
+   public:
+    ~Writer();  // removes the temporary file unless committed
+    bool Write(const void* data, size_t size, std::string& error);
+    // Sets mode (setuid/setgid/sticky removed) and times, then renames into place.
+    // With `replace` false an existing entry is never replaced (RENAME_NOREPLACE).
+    bool Commit(uint32_t mode, int64_t mtime, bool replace, std::string& error);
+    void Discard();
+
+   private:
+    friend class SafeDestination;
+    int dirFd_ = -1;
+    int fd_ = -1;
+    std::string tempName_;
+    std::string finalName_;
+    bool done_ = false;
+  };
+  // Creates the directories and the temporary file for `components`.
+  std::unique_ptr<Writer> Create(const std::vector<std::string>& components, std::string& error);
+
+  // Sets the mode and time of a directory below the destination (for stored directories).
+  bool SetDirectoryTimes(const std::vector<std::string>& components, int64_t mtime);
+
+ private:
+  int OpenParent(const std::vector<std::string>& components, bool create, std::string& error) const;
+  int rootFd_ = -1;
+};
+
+// A replacement for a whole file (an archive being written or updated): the new content goes
+// to "<path>.XXXXXX" beside it and is renamed over `path` on Commit. The destructor removes
+// the temporary file unless committed. `path` is resolved with realpath first when it exists,
+// so a symlinked archive keeps its link.
+class AtomicFile {
+ public:
+  bool Open(const std::string& path, std::string& error);
+  ~AtomicFile();
+  int fd() const { return fd_; }
+  const std::string& finalPath() const { return finalPath_; }
+  // fsyncs, applies `mode`, renames over the final path.
+  bool Commit(uint32_t mode, std::string& error);
+  void Discard();
+
+ private:
+  int fd_ = -1;
+  std::string tempPath_;
+  std::string finalPath_;
+  bool done_ = false;
+};
+
+}  // namespace tavrun::arc

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs, only when missing, every Debian package the build, the tests and the
+# interoperability checks need. Safe to run again: it does nothing when all is there.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
+  libzip-dev liblhasa-dev libdeflate-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  lhasa libarchive-tools 7zip unar python3
+  xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
