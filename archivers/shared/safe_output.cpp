@@ -1,0 +1,377 @@
+#include "safe_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+namespace tavrun::arc {
+
+namespace {
+
+std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+
+mode_t ProcessUmask() {
+  // Read once; umask() can only be read by setting it.
+  static const mode_t mask = [] {
+    mode_t m = umask(022);
+    umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+std::string RandomSuffix() {
+  static std::atomic<unsigned> counter{0};
+  static thread_local std::mt19937 rng(std::random_device{}());
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string s;
+  unsigned mix = rng() ^ (counter.fetch_add(1) * 2654435761u);
+  for (int i = 0; i < 8; ++i) {
+    s += kChars[mix % 36];
+    mix = mix / 36 ^ rng();
+  }
+  return s;
+}
+
+timespec ToTimespec(int64_t seconds) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(seconds);
+  t.tv_nsec = 0;
+  return t;
+}
+
+// Opens the first `count` components below `rootFd` as directories without following any
+// symlink; creates missing ones when asked. Returns a new descriptor or -1.
+int WalkDirectories(int rootFd, const std::vector<std::string>& components, size_t count,
+                    bool create, std::string& error, int* lastErrno = nullptr) {
+  int fd = fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    error = ErrnoText("cannot open the destination", errno);
+    return -1;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& name = components[i];
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && create) {
+      if (mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        int e = errno;
+        error = ErrnoText("cannot create directory " + name, e);
+        if (lastErrno) *lastErrno = e;
+        close(fd);
+        return -1;
+      }
+      next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (next < 0) {
+      int e = errno;
+      if (e == ELOOP || e == ENOTDIR)
+        error = "path component is a symbolic link or not a directory: " + name;
+      else
+        error = ErrnoText("cannot open directory " + name, e);
+      if (lastErrno) *lastErrno = e;
+      close(fd);
+      return -1;
+    }
+    close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+}  // namespace
+
+bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
+                        std::string& reason) {
+  components.clear();
+  if (name.empty()) {
+    reason = "empty member name";
+    return false;
+  }
+  for (unsigned char c : name) {
+    if (IsControl(c)) {
+      reason = "member name contains a control character";
+      return false;
+    }
+  }
+  if (name[0] == '/' || name[0] == '\\') {
+    reason = "absolute member name: " + name;
+    return false;
+  }
+  if (name.size() >= 2 && name[1] == ':' &&
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
+    reason = "member name with a drive letter: " + name;
+    return false;
+  }
+  std::string part;
+  auto flush = [&]() -> bool {
+    if (part == "..") {
+      reason = "member name leads out of the destination: " + name;
+      return false;
+    }
+    if (!part.empty() && part != ".") components.push_back(part);
+    part.clear();
+    return true;
+  };
+  for (char c : name) {
+    if (c == '/' || c == '\\') {
+      if (!flush()) return false;
+    } else {
+      part += c;
+    }
+  }
+  if (!flush()) return false;
+  if (components.empty()) {
+    reason = "member name has no file name: " + name;
+    return false;
+  }
+  return true;
+}
+
+SafeDestination::~SafeDestination() {
+  if (rootFd_ >= 0) close(rootFd_);
+}
+
+bool SafeDestination::Open(const std::string& directory, std::string& error) {
+  if (rootFd_ >= 0) close(rootFd_);
+  rootFd_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (rootFd_ < 0) {
+    error = ErrnoText("cannot open the destination directory " + directory, errno);
+    return false;
+  }
+  return true;
+}
+
+int SafeDestination::OpenParent(const std::vector<std::string>& components, bool create,
+                                std::string& error) const {
+  if (rootFd_ < 0) {
+    error = "destination not open";
+    return -1;
+  }
+  if (components.empty()) {
+    error = "empty path";
+    return -1;
+  }
+  return WalkDirectories(rootFd_, components, components.size() - 1, create, error);
+}
+
+bool SafeDestination::MakeDirectories(const std::vector<std::string>& components, bool lastIsFile,
+                                      std::string& error) {
+  if (rootFd_ < 0) {
+    error = "destination not open";
+    return false;
+  }
+  size_t count = lastIsFile ? (components.empty() ? 0 : components.size() - 1) : components.size();
+  int fd = WalkDirectories(rootFd_, components, count, true, error);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+ExistingFile SafeDestination::Existing(const std::vector<std::string>& components) const {
+  std::string error;
+  int err = 0;
+  if (rootFd_ < 0 || components.empty()) return ExistingFile::None;
+  int dir = WalkDirectories(rootFd_, components, components.size() - 1, false, error, &err);
+  if (dir < 0) return err == ENOENT ? ExistingFile::None : ExistingFile::NotRegular;
+  struct stat st {};
+  int rc = fstatat(dir, components.back().c_str(), &st, AT_SYMLINK_NOFOLLOW);
+  int e = errno;
+  close(dir);
+  if (rc != 0) return e == ENOENT ? ExistingFile::None : ExistingFile::NotRegular;
+  if (!S_ISREG(st.st_mode)) return ExistingFile::NotRegular;
+  return (st.st_mode & S_IWUSR) ? ExistingFile::Regular : ExistingFile::ReadOnly;
+}
+
+int64_t SafeDestination::ExistingMtime(const std::vector<std::string>& components) const {
+  std::string error;
+  if (rootFd_ < 0 || components.empty()) return 0;
+  int dir = WalkDirectories(rootFd_, components, components.size() - 1, false, error);
+  if (dir < 0) return 0;
+  struct stat st {};
+  int rc = fstatat(dir, components.back().c_str(), &st, AT_SYMLINK_NOFOLLOW);
+  close(dir);
+  if (rc != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+std::unique_ptr<SafeDestination::Writer> SafeDestination::Create(
+    const std::vector<std::string>& components, std::string& error) {
+  int dir = OpenParent(components, true, error);
+  if (dir < 0) return nullptr;
+  auto writer = std::unique_ptr<Writer>(new Writer());
+  writer->dirFd_ = dir;
+  writer->finalName_ = components.back();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = ".tavrun-" + RandomSuffix() + ".tmp";
+    int fd = openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      writer->fd_ = fd;
+      writer->tempName_ = temp;
+      return writer;
+    }
+    if (errno != EEXIST) {
+      error = ErrnoText("cannot create a file in the destination", errno);
+      return nullptr;  // the writer's destructor closes dir
+    }
+  }
+  error = "cannot find a free temporary name in the destination";
+  return nullptr;
+}
+
+bool SafeDestination::SetDirectoryTimes(const std::vector<std::string>& components,
+                                        int64_t mtime) {
+  std::string error;
+  if (rootFd_ < 0) return false;
+  int fd = WalkDirectories(rootFd_, components, components.size(), false, error);
+  if (fd < 0) return false;
+  timespec times[2] = {ToTimespec(mtime), ToTimespec(mtime)};
+  bool ok = futimens(fd, times) == 0;
+  close(fd);
+  return ok;
+}
+
+SafeDestination::Writer::~Writer() {
+  if (!done_) Discard();
+  if (dirFd_ >= 0) close(dirFd_);
+}
+
+bool SafeDestination::Writer::Write(const void* data, size_t size, std::string& error) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = ErrnoText("cannot write " + finalName_, errno);
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,
+                                     std::string& error) {
+  if (done_ || fd_ < 0) {
+    error = "file already finished";
+    return false;
+  }
+  mode_t perm = static_cast<mode_t>(mode) & 0777;  // never setuid, setgid or sticky
+  if (perm == 0) perm = 0666;
+  perm &= ~ProcessUmask();
+  if (fchmod(fd_, perm) != 0) {
+    error = ErrnoText("cannot set the mode of " + finalName_, errno);
+    Discard();
+    return false;
+  }
+  timespec times[2] = {ToTimespec(mtime), ToTimespec(mtime)};
+  futimens(fd_, times);  // a file system without times keeps the data anyway
+  if (close(fd_) != 0) {
+    fd_ = -1;
+    error = ErrnoText("cannot write " + finalName_, errno);
+    Discard();
+    return false;
+  }
+  fd_ = -1;
+  int rc = renameat2(dirFd_, tempName_.c_str(), dirFd_, finalName_.c_str(),
+                     replace ? 0 : RENAME_NOREPLACE);
+  if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // File systems without RENAME_NOREPLACE: a hard link fails on an existing name too.
+    rc = linkat(dirFd_, tempName_.c_str(), dirFd_, finalName_.c_str(), 0);
+    if (rc == 0) unlinkat(dirFd_, tempName_.c_str(), 0);
+  }
+  if (rc != 0) {
+    int e = errno;
+    error = e == EEXIST ? finalName_ + " already exists"
+                        : ErrnoText("cannot put " + finalName_ + " in place", e);
+    Discard();
+    return false;
+  }
+  done_ = true;
+  return true;
+}
+
+void SafeDestination::Writer::Discard() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!done_ && dirFd_ >= 0 && !tempName_.empty()) unlinkat(dirFd_, tempName_.c_str(), 0);
+  done_ = true;
+}
+
+bool AtomicFile::Open(const std::string& path, std::string& error) {
+  finalPath_ = path;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) {
+      error = ErrnoText("cannot resolve " + path, errno);
+      return false;
+    }
+    finalPath_ = resolved;
+  }
+  std::string templ = finalPath_ + ".XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  fd_ = mkostemp(buf.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    error = ErrnoText("cannot create a temporary file beside " + finalPath_, errno);
+    return false;
+  }
+  tempPath_ = buf.data();
+  done_ = false;
+  return true;
+}
+
+AtomicFile::~AtomicFile() {
+  if (!done_) Discard();
+}
+
+bool AtomicFile::Commit(uint32_t mode, std::string& error) {
+  if (done_ || fd_ < 0) {
+    error = "file already finished";
+    return false;
+  }
+  if (fsync(fd_) != 0) {
+    error = ErrnoText("cannot write " + finalPath_, errno);
+    Discard();
+    return false;
+  }
+  fchmod(fd_, static_cast<mode_t>(mode) & 0777);
+  if (close(fd_) != 0) {
+    fd_ = -1;
+    error = ErrnoText("cannot write " + finalPath_, errno);
+    Discard();
+    return false;
+  }
+  fd_ = -1;
+  if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+    error = ErrnoText("cannot replace " + finalPath_, errno);
+    Discard();
+    return false;
+  }
+  done_ = true;
+  return true;
+}
+
+void AtomicFile::Discard() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!done_ && !tempPath_.empty()) unlink(tempPath_.c_str());
+  done_ = true;
+}
+
+}  // namespace tavrun::arc
