@@ -1,0 +1,446 @@
+#include "common/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#include "common/paths.h"
+
+namespace tavrun {
+namespace {
+
+// The blanks the profile functions skip: ASCII white space and the old end-of-file mark.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\x1a';
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+enum class LineKind { Blank, Comment, Section, Key };
+
+// One line of the file, as offsets into the contents.
+struct Line {
+  std::size_t begin = 0;       // first byte of the line
+  std::size_t contentEnd = 0;  // end of the text, before CR LF / LF
+  std::size_t end = 0;         // after the line end (== contentEnd for a last line without one)
+  LineKind kind = LineKind::Blank;
+  std::string_view name;       // section or key name, trimmed
+  bool hasEquals = false;
+  std::size_t keyEnd = 0;      // offset just after the key text (before any blanks and "=")
+  std::size_t valueBegin = 0;  // first byte of the trimmed value
+  std::size_t valueEnd = 0;
+};
+
+std::vector<Line> SplitLines(std::string_view content) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  // A byte-order mark belongs to no line's text.
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
+  while (pos < content.size()) {
+    Line line;
+    line.begin = pos;
+    std::size_t nl = content.find('\n', pos);
+    if (nl == std::string_view::npos) {
+      line.contentEnd = line.end = content.size();
+    } else {
+      line.contentEnd = nl;
+      line.end = nl + 1;
+      if (line.contentEnd > line.begin && content[line.contentEnd - 1] == '\r') --line.contentEnd;
+    }
+    pos = line.end;
+
+    std::size_t s = line.begin;
+    std::size_t e = line.contentEnd;
+    while (s < e && IsBlank(content[s])) ++s;
+    while (e > s && IsBlank(content[e - 1])) --e;
+    if (s == e) {
+      line.kind = LineKind::Blank;
+    } else if (content[s] == '[') {
+      std::size_t close = content.find(']', s + 1);
+      if (close != std::string_view::npos && close < e) {
+        line.kind = LineKind::Section;
+        line.name = Trim(content.substr(s + 1, close - s - 1));
+      } else {
+        line.kind = LineKind::Comment;  // an unclosed bracket names no section and no key
+      }
+    } else if (content[s] == ';') {
+      line.kind = LineKind::Comment;
+    } else {
+      line.kind = LineKind::Key;
+      std::string_view text = content.substr(s, e - s);
+      std::size_t eq = text.find('=');
+      if (eq == std::string_view::npos) {
+        line.name = text;
+        line.keyEnd = e;
+        line.valueBegin = line.valueEnd = e;
+      } else {
+        line.hasEquals = true;
+        std::string_view key = text.substr(0, eq);
+        while (!key.empty() && IsBlank(key.back())) key.remove_suffix(1);
+        line.name = key;
+        line.keyEnd = s + key.size();
+        std::size_t vb = s + eq + 1;
+        while (vb < e && IsBlank(content[vb])) ++vb;
+        line.valueBegin = vb;
+        line.valueEnd = e;
+      }
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Index of the line holding `key` in the first section block named `section` that has it.
+std::optional<std::size_t> FindKeyLine(const std::vector<Line>& lines, std::string_view section,
+                                       std::string_view key) {
+  bool inSection = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    if (line.kind == LineKind::Section) {
+      inSection = SameName(line.name, section);
+    } else if (inSection && line.kind == LineKind::Key && SameName(line.name, key)) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string_view StripQuotes(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool CheckNames(std::string_view section, std::string_view key, std::string_view value,
+                std::string& errorText) {
+  if (section.empty() || HasLineBreakOrNul(section) || section.find(']') != std::string::npos ||
+      Trim(section) != section) {
+    errorText = "セクション名が不正です";  // invalid section name
+    return false;
+  }
+  if (key.empty() || HasLineBreakOrNul(key) || key.find('=') != std::string::npos ||
+      Trim(key) != key || key.front() == '[' || key.front() == ';') {
+    errorText = "キー名が不正です";  // invalid key name
+    return false;
+  }
+  if (HasLineBreakOrNul(value)) {
+    errorText = "値に改行文字は使えません";  // a value cannot hold line breaks
+    return false;
+  }
+  return true;
+}
+
+// Reads a whole regular file. Opening without blocking keeps a FIFO from hanging the caller.
+// `missing` is set when there is no file at all.
+bool ReadWholeFile(const std::string& path, std::string& content, bool& missing,
+                   std::string& errorText) {
+  content.clear();
+  missing = false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      missing = true;
+      return true;
+    }
+    errorText = PlatformErrorText(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errorText = PlatformErrorText(err);
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      errorText = PlatformErrorText(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteAll(int fd, std::string_view data, off_t offset, bool positioned) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = positioned ? ::pwrite(fd, data.data() + done, data.size() - done,
+                                      offset + static_cast<off_t>(done))
+                           : ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A new file: nothing can be lost, so it is written directly and removed again on failure.
+bool CreateNewFile(const std::string& path, std::string_view data, std::string& errorText) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    errorText = PlatformErrorText(errno);
+    return false;
+  }
+  bool ok = WriteAll(fd, data, 0, false) && ::fsync(fd) == 0;
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(path.c_str());
+    errorText = PlatformErrorText(err);
+  }
+  return ok;
+}
+
+// Where no temporary file can be made beside the file (a read-only directory holding a
+// writable file), the file is rewritten in place. The space is reserved first, so running
+// out of it fails before any byte changes.
+bool RewriteInPlace(const std::string& path, std::string_view data, std::string& errorText) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    errorText = PlatformErrorText(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    errorText = PlatformErrorText(errno);
+    ::close(fd);
+    return false;
+  }
+  if (static_cast<off_t>(data.size()) > st.st_size) {
+    int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
+    if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
+      errorText = PlatformErrorText(rc);
+      ::close(fd);
+      return false;
+    }
+  }
+  bool ok = WriteAll(fd, data, 0, true) && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
+            ::fsync(fd) == 0;
+  if (!ok) errorText = PlatformErrorText(errno);
+  ::close(fd);
+  return ok;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode,
+                 std::string& errorText) {
+  std::string tmpl = DirectoryOf(path) + "/." + NameOf(path) + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    if (err == EACCES || err == EPERM) return RewriteInPlace(path, data, errorText);
+    errorText = PlatformErrorText(err);
+    return false;
+  }
+  bool ok = ::fchmod(fd, mode & 07777) == 0 && WriteAll(fd, data, 0, false) && ::fsync(fd) == 0;
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(name.data(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(name.data());
+    errorText = PlatformErrorText(err);
+  }
+  return ok;
+}
+
+}  // namespace
+
+std::string CutUtf8(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  auto isCont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  std::size_t cut = maxBytes;
+  std::size_t k = maxBytes;
+  int back = 0;
+  while (back < 3 && k > 0 && isCont(static_cast<unsigned char>(text[k]))) {
+    --k;
+    ++back;
+  }
+  if (back > 0) {
+    unsigned char lead = static_cast<unsigned char>(text[k]);
+    std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    // Only a lead byte whose character would reach past the limit is dropped with it;
+    // stray continuation bytes are not characters and are cut like any byte.
+    if (lead >= 0xC0 && k + len > maxBytes) cut = k;
+  }
+  return std::string(text.substr(0, cut));
+}
+
+bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                      std::string& value, std::size_t maxBytes) {
+  value.clear();
+  std::vector<Line> lines = SplitLines(content);
+  std::optional<std::size_t> index = FindKeyLine(lines, Trim(section), Trim(key));
+  if (!index) return false;
+  const Line& line = lines[*index];
+  std::string_view v = content.substr(line.valueBegin, line.valueEnd - line.valueBegin);
+  v = StripQuotes(v);
+  std::size_t nul = v.find('\0');
+  if (nul != std::string_view::npos) v = v.substr(0, nul);
+  value = CutUtf8(v, maxBytes);
+  return true;
+}
+
+bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
+                     std::string_view value, std::string& errorText) {
+  if (!CheckNames(section, key, value, errorText)) return false;
+  std::vector<Line> lines = SplitLines(content);
+  if (std::optional<std::size_t> index = FindKeyLine(lines, section, key)) {
+    const Line& line = lines[*index];
+    std::string replacement = line.hasEquals ? std::string(value) : "=" + std::string(value);
+    std::size_t from = line.hasEquals ? line.valueBegin : line.keyEnd;
+    content.replace(from, line.contentEnd - from, replacement);
+    return true;
+  }
+
+  std::string keyLine = std::string(key) + "=" + std::string(value) + "\r\n";
+  // The first block of the section, if any: new keys go after its last non-blank line.
+  std::optional<std::size_t> header;
+  std::optional<std::size_t> lastFilled;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind == LineKind::Section) {
+      if (header) break;
+      if (SameName(lines[i].name, section)) {
+        header = i;
+        lastFilled = i;
+      }
+    } else if (header && lines[i].kind != LineKind::Blank) {
+      lastFilled = i;
+    }
+  }
+  if (header) {
+    const Line& after = lines[*lastFilled];
+    if (after.end == after.contentEnd) {
+      // The last line of the file has no line end yet.
+      content.insert(after.end, "\r\n" + keyLine);
+    } else {
+      content.insert(after.end, keyLine);
+    }
+    return true;
+  }
+  if (!content.empty() && content.back() != '\n') content += "\r\n";
+  content += "[" + std::string(section) + "]\r\n" + keyLine;
+  return true;
+}
+
+std::string ReadProfileString(const std::string& path, const std::string& section,
+                              const std::string& key, std::size_t maxBytes) {
+  try {
+    std::string content;
+    std::string error;
+    bool missing = false;
+    if (!ReadWholeFile(path, content, missing, error) || missing) return std::string();
+    std::string value;
+    FindProfileValue(content, section, key, value, maxBytes);
+    return value;
+  } catch (...) {
+    return std::string();
+  }
+}
+
+bool WriteProfileString(const std::string& path, const std::string& section,
+                        const std::string& key, const std::string& value,
+                        std::string& errorText) {
+  try {
+    std::string checkError;
+    if (!CheckNames(section, key, value, checkError)) {
+      errorText = checkError;
+      return false;
+    }
+    // A link is followed, so the file it names is updated and the link stays a link.
+    std::string target = path;
+    struct stat lst {};
+    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+      char resolved[PATH_MAX];
+      if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
+    }
+
+    std::string content;
+    bool missing = false;
+    if (!ReadWholeFile(target, content, missing, errorText)) return false;
+    std::string updated = content;
+    if (!SetProfileValue(updated, section, key, value, errorText)) return false;
+    if (missing) return CreateNewFile(target, updated, errorText);
+
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+      errorText = PlatformErrorText(errno);
+      return false;
+    }
+    // A read-only settings file stays as it is, as it would for any other writer.
+    if ((st.st_mode & S_IWUSR) == 0) {
+      errorText = PlatformErrorText(EACCES);
+      return false;
+    }
+    if (::access(target.c_str(), W_OK) != 0) {
+      errorText = PlatformErrorText(errno);
+      return false;
+    }
+    if (updated == content) return true;
+    return ReplaceFile(target, updated, st.st_mode, errorText);
+  } catch (const std::exception& e) {
+    errorText = e.what();
+    return false;
+  } catch (...) {
+    errorText = "unknown error";
+    return false;
+  }
+}
+
+}  // namespace tavrun
