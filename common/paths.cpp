@@ -197,7 +197,7 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool MakeDirectory(const std::string& path, std::string& errorText) {
+bool MakeDir(const std::string& path, std::string& errorText) {
   if (::mkdir(path.c_str(), 0777) != 0) {
     errorText = PlatformErrorText(errno);
     return false;

@@ -37,8 +37,9 @@ bool PathExists(const std::string& path);
 // True when `path` names a directory (a symlink to one counts).
 bool IsDirectory(const std::string& path);
 
-// Creates one directory level; true on success.
-bool MakeDirectory(const std::string& path, std::string& errorText);
+// Creates one directory level; true on success. (Not named MakeDirectory: that name is the
+// settings field of the same meaning in app/settings.h, and both live in this namespace.)
+bool MakeDir(const std::string& path, std::string& errorText);
 
 // The platform's description of an errno value.
 std::string PlatformErrorText(int errnoValue);

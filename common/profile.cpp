@@ -394,46 +394,93 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
   }
 }
 
+namespace {
+
+// Reads the file, lets `edit` change its contents and stores the result safely.
+template <typename Edit>
+bool UpdateProfileFile(const std::string& path, Edit edit, std::string& errorText) {
+  // A link is followed, so the file it names is updated and the link stays a link.
+  std::string target = path;
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
+  }
+
+  std::string content;
+  bool missing = false;
+  if (!ReadWholeFile(target, content, missing, errorText)) return false;
+  std::string updated = content;
+  if (!edit(updated)) return false;
+  if (missing) return updated.empty() || CreateNewFile(target, updated, errorText);
+
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0) {
+    errorText = PlatformErrorText(errno);
+    return false;
+  }
+  // A read-only settings file stays as it is, whoever runs the program.
+  if ((st.st_mode & S_IWUSR) == 0) {
+    errorText = PlatformErrorText(EACCES);
+    return false;
+  }
+  if (::access(target.c_str(), W_OK) != 0) {
+    errorText = PlatformErrorText(errno);
+    return false;
+  }
+  if (updated == content) return true;
+  return ReplaceFile(target, updated, st.st_mode, errorText);
+}
+
+}  // namespace
+
 bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value,
                         std::string& errorText) {
   try {
-    std::string checkError;
-    if (!CheckNames(section, key, value, checkError)) {
-      errorText = checkError;
+    std::string reason;
+    if (!CheckNames(section, key, value, reason)) {
+      errorText = reason;
       return false;
     }
-    // A link is followed, so the file it names is updated and the link stays a link.
-    std::string target = path;
-    struct stat lst {};
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-      char resolved[PATH_MAX];
-      if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
-    }
+    return UpdateProfileFile(
+        path,
+        [&](std::string& content) { return SetProfileValue(content, section, key, value, errorText); },
+        errorText);
+  } catch (const std::exception& e) {
+    errorText = e.what();
+    return false;
+  } catch (...) {
+    errorText = "unknown error";
+    return false;
+  }
+}
 
-    std::string content;
-    bool missing = false;
-    if (!ReadWholeFile(target, content, missing, errorText)) return false;
-    std::string updated = content;
-    if (!SetProfileValue(updated, section, key, value, errorText)) return false;
-    if (missing) return CreateNewFile(target, updated, errorText);
-
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) {
-      errorText = PlatformErrorText(errno);
-      return false;
+bool WriteProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
+                         std::vector<bool>& stored, std::string& errorText) {
+  stored.assign(entries.size(), false);
+  try {
+    std::vector<bool> applied(entries.size(), false);
+    std::string rowError;
+    bool written = UpdateProfileFile(
+        path,
+        [&](std::string& content) {
+          for (std::size_t i = 0; i < entries.size(); ++i) {
+            applied[i] = SetProfileValue(content, entries[i].section, entries[i].key,
+                                         entries[i].value, rowError);
+          }
+          return true;
+        },
+        errorText);
+    if (!written) return false;
+    stored = applied;
+    for (bool ok : stored) {
+      if (!ok) {
+        errorText = rowError;
+        return false;
+      }
     }
-    // A read-only settings file stays as it is, as it would for any other writer.
-    if ((st.st_mode & S_IWUSR) == 0) {
-      errorText = PlatformErrorText(EACCES);
-      return false;
-    }
-    if (::access(target.c_str(), W_OK) != 0) {
-      errorText = PlatformErrorText(errno);
-      return false;
-    }
-    if (updated == content) return true;
-    return ReplaceFile(target, updated, st.st_mode, errorText);
+    return true;
   } catch (const std::exception& e) {
     errorText = e.what();
     return false;

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrun {
 
@@ -31,6 +32,19 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value,
                         std::string& errorText);
+
+// One key of a batch write.
+struct ProfileEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// Sets several keys with one replacement of the file, so the file holds either all of the
+// storable entries or, when the write fails, exactly what it held before. `stored[i]` tells
+// whether entry i is now in the file. True when every entry was stored.
+bool WriteProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
+                         std::vector<bool>& stored, std::string& errorText);
 
 // The same two operations on file contents in memory (the file functions use these).
 // FindProfileValue returns false when the key is absent; `value` is then "".
