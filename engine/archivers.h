@@ -1,0 +1,32 @@
+// Thin wrappers over the archiver libraries' entry points. Each library is loaded by full path
+// from the component directory on first use and stays loaded for the life of the process.
+// Conventions: every wrapper returns a boolean and leaves a text in `errorText` on failure:
+// the library's non-zero return code in decimal, or dlerror()'s description when the library
+// or its entry point could not be loaded. Nothing here shows a message or writes the log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/run_window.h"
+
+namespace tavrun {
+
+// Run one command line through Unlha / Zip / UnZip with a 256-byte output buffer; the owner's
+// native window is handed to the library. True exactly when the library returns 0.
+bool ExecUnlha(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
+bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
+bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
+
+// Ask UnlhaCheckArchive / UnZipCheckArchive about a file. True exactly when the library answers
+// 1; a plain "no" leaves `errorText` untouched.
+bool CheckUnlhaArchive(const std::string& path, int32_t mode, std::string& errorText);
+bool CheckUnZipArchive(const std::string& path, int32_t mode, std::string& errorText);
+
+// The archive test mode the operations use.
+inline constexpr int32_t ArchiveCheckMode = 1;
+
+// Size of the output buffer handed to the command entry points.
+inline constexpr uint32_t ArchiverOutputSize = 256;
+
+}  // namespace tavrun

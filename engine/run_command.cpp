@@ -1,0 +1,162 @@
+#include "engine/run_command.h"
+
+#include "app/settings.h"
+#include "common/log.h"
+#include "common/paths.h"
+#include "common/seams.h"
+#include "engine/errors.h"
+#include "engine/feedback.h"
+#include "engine/operations.h"
+
+namespace tavrun {
+namespace {
+
+// The index of the first selected element of an option-button array as text, "-1" for none.
+std::string SelectedIndex(const RunWindow& window, const char* group) {
+  const int count = window.OptionCount(group);
+  for (int i = 0; i < count; ++i) {
+    if (window.OptionSelected(group, i)) return std::to_string(i);
+  }
+  return "-1";
+}
+
+template <typename Step>
+void Ignoring(Step step) {
+  try {
+    step();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+bool CheckInput(RunWindow& /*window*/, std::string& focusTarget, std::string& messageText) {
+  try {
+    messageText.clear();
+    const std::string& from = Setting(FromDirectory);
+    const std::string& to = Setting(ToDirectory);
+    auto refuse = [&](const char* message, const char* focus) {
+      messageText = message;
+      focusTarget = focus;
+      return false;
+    };
+    if (from.empty()) return refuse("圧縮・解凍元ディレクトリが未入力です。", FocusSource);
+    if (!PathExists(from)) return refuse("圧縮・解凍元ディレクトリが存在しません。", FocusSource);
+    if (to.empty()) return refuse("圧縮・解凍先ディレクトリが未入力です。", FocusTarget);
+    if (!PathExists(to)) return refuse("圧縮・解凍先ディレクトリが存在しません。", FocusTarget);
+    const int16_t operation = SettingAsInt16(ArchiveType);
+    if (operation == -1) return refuse("処理内容が選択されていません。", FocusCompress);
+    if (operation == 0 && SettingAsInt16(CompressType) == -1) {
+      return refuse("処理形式が選択されていません。", FocusCompress);
+    }
+    if (operation == 1 && SettingAsInt16(ExtractType) == -1) {
+      return refuse("処理形式が選択されていません。", FocusExtract);
+    }
+    return true;
+  } catch (...) {
+    messageText = CurrentErrorText();
+    return false;
+  }
+}
+
+bool RunBatch(RunWindow& window, std::string& messageText) {
+  try {
+    bool result = true;
+    FileList files;
+    int32_t count = 0;
+    std::string ignored;
+    Setting(FromDirectory) = AddBackslash(Setting(FromDirectory), ignored);
+    Setting(ToDirectory) = AddBackslash(Setting(ToDirectory), ignored);
+    count = ListFiles(Setting(FromDirectory), "*.*", files, messageText);
+    if (count < 0) {
+      result = false;
+      WriteLog(App().LogFilePath, messageText, LogLevelError, SettingAsInt16(LogLevel));
+    }
+    if (count == 0) {
+      messageText = "対象ファイルが存在しません。";
+      WriteLog(App().LogFilePath, messageText, LogLevelInfo, SettingAsInt16(LogLevel));
+    }
+    if (result) {
+      const int16_t operation = SettingAsInt16(ArchiveType);
+      if (operation == 0) {
+        const int16_t format = SettingAsInt16(CompressType);
+        if (format == 0) result = CompressLzh(window, files, count, messageText);
+        if (format == 1) result = CompressZip(window, files, count, messageText);
+      } else if (operation == 1) {
+        const int16_t format = SettingAsInt16(ExtractType);
+        if (format == 0) result = ExtractLzh(window, files, count, messageText);
+        if (format == 1) result = ExtractZip(window, files, count, messageText);
+      }
+    }
+    return result;
+  } catch (...) {
+    messageText = CurrentErrorText();
+    WriteLog(App().LogFilePath, messageText, LogLevelError, LogThresholdOrOff());
+    return false;
+  }
+}
+
+void Command3_Click(RunWindow& window) {
+  bool proceed = true;
+  std::string messageText;
+  std::string focusTarget = FocusSource;
+
+  Ignoring([&] { SetMousePointer(PointerHourglass); });
+  Ignoring([&] { SetControlsEnabled(window, false); });
+
+  Ignoring([&] { Setting(FromDirectory) = window.BoxText("Text1"); });
+  Ignoring([&] { Setting(ToDirectory) = window.BoxText("Text2"); });
+  Ignoring([&] {
+    Setting(ArchiveType) = "-1";
+    Setting(ArchiveType) = SelectedIndex(window, "Option1");
+  });
+  Ignoring([&] {
+    Setting(CompressType) = "-1";
+    Setting(ExtractType) = "-1";
+    const std::string format = SelectedIndex(window, "Option2");
+    Setting(CompressType) = format;
+    Setting(ExtractType) = format;
+  });
+
+  Ignoring([&] {
+    if (!CheckInput(window, focusTarget, messageText)) {
+      proceed = false;
+      ShowMessage(messageText, MsgExclamation, AppTitle);
+    }
+  });
+
+  if (proceed) {
+    bool confirmed = false;
+    Ignoring([&] {
+      const std::string& operation = Setting(ArchiveType);
+      std::string prompt = "[" + Setting(FromDirectory) + "] 以下にあるファイルを\r\n[" +
+                           Setting(ToDirectory) + "] 以下に";
+      if (operation == "0") prompt += "圧縮します。";
+      if (operation == "1") prompt += "解凍します。";
+      prompt += "\r\n\r\n処理を実行しますか？";
+      confirmed = ShowMessage(prompt, MsgYesNo, AppTitle) == IdYes;
+    });
+    if (confirmed) {
+      bool succeeded = false;
+      Ignoring([&] { succeeded = RunBatch(window, messageText); });
+      Ignoring([&] {
+        if (succeeded) {
+          ShowMessage("処理が正常終了しました。", MsgInformation, AppTitle);
+        } else {
+          ShowMessage("処理が異常終了しました。\r\n" + messageText, MsgExclamation, AppTitle);
+        }
+      });
+      Ignoring([&] { SetStatusText(window, ""); });
+    }
+  }
+
+  Ignoring([&] { SetControlsEnabled(window, true); });
+  Ignoring([&] { window.FocusControl(focusTarget); });
+  Ignoring([&] { SetMousePointer(PointerDefault); });
+}
+
+void mnuRun_Click(RunWindow& window) {
+  Ignoring([&] { Command3_Click(window); });
+}
+
+}  // namespace tavrun
