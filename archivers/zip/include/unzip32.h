@@ -1,0 +1,64 @@
+/* libunzip32.so: extracts and tests ZIP archives.
+ *
+ *   int32_t UnZip(uintptr_t window, const char *commandLine, char *output, uint32_t outputSize);
+ *
+ * Command line (UTF-8, tokens as for Zip in zip32j.h):
+ *
+ *   [switches] "archive" "destdir/"
+ *
+ *   -x      extract with the stored directories. Without it every file goes directly into
+ *           destdir under its bare name and stored directories are not created.
+ *   -qq     quiet: `output` holds only the reason of a failure.
+ *   --i     no progress dialog.
+ *   -o      overwrite existing files without asking.
+ *   -n      never overwrite an existing file (kept silently, result 0).
+ *           With neither -o nor -n the owner window is asked (yes / no / yes to all / no to
+ *           all); without a window nobody can be asked, the file is kept and the result is
+ *           TAVRUN_ZIP_E_KEPT_EXISTING. -o and -n together are a command-line error.
+ *   --      ends the switches.
+ *
+ * Member names are UTF-8 when flagged (or given by a valid Unicode-path field); the other
+ * names of an archive are decoded with one encoding chosen for the whole archive: CP932 when
+ * the archive was made on MS-DOS/Windows and every name decodes as CP932, else UTF-8 when
+ * every name is valid UTF-8, else CP932 when every name decodes, else CP437.
+ *
+ * Safety: the destination directory must exist. Absolute names, drive letters, ".." and
+ * control characters make the whole archive refused before anything is written
+ * (TAVRUN_ZIP_E_UNSAFE_PATH), as do two members with the same path. No symbolic link is ever
+ * created or followed: link members are skipped (TAVRUN_ZIP_E_UNSAFE_PATH after the other
+ * members are extracted). Each file is written to a temporary name in its directory, read to
+ * its end so its CRC is checked, never beyond its declared size, and only then renamed into
+ * place with its modification time and mode (setuid, setgid and sticky bits dropped). A
+ * damaged member leaves no file behind; the other members are still extracted. Encrypted
+ * members give TAVRUN_ZIP_E_ENCRYPTED, unknown methods TAVRUN_ZIP_E_UNSUPPORTED.
+ *
+ *   int32_t UnZipCheckArchive(const char *path, int32_t mode);
+ *
+ * Returns 1 when `path` is a regular file holding a readable ZIP archive whose central
+ * directory and local headers agree (an empty archive of 22 bytes counts), else 0: never 1
+ * for an empty file, a text file, a truncated archive or one with data in front.
+ * mode TAVRUN_ZIP_CHECK_FULL (2) also reads every member to its end and checks its CRC
+ * (encrypted members and unknown methods are then not valid); every other mode, including
+ * the 1 that the program passes, checks the structure only. */
+#ifndef TAVRUN_UNZIP32_H
+#define TAVRUN_UNZIP32_H
+
+#include <stdint.h>
+
+#include "tavrun_zip_codes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TAVRUN_ZIP_CHECK_STRUCTURE 1
+#define TAVRUN_ZIP_CHECK_FULL 2
+
+int32_t UnZip(uintptr_t window, const char *commandLine, char *output, uint32_t outputSize);
+int32_t UnZipCheckArchive(const char *path, int32_t mode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,394 @@
+// Creating and updating archives over libzip (the engine of libzip32.so).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cmdline.h"
+#include "dialogs.h"
+#include "encoding.h"
+#include "member_source.h"
+#include "report.h"
+#include "zip32.h"
+#include "zip_fields.h"
+
+#define ZIP32_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace tavrun::zip {
+
+namespace {
+
+struct SourceFile {
+  std::string path;
+  std::string memberName;
+  uint64_t size = 0;
+  int64_t mtime = 0;
+  uint32_t mode = 0644;
+};
+
+struct Discarder {
+  void operator()(zip_t* za) const {
+    if (za) zip_discard(za);
+  }
+};
+using ZipPtr = std::unique_ptr<zip_t, Discarder>;
+
+std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+
+std::string ZipErrorText(int code) {
+  zip_error_t e;
+  zip_error_init_with_code(&e, code);
+  std::string text = zip_error_strerror(&e);
+  zip_error_fini(&e);
+  return text;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The stored name: the bare name with -j, else the relative path. ".." is refused rather
+// than dropped, so two different files can never end up under one name by accident.
+bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::string& why) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      why = "a path with \"..\" cannot be stored: " + path;
+      return false;
+    }
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = end + 1;
+  }
+  if (parts.empty()) {
+    why = "no file name in " + path;
+    return false;
+  }
+  if (junk) {
+    name = parts.back();
+  } else {
+    name.clear();
+    for (const std::string& p : parts) name += (name.empty() ? "" : "/") + p;
+  }
+  if (!arc::IsValidUtf8(name)) {
+    why = "the file name is not valid UTF-8: " + path;
+    return false;
+  }
+  return true;
+}
+
+// Finds the file libzip is to replace: the target of a symlink (so the link stays), a new
+// path in an existing directory, or an existing regular file.
+int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& empty,
+                       std::string& why) {
+  struct stat st {};
+  empty = false;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      why = ErrnoText("cannot access the archive " + path, errno);
+      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    }
+    size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat ds {};
+    if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode)) {
+      why = "the directory of the archive does not exist: " + dir;
+      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    }
+    resolved = path;
+    return TAVRUN_ZIP_OK;
+  }
+  resolved = path;
+  if (S_ISLNK(st.st_mode)) {
+    char buf[PATH_MAX];
+    if (realpath(path.c_str(), buf) == nullptr) {
+      // Creating the target of a dangling link could put the archive anywhere.
+      why = "the archive path is a symbolic link to nothing: " + path;
+      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    }
+    resolved = buf;
+    if (stat(resolved.c_str(), &st) != 0) {
+      why = ErrnoText("cannot access the archive " + resolved, errno);
+      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    }
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = "the archive path is not a regular file: " + path;
+    return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+  }
+  empty = st.st_size == 0;
+  return TAVRUN_ZIP_OK;
+}
+
+int32_t OpenErrorCode(int ze) {
+  switch (ze) {
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_INCONS:
+    case ZIP_ER_MULTIDISK:
+    case ZIP_ER_EOF:
+    case ZIP_ER_CRC:
+      return TAVRUN_ZIP_E_NOT_ARCHIVE;
+    case ZIP_ER_MEMORY:
+      return TAVRUN_ZIP_E_INTERNAL;
+    default:
+      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+  }
+}
+
+// Checks every file before the archive is touched, so a bad one changes nothing.
+void GatherSources(const Zip32Request& rq, std::vector<SourceFile>& sources, Report& report) {
+  std::set<std::string> names;
+  for (uint32_t i = 0; i < rq.fileCount; ++i) {
+    const char* p = rq.files[i];
+    if (p == nullptr || *p == '\0') {
+      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "an empty file name was given");
+      continue;
+    }
+    std::string path = p;
+    std::string base = BaseName(path);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+      report.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
+      continue;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      report.Fail(TAVRUN_ZIP_E_SOURCE, "not a regular file: " + path);
+      continue;
+    }
+    if (!rq.includeHidden && !base.empty() && base[0] == '.') {
+      report.Line("skipped (hidden): " + path);
+      continue;
+    }
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      report.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
+      continue;
+    }
+    close(fd);
+    SourceFile s;
+    std::string why;
+    if (!MemberNameFor(path, rq.junkPaths != 0, s.memberName, why)) {
+      report.Fail(TAVRUN_ZIP_E_SOURCE, why);
+      continue;
+    }
+    if (!names.insert(s.memberName).second) {
+      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "two files would be stored as " + s.memberName);
+      continue;
+    }
+    s.path = path;
+    s.size = uint64_t(st.st_size);
+    s.mtime = int64_t(st.st_mtime);
+    s.mode = uint32_t(st.st_mode & 0777);
+    sources.push_back(std::move(s));
+  }
+}
+
+bool IsNewer(zip_t* za, zip_int64_t index, const SourceFile& src) {
+  zip_stat_t st;
+  if (zip_stat_index(za, zip_uint64_t(index), 0, &st) != 0) return true;
+  bool exact = false;
+  int64_t memberTime = MemberMtime(za, zip_uint64_t(index), st, &exact);
+  // A DOS time has 2-second steps and is rounded down when written.
+  return exact ? src.mtime > memberTime : src.mtime >= memberTime + 2;
+}
+
+const char* MethodName(zip_uint16_t method) {
+  switch (method) {
+    case ZIP_CM_STORE:
+      return "stored";
+    case ZIP_CM_DEFLATE:
+      return "deflated";
+    default:
+      return "other method";
+  }
+}
+
+void AppendSummary(const std::string& archive, const std::vector<std::string>& added,
+                   Report& report) {
+  int ze = 0;
+  zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &ze);
+  if (za == nullptr) return;
+  for (const std::string& name : added) {
+    zip_stat_t st;
+    if (zip_stat(za, name.c_str(), 0, &st) != 0) continue;
+    unsigned saved = st.size == 0 ? 0 : unsigned(100 - (st.comp_size * 100 + st.size - 1) / st.size);
+    report.Line("added: " + name + " " + std::to_string(st.size) + " -> " +
+                std::to_string(st.comp_size) + " bytes, " + MethodName(st.comp_method) + ", " +
+                std::to_string(saved) + "% saved");
+  }
+  zip_discard(za);
+}
+
+void Run(const Zip32Request& rq, Report& report) {
+  if (rq.archivePath == nullptr || *rq.archivePath == '\0') {
+    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no archive was given");
+    return;
+  }
+  if (rq.fileCount == 0 || rq.files == nullptr) {
+    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no file to add was given");
+    return;
+  }
+  if (rq.level < 0 || rq.level > 9) {
+    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "the level must be 0 to 9");
+    return;
+  }
+  std::vector<SourceFile> sources;
+  GatherSources(rq, sources, report);
+  if (!report.ok()) return;
+  if (sources.empty()) {
+    report.Fail(TAVRUN_ZIP_E_NOTHING, "nothing to add");
+    return;
+  }
+
+  std::string resolved, why;
+  bool empty = false;
+  if (int32_t code = ResolveArchive(rq.archivePath, resolved, empty, why)) {
+    report.Fail(code, why);
+    return;
+  }
+  int ze = 0;
+  // An empty file counts as a new archive; anything else must be a consistent ZIP archive,
+  // so a damaged one or a file of another kind is never rewritten.
+  int flags = ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0);
+  ZipPtr za(zip_open(resolved.c_str(), flags, &ze));
+  if (!za) {
+    report.Fail(OpenErrorCode(ze), std::string(rq.archivePath) + ": " + ZipErrorText(ze));
+    return;
+  }
+
+  uint64_t total = 0;
+  for (const SourceFile& s : sources) total += s.size;
+  std::unique_ptr<arc::Progress> progress =
+      arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
+  AddContext ctx(progress.get(), total);
+  uint64_t memoryLeft = kInMemoryBound;
+  std::vector<std::string> added;
+
+  for (const SourceFile& s : sources) {
+    zip_int64_t old = zip_name_locate(za.get(), s.memberName.c_str(), 0);
+    if (old >= 0) {
+      if (rq.updateNewerOnly && !IsNewer(za.get(), old, s)) {
+        report.Line("kept (not newer): " + s.memberName);
+        ctx.Advance(s.memberName, s.size);
+        continue;
+      }
+      // Delete and add: replacing in place would keep the old extra fields and level.
+      if (zip_delete(za.get(), zip_uint64_t(old)) != 0) {
+        report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
+        return;
+      }
+    }
+    auto member = std::make_unique<PreparedMember>();
+    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, memoryLeft, ctx,
+                       *member)) {
+      report.Fail(ctx.failCode(), ctx.failReason());
+      return;
+    }
+    PreparedMember::Kind kind = member->kind;
+    zip_source_t* src = MakeMemberSource(za.get(), std::move(member), ctx);
+    if (src == nullptr) {
+      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
+      return;
+    }
+    zip_int64_t idx = zip_file_add(za.get(), s.memberName.c_str(), src, ZIP_FL_ENC_UTF_8);
+    if (idx < 0) {
+      zip_source_free(src);
+      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
+      return;
+    }
+    zip_uint64_t i = zip_uint64_t(idx);
+    int rc = 0;
+    if (kind == PreparedMember::Kind::StoredFile || kind == PreparedMember::Kind::StoredBuffer)
+      rc |= zip_set_file_compression(za.get(), i, ZIP_CM_STORE, 0);
+    else if (kind == PreparedMember::Kind::StreamDeflate)
+      rc |= zip_set_file_compression(za.get(), i, ZIP_CM_DEFLATE, zip_uint32_t(rq.level));
+    rc |= zip_file_set_mtime(za.get(), i, time_t(s.mtime), 0);
+    auto ef = ExtendedTimestamp(s.mtime);
+    rc |= zip_file_extra_field_set(za.get(), i, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW,
+                                   ef.data(), zip_uint16_t(ef.size()),
+                                   ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    rc |= zip_file_set_external_attributes(za.get(), i, 0, ZIP_OPSYS_UNIX,
+                                           (zip_uint32_t(S_IFREG) | s.mode) << 16);
+    if (rc != 0) {
+      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
+      return;
+    }
+    added.push_back(s.memberName);
+  }
+  if (added.empty()) {
+    report.Line("the archive is up to date");
+    return;  // nothing changed: the archive is not rewritten
+  }
+
+  int64_t newest = 0;
+  bool anyTime = false;
+  if (rq.archiveDateFromNewest) {
+    zip_int64_t n = zip_get_num_entries(za.get(), 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+      zip_stat_t st;
+      if (zip_stat_index(za.get(), zip_uint64_t(i), 0, &st) != 0) continue;  // deleted
+      int64_t t = MemberMtime(za.get(), zip_uint64_t(i), st);
+      // The stat of a member added in this call asks our source; its time is the file's.
+      if (!anyTime || t > newest) newest = t;
+      anyTime = true;
+    }
+  }
+
+  if (zip_close(za.get()) != 0) {
+    zip_error_t* err = zip_get_error(za.get());
+    int code = zip_error_code_zip(err);
+    if (ctx.failCode() != 0)
+      report.Fail(ctx.failCode(), ctx.failReason());
+    else if (code == ZIP_ER_CANCELLED)
+      report.Fail(TAVRUN_ZIP_E_CANCELLED, "cancelled");
+    else
+      report.Fail(code == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL : TAVRUN_ZIP_E_WRITE,
+                  "cannot write " + resolved + ": " + zip_error_strerror(err));
+    return;  // the discarder ends the archive; libzip removed its temporary file
+  }
+  za.release();  // closed and freed by zip_close
+
+  if (rq.archiveDateFromNewest && anyTime) {
+    timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
+    if (utimensat(AT_FDCWD, resolved.c_str(), times, 0) != 0)
+      report.Line(ErrnoText("cannot set the archive's date", errno));
+  }
+  if (rq.verbose) AppendSummary(resolved, added, report);
+}
+
+}  // namespace
+
+}  // namespace tavrun::zip
+
+ZIP32_EXPORT uint32_t Zip32InterfaceVersion(void) { return ZIP32_INTERFACE_VERSION; }
+
+ZIP32_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize) {
+  using namespace tavrun::zip;
+  Report report;
+  try {
+    if (request == nullptr || request->size < sizeof(Zip32Request))
+      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no or incomplete request");
+    else
+      Run(*request, report);
+  } catch (const std::bad_alloc&) {
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+  } catch (const std::exception& e) {
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, e.what());
+  }
+  if (report.ok() && report.text().empty()) report.Line("ok");
+  tavrun::arc::WriteOutput(output, outputSize, report.text());
+  return report.code();
+}
