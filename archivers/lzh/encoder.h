@@ -1,0 +1,55 @@
+// The -lh5- / -lh6- / -lh7- compressor: LZ77 over a sliding window (hash chains with lazy
+// matching) followed by static Huffman coding with tables chosen per block. Data is pushed
+// in pieces of any size; memory stays bounded by the window, whatever the input length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tavrun::lzh {
+
+enum class Method { Lh0, Lh5, Lh6, Lh7 };
+
+// "-lh5-" etc.
+const char* MethodId(Method method);
+// Window size in bytes (0 for stored).
+uint32_t WindowSize(Method method);
+
+struct EncoderTuning {
+  int maxChain = 256;        // candidates looked at per position
+  int lazyLength = 128;      // no lazy search once a match is this long
+  int goodLength = 32;       // chain cut to a quarter once the previous match is this long
+  int niceLength = 256;      // stop searching at a match this long
+  uint32_t blockCommands = 65535;  // commands per block (1 .. 65535)
+};
+
+class Encoder {
+ public:
+  // `sink` receives the compressed bytes; returning false stops the encoder (Feed and
+  // Finish then return false). Methods lh5/lh6/lh7 only.
+  using Sink = std::function<bool(const uint8_t* data, size_t size)>;
+  Encoder(Method method, Sink sink, EncoderTuning tuning = {});
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  bool Feed(const uint8_t* data, size_t size);
+  // Flushes the last block and the last partial byte.
+  bool Finish();
+  uint64_t compressedSize() const;
+  // Number of blocks written so far.
+  uint32_t blocks() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One-shot helper, mainly for tests.
+std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size,
+                              EncoderTuning tuning = {});
+
+}  // namespace tavrun::lzh
