@@ -1,0 +1,25 @@
+// The directory chooser behind the two browse buttons.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace tavrun::ui {
+
+inline constexpr const char* kSelectDirectoryPrompt = "ディレクトリを選択して下さい。";
+
+// Asks for a directory over `owner`: directories only, opened at "/" with nothing
+// preselected. Returns the chosen path as the chooser reports it, or "" when cancelled.
+std::string SelectDirectory(QWidget* owner);
+
+// Test seam: a queued answer is returned instead of showing the chooser (first in, first
+// out). A handler replaces the chooser for every call while set; an empty one restores it.
+void SetNextDirectory(const std::string& answer);
+void SetFolderChooserHandler(std::function<std::string(QWidget* owner)> handler);
+void ClearFolderChooserSeam();
+// How often the chooser was asked since the last ClearFolderChooserSeam.
+int FolderChooserCalls();
+
+}  // namespace tavrun::ui

@@ -1,0 +1,177 @@
+#include "ui/startup.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLockFile>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QTranslator>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "app/runtime.h"
+#include "app/settings.h"
+#include "common/paths.h"
+#include "common/seams.h"
+#include "ui/main_window.h"
+
+namespace tavrun::ui {
+namespace {
+
+std::unique_ptr<QLockFile> instanceLock;
+std::vector<std::unique_ptr<QTranslator>> translators;
+std::function<void()> processEndHandler;
+bool endingWithoutSaving = false;
+int signalPipe[2] = {-1, -1};
+
+void EndProcess() {
+  if (processEndHandler) {
+    processEndHandler();
+    return;
+  }
+  ReleaseInstanceLock();
+  std::_Exit(0);
+}
+
+// Nothing but a write may happen in a signal handler; the event loop does the rest.
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// False only when another running process holds the lock. A lock that cannot be made at all
+// (no writable temporary directory) does not keep the user from working.
+bool AcquireInstanceLock(const StartupPaths& paths) {
+  auto lock = std::make_unique<QLockFile>(QString::fromStdString(InstanceLockPath(paths)));
+  lock->setStaleLockTime(0);  // held for the life of the process; a dead owner's is cleared
+  if (lock->tryLock(0)) {
+    instanceLock = std::move(lock);
+    return true;
+  }
+  return lock->error() != QLockFile::LockFailedError;
+}
+
+// The Japanese texts of Qt's own dialogs (the folder chooser's buttons and labels), from the
+// component directory the runtime check has just looked at.
+void LoadQtTranslations() {
+  std::string errorText;
+  const QString dir = QString::fromStdString(GetSysDir(errorText));
+  for (const std::string& name : RequiredRuntimeFiles()) {
+    const QString file = QString::fromStdString(name);
+    if (!file.endsWith(QStringLiteral(".qm"))) continue;
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(file, dir)) {
+      QCoreApplication::installTranslator(translator.get());
+      translators.push_back(std::move(translator));
+    }
+  }
+}
+
+}  // namespace
+
+StartupPaths DefaultStartupPaths() {
+  return StartupPaths{ExecutableDirectory(), QDir::tempPath().toStdString()};
+}
+
+std::string InstanceLockPath(const StartupPaths& paths) {
+  const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(paths.exeDirectory),
+                                                  QCryptographicHash::Sha256)
+                             .toHex()
+                             .left(24);
+  return paths.lockDirectory + "/tavrun-" + key.toStdString() + ".lock";
+}
+
+bool Main() { return Main(DefaultStartupPaths()); }
+
+bool Main(const StartupPaths& paths) {
+  bool ok = true;
+  bool shown = false;
+  std::string errorText;
+  SetMousePointer(PointerHourglass);
+  try {
+    if (!AcquireInstanceLock(paths)) {
+      ShowMessage("既に起動しています。", MsgExclamation, AppTitle);
+      ok = false;
+    }
+  } catch (...) {
+  }
+  try {
+    if (ok && !CheckRuntime(errorText)) {
+      ShowMessage("ランタイムチェック中にエラーが発生しました。\r\n" + errorText, MsgStop, AppTitle);
+      ok = false;
+    }
+  } catch (...) {
+  }
+  try {
+    if (ok) LoadQtTranslations();
+  } catch (...) {
+  }
+  try {
+    if (ok && !InitAppIn(paths.exeDirectory, errorText)) {
+      ShowMessage("初期化に失敗しました。\r\n" + errorText, MsgStop, AppTitle);
+      ok = false;
+    }
+  } catch (...) {
+  }
+  try {
+    if (ok) {
+      auto* window = new FrmTavrunMain;
+      window->setAttribute(Qt::WA_DeleteOnClose);
+      SetMainWindow(window);
+      window->Form_Load();
+      window->show();
+      shown = true;
+    }
+  } catch (...) {
+  }
+  SetMousePointer(PointerDefault);
+  if (!shown) ReleaseInstanceLock();
+  return shown;
+}
+
+void ExitProgram() {
+  if (ShowMessage("終了しますか？", MsgYesNoDefNo, AppTitle) != IdYes) return;
+  std::string errorText;
+  WriteIniValues(App().IniFilePath, SettingCount, App().SettingKeys, App().AppSettings, errorText);
+  EndProcess();
+}
+
+void EndWithoutSaving() {
+  endingWithoutSaving = true;
+  EndProcess();
+}
+
+bool EndingWithoutSaving() { return endingWithoutSaving; }
+
+void InstallTerminationHandlers(QApplication& app) {
+  // The session manager asks for the data to be committed: the program ends there, nothing
+  // is asked and nothing is saved.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                   [](QSessionManager&) { EndWithoutSaving(); }, Qt::DirectConnection);
+  app.setQuitOnLastWindowClosed(true);
+
+  if (signalPipe[0] >= 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { EndWithoutSaving(); });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void ReleaseInstanceLock() {
+  if (instanceLock) instanceLock->unlock();
+  instanceLock.reset();
+}
+
+void SetProcessEndHandler(std::function<void()> handler) { processEndHandler = std::move(handler); }
+
+}  // namespace tavrun::ui
