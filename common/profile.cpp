@@ -271,7 +271,7 @@ bool RewriteInPlace(const std::string& path, std::string_view data, std::string&
   return ok;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode,
+bool ReplaceFile(const std::string& path, std::string_view data, const struct stat& original,
                  std::string& errorText) {
   std::string tmpl = DirectoryOf(path) + "/." + NameOf(path) + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -283,7 +283,13 @@ bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode,
     errorText = PlatformErrorText(err);
     return false;
   }
-  bool ok = ::fchmod(fd, mode & 07777) == 0 && WriteAll(fd, data, 0, false) && ::fsync(fd) == 0;
+  // The copy takes the place of the file, so it takes its owner and permissions too (the
+  // owner only where we may give it; otherwise the file becomes ours, as with any editor).
+  if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
+    // Not permitted for an ordinary user unless the file was ours already.
+  }
+  bool ok = ::fchmod(fd, original.st_mode & 07777) == 0 && WriteAll(fd, data, 0, false) &&
+            ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -429,7 +435,7 @@ bool UpdateProfileFile(const std::string& path, Edit edit, std::string& errorTex
     return false;
   }
   if (updated == content) return true;
-  return ReplaceFile(target, updated, st.st_mode, errorText);
+  return ReplaceFile(target, updated, st, errorText);
 }
 
 }  // namespace

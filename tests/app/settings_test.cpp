@@ -13,8 +13,6 @@ namespace tavrun {
 namespace {
 
 using testing::Exists;
-using testing::InChild;
-using testing::MakeSharedDir;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
@@ -288,41 +286,6 @@ TEST_F(InitAppTest, ADirectoryInThePlaceOfTheFile) {
   EXPECT_EQ(App().AppSettings, Defaults());
   EXPECT_FALSE(Save());
   EXPECT_EQ(testing::CountEntries(Ini()), 0);
-}
-
-TEST_F(InitAppTest, AReadOnlyFileIsLeftAsItIs) {
-  WriteBytes(Ini(), "[COMMON]\r\nLogLevel=2\r\n");
-  ::chmod(Ini().c_str(), 0444);
-  Start();
-  EXPECT_EQ(Setting(LogLevel), "2");
-  Setting(LogLevel) = "3";
-  EXPECT_FALSE(Save());
-  EXPECT_EQ(ReadBytes(Ini()), "[COMMON]\r\nLogLevel=2\r\n");
-}
-
-TEST_F(InitAppTest, AReadOnlyDirectory) {
-  const std::string shared = MakeSharedDir(dir_, "ro");
-  EXPECT_EQ(InChild([&]() -> std::string {
-              if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
-              const std::string ini = shared + "/Tavrun.ini";
-              WriteBytes(ini, "; mine\r\n[COMMON]\r\nLogLevel=3\r\n");
-              ::chmod(shared.c_str(), 0555);
-              std::string error;
-              if (!InitAppIn(shared, error)) return "start failed: " + error;
-              if (Setting(LogLevel) != "3") return "not read";
-              Setting(LogLevel) = "2";
-              const AppState& app = App();
-              if (!WriteIniValues(app.IniFilePath, SettingCount, app.SettingKeys,
-                                  app.AppSettings, error)) {
-                return "save failed: " + error;
-              }
-              std::string after = ReadBytes(ini);
-              if (after.rfind("; mine\r\n[COMMON]\r\nLogLevel=2\r\n", 0) != 0) {
-                return "wrong file: " + after;
-              }
-              return after.find("[UNZIP]\r\n") == std::string::npos ? "keys missing" : "";
-            }),
-            "");
 }
 
 TEST(IniAccess, ReadValuesGivesCountEntriesAndAFailureIsReported) {

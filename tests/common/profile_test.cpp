@@ -303,24 +303,6 @@ TEST(ProfileFile, ADirectoryOrAFifoInThePlaceOfTheFile) {
   EXPECT_FALSE(error.empty());
 }
 
-TEST(ProfileFile, GarbageLongLinesAndMissingLineEndLoseNothing) {
-  TempDir dir;
-  const std::string ini = dir / "Tavrun.ini";
-  std::string garbage;
-  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) % 256);
-  const std::string longLine = "Long=" + std::string(100000, 'x');
-  const std::string before = garbage + "\n[S]\n" + longLine + "\nk=1\n" + garbage;
-  WriteBytes(ini, before);
-
-  EXPECT_EQ(ReadProfileString(ini, "S", "Long"), std::string(254, 'x'));
-  std::string error;
-  ASSERT_TRUE(WriteProfileString(ini, "S", "k", "2", error)) << error;
-  std::string expected = before;
-  expected.replace(expected.find("\nk=1\n"), 5, "\nk=2\n");
-  EXPECT_EQ(ReadBytes(ini), expected);
-  EXPECT_EQ(ReadProfileString(ini, "S", "k"), "2");
-}
-
 TEST(ProfileFile, BatchWriteStoresGoodEntriesAndReportsTheBadOne) {
   TempDir dir;
   const std::string ini = dir / "Tavrun.ini";
