@@ -33,7 +33,9 @@ std::string GetSysDir(std::string& errorText) {
   }
 }
 
-void SetSysDirForTesting(const std::string& directory) { SysDirOverride() = directory; }
+void SetSysDirForTesting(const std::string& directory) {
+  SysDirOverride() = directory;
+}
 
 const std::vector<std::string>& RequiredRuntimeFiles() {
   // The Japanese texts of Qt's standard dialog buttons; without it every message box and

@@ -40,8 +40,12 @@ const FieldRule kRules[SettingCount] = {
     {UnzipOverwriteConfirm, "UNZIP", "OverwriteConfirm", "0", 0x007},
 };
 
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlankChar(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -86,7 +90,7 @@ bool ToInt16(const std::string& text, int16_t& value) {
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-  std::string digits;  // every mantissa digit, leading zeros dropped
+  std::string digits;      // every mantissa digit, leading zeros dropped
   long long pointPos = 0;  // digits before the decimal point (after dropping leading zeros)
   bool anyDigit = false;
   for (; i < n && IsDigit(text[i]); ++i) {

@@ -36,7 +36,9 @@ const char* TagFor(int16_t level) {
 
 }  // namespace
 
-void SetLogClock(std::function<std::tm()> clock) { ClockOverride() = std::move(clock); }
+void SetLogClock(std::function<std::tm()> clock) {
+  ClockOverride() = std::move(clock);
+}
 
 void WriteLog(const std::string& path, const std::string& message, int16_t level,
               int16_t threshold) {

@@ -12,7 +12,9 @@
 namespace tavrun {
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // "*" and "?" matching with ASCII case folding, as directory searches have always matched.
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -52,7 +54,9 @@ std::string LastComponent(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+bool IsHiddenName(std::string_view name) {
+  return !name.empty() && name.front() == '.';
+}
 
 }  // namespace
 

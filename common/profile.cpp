@@ -17,11 +17,12 @@ namespace {
 
 // The blanks the profile functions skip: ASCII white space and the old end-of-file mark.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\x1a';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -45,7 +46,7 @@ struct Line {
   std::size_t contentEnd = 0;  // end of the text, before CR LF / LF
   std::size_t end = 0;         // after the line end (== contentEnd for a last line without one)
   LineKind kind = LineKind::Blank;
-  std::string_view name;       // section or key name, trimmed
+  std::string_view name;  // section or key name, trimmed
   bool hasEquals = false;
   std::size_t keyEnd = 0;      // offset just after the key text (before any blanks and "=")
   std::size_t valueBegin = 0;  // first byte of the trimmed value
@@ -440,9 +441,8 @@ bool UpdateProfileFile(const std::string& path, Edit edit, std::string& errorTex
 
 }  // namespace
 
-bool WriteProfileString(const std::string& path, const std::string& section,
-                        const std::string& key, const std::string& value,
-                        std::string& errorText) {
+bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+                        const std::string& value, std::string& errorText) {
   try {
     std::string reason;
     if (!CheckNames(section, key, value, reason)) {
@@ -451,7 +451,9 @@ bool WriteProfileString(const std::string& path, const std::string& section,
     }
     return UpdateProfileFile(
         path,
-        [&](std::string& content) { return SetProfileValue(content, section, key, value, errorText); },
+        [&](std::string& content) {
+          return SetProfileValue(content, section, key, value, errorText);
+        },
         errorText);
   } catch (const std::exception& e) {
     errorText = e.what();

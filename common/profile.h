@@ -29,9 +29,8 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 // Sets `key` in `section` to `value`. False with a reason when the names or the value cannot
 // be stored in a profile file (line breaks, NUL, "]" in a section name, "=" in a key name,
 // blanks around a name) or the file cannot be read or written.
-bool WriteProfileString(const std::string& path, const std::string& section,
-                        const std::string& key, const std::string& value,
-                        std::string& errorText);
+bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+                        const std::string& value, std::string& errorText);
 
 // One key of a batch write.
 struct ProfileEntry {

@@ -46,13 +46,21 @@ void SetMessageBoxHandler(MessageBoxHandler handler) {
   State().messageHandler = std::move(handler);
 }
 
-void SetNextMessageAnswer(int32_t answer) { State().answers.push_back(answer); }
+void SetNextMessageAnswer(int32_t answer) {
+  State().answers.push_back(answer);
+}
 
-void ClearMessageAnswers() { State().answers.clear(); }
+void ClearMessageAnswers() {
+  State().answers.clear();
+}
 
-const std::vector<MessageRecord>& MessageHistory() { return State().history; }
+const std::vector<MessageRecord>& MessageHistory() {
+  return State().history;
+}
 
-void ClearMessageHistory() { State().history.clear(); }
+void ClearMessageHistory() {
+  State().history.clear();
+}
 
 void SetMousePointer(int shape) {
   SeamState& s = State();
@@ -72,7 +80,9 @@ void SetMousePointerHandler(std::function<void(int shape)> handler) {
   State().pointerHandler = std::move(handler);
 }
 
-int CurrentMousePointer() { return State().pointer; }
+int CurrentMousePointer() {
+  return State().pointer;
+}
 
 void ShellOpen(const std::string& path) {
   SeamState& s = State();

@@ -22,17 +22,42 @@ TEST(ToInt16, DecimalTextsRoundHalvesToEven) {
     const char* text;
     int16_t value;
   } cases[] = {
-      {"0", 0},          {"1", 1},         {"0.4", 0},        {"0.5", 0},
-      {"0.6", 1},        {"1.5", 2},       {"2.5", 2},        {"3.5", 4},
-      {"-0.5", 0},       {"-1.5", -2},     {"-2.5", -2},      {"1.0", 1},
-      {" 1", 1},         {"1 ", 1},        {"\t2\t", 2},      {"+3", 3},
-      {".5", 0},         {"5.", 5},        {"1e1", 10},       {"1E+1", 10},
-      {"15e-1", 2},      {"25E-1", 2},     {"0.25e1", 2},     {"007", 7},
-      {"-0", 0},         {"0e999999", 0},  {"1e-999999999", 0}, {"32767", 32767},
-      {"32767.4", 32767}, {"-32768", -32768}, {"-32768.5", -32768},
+      {"0", 0},
+      {"1", 1},
+      {"0.4", 0},
+      {"0.5", 0},
+      {"0.6", 1},
+      {"1.5", 2},
+      {"2.5", 2},
+      {"3.5", 4},
+      {"-0.5", 0},
+      {"-1.5", -2},
+      {"-2.5", -2},
+      {"1.0", 1},
+      {" 1", 1},
+      {"1 ", 1},
+      {"\t2\t", 2},
+      {"+3", 3},
+      {".5", 0},
+      {"5.", 5},
+      {"1e1", 10},
+      {"1E+1", 10},
+      {"15e-1", 2},
+      {"25E-1", 2},
+      {"0.25e1", 2},
+      {"007", 7},
+      {"-0", 0},
+      {"0e999999", 0},
+      {"1e-999999999", 0},
+      {"32767", 32767},
+      {"32767.4", 32767},
+      {"-32768", -32768},
+      {"-32768.5", -32768},
       // Exactly: a binary double would turn these into the wrong neighbour.
-      {"2.50000000000000000001", 3},    {"0.49999999999999999999", 0},
-      {"3276.74e1", 32767},         {"000000000000000000001", 1},
+      {"2.50000000000000000001", 3},
+      {"0.49999999999999999999", 0},
+      {"3276.74e1", 32767},
+      {"000000000000000000001", 1},
   };
   for (const auto& c : cases) {
     int16_t value = -999;
@@ -42,10 +67,31 @@ TEST(ToInt16, DecimalTextsRoundHalvesToEven) {
 }
 
 TEST(ToInt16, NonNumbersAndOutOfRange) {
-  const char* cases[] = {"",      " ",       "x",    "1x",     "1 2",   "--1",  "+-1",
-                         "e1",    ".",       "1e",   "1e+",    "0x10",  "1,000", "&H10",
-                         "1.2.3", "- 1",     "1e1.5", "32768", "-32769", "40000", "32767.5",
-                         "1e5",   "1e999999999999999999", "99999999999999999999", "١"};
+  const char* cases[] = {"",
+                         " ",
+                         "x",
+                         "1x",
+                         "1 2",
+                         "--1",
+                         "+-1",
+                         "e1",
+                         ".",
+                         "1e",
+                         "1e+",
+                         "0x10",
+                         "1,000",
+                         "&H10",
+                         "1.2.3",
+                         "- 1",
+                         "1e1.5",
+                         "32768",
+                         "-32769",
+                         "40000",
+                         "32767.5",
+                         "1e5",
+                         "1e999999999999999999",
+                         "99999999999999999999",
+                         "١"};
   for (const char* text : cases) {
     int16_t value = 123;
     EXPECT_FALSE(ToInt16(text, value)) << '"' << text << '"';
@@ -117,9 +163,9 @@ TEST_F(InitAppTest, InvalidValuesGetTheirDefaultAndValidOnesKeepTheirText) {
       "[UNZIP]\r\nControlDialog=0.5\r\nOverwriteConfirm=2\r\n";
   WriteBytes(Ini(), file);
   Start();
-  std::vector<std::string> expected = {
-      "0",  "0",   " 1", "/from dir", "x", "0.4", "9",   "1.0", "1e0",
-      "-0.5", "0", "1",  "0",         "0", "0",   "6",   "0.5", "2"};
+  std::vector<std::string> expected = {"0", "0",   " 1",  "/from dir", "x",   "0.4",
+                                       "9", "1.0", "1e0", "-0.5",      "0",   "1",
+                                       "0", "0",   "0",   "6",         "0.5", "2"};
   EXPECT_EQ(App().AppSettings, expected);
   EXPECT_EQ(ReadBytes(Ini()), file);  // the file keeps its text until the next save
   EXPECT_FALSE(Exists(dir_ / "Tavrun.log"));
@@ -238,8 +284,8 @@ TEST_F(InitAppTest, ALineBreakInADirectoryCannotInjectSettings) {
 TEST_F(InitAppTest, GarbageFilesStartWithWhatCanBeRead) {
   std::string garbage;
   for (int i = 0; i < 20000; ++i) garbage += static_cast<char>((i * 37 + i / 256) % 256);
-  const std::string file = garbage + "\n[COMMON]\nLogLevel=3\n" + "[INIT]\nFromDirectory=" +
-                           std::string(100000, 'd') + "\n" + garbage;
+  const std::string file = garbage + "\n[COMMON]\nLogLevel=3\n" +
+                           "[INIT]\nFromDirectory=" + std::string(100000, 'd') + "\n" + garbage;
   WriteBytes(Ini(), file);
   Start();
   EXPECT_EQ(Setting(LogLevel), "3");

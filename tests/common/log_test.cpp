@@ -117,8 +117,7 @@ TEST_F(LogTest, UnwritablePlacesAreSilent) {
               if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
               if (::chmod(shared.c_str(), 0555) != 0) return "chmod failed";
               WriteLog(shared + "/Tavrun.log", "x", LogLevelError, 0);
-              return Exists(shared + "/Tavrun.log") ? "log created in a read-only directory"
-                                                    : "";
+              return Exists(shared + "/Tavrun.log") ? "log created in a read-only directory" : "";
             }),
             "");
 }

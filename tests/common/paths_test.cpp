@@ -38,12 +38,18 @@ TEST(GetBaseName, LastSeparatorAndLastDot) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"report.txt", "report"},       {"archive.tar.gz", "archive.tar"},
-      {"README", "README"},           {".profile", ""},
-      {"/dir.d/file", "file"},        {"/dir/file.txt", "file"},
-      {"dir/", ""},                   {"a.b/c.d", "c"},
-      {"name.", "name"},              {"", ""},
-      {"x\\y.z", "x\\y"},             {"/データ/圧縮.lzh", "圧縮"},
+      {"report.txt", "report"},
+      {"archive.tar.gz", "archive.tar"},
+      {"README", "README"},
+      {".profile", ""},
+      {"/dir.d/file", "file"},
+      {"/dir/file.txt", "file"},
+      {"dir/", ""},
+      {"a.b/c.d", "c"},
+      {"name.", "name"},
+      {"", ""},
+      {"x\\y.z", "x\\y"},
+      {"/データ/圧縮.lzh", "圧縮"},
   };
   for (const auto& c : cases) {
     std::string error;

@@ -2,10 +2,10 @@
 #include "common/profile.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include "test_support.h"
@@ -22,8 +22,7 @@ using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
-std::string Lookup(const std::string& content, const std::string& section,
-                   const std::string& key) {
+std::string Lookup(const std::string& content, const std::string& section, const std::string& key) {
   std::string value;
   FindProfileValue(content, section, key, value);
   return value;
@@ -329,7 +328,9 @@ TEST(ProfileFile, AWriteThatFailsHalfwayLeavesTheOldFile) {
     WriteBytes(ini, before);
     // Files may not grow past 1000 bytes: the new copy cannot be written completely.
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {1000, 1000};
+    struct rlimit limit {
+      1000, 1000
+    };
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "setrlimit failed";
     std::string error;
     if (WriteProfileString(ini, "S", "k", "2", error)) return "write reported success";

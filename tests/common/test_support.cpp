@@ -24,8 +24,8 @@ void MakeRemovable(const fs::path& root) {
   std::error_code ec;
   fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
   if (!fs::is_directory(fs::symlink_status(root, ec))) return;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
     if (it->is_directory(ec) && !it->is_symlink(ec)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
@@ -37,8 +37,8 @@ void MakeRemovable(const fs::path& root) {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                     "/tavrun-test-XXXXXX";
+  std::string tmpl =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tavrun-test-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -2,8 +2,8 @@
 // running a piece of a test as an ordinary user (permission checks mean nothing to root).
 #pragma once
 
-#include <string>
 #include <functional>
+#include <string>
 
 namespace tavrun::testing {
 
