@@ -187,12 +187,14 @@ void CraftArchive(const std::string& path, const std::vector<CraftMember>& membe
     } else {
       zip_source_t* src = zip_source_buffer(za, m.data.data(), m.data.size(), 0);
       idx = zip_file_add(za, m.rawName.c_str(), src, enc);
+      // libzip takes valid UTF-8 only as a guess, which it writes without the flag too.
+      if (idx < 0 && !m.utf8Flag) idx = zip_file_add(za, m.rawName.c_str(), src, ZIP_FL_ENC_GUESS);
       if (idx < 0) zip_source_free(src);
     }
     if (idx < 0) throw std::runtime_error(std::string("add: ") + zip_strerror(za));
     zip_set_file_compression(za, zip_uint64_t(idx), m.store ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 6);
     zip_uint32_t attr = m.opsys == 3 ? (m.directory ? 040755u : m.unixMode) << 16
-                                     : (m.directory ? 0x10u : 0x20u);
+                                     : (m.directory ? 0x10u : m.dosAttr);
     zip_file_set_external_attributes(za, zip_uint64_t(idx), 0, zip_uint8_t(m.opsys), attr);
     zip_file_set_mtime(za, zip_uint64_t(idx), 1500000000, 0);
   }

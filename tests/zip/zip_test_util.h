@@ -61,6 +61,7 @@ struct CraftMember {
   uint32_t unixMode = 0100644;
   bool store = false;
   bool directory = false;
+  uint32_t dosAttr = 0x20;  // used when opsys is not Unix
 };
 void CraftArchive(const std::string& path, const std::vector<CraftMember>& members);
 

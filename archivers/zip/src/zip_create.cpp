@@ -20,6 +20,7 @@
 #include "report.h"
 #include "zip32.h"
 #include "zip_fields.h"
+#include "zip_structure.h"
 
 #define ZIP32_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -264,8 +265,16 @@ void Run(const Zip32Request& rq, Report& report) {
   // so a damaged one or a file of another kind is never rewritten.
   int flags = ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0);
   ZipPtr za(zip_open(resolved.c_str(), flags, &ze));
+  if (!za && ze == ZIP_ER_INCONS) {
+    // Local sizes beside a data descriptor are all libzip objects to in such archives.
+    int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    bool sound = fd >= 0 && VerifyStructure(fd, why);
+    if (fd >= 0) close(fd);
+    if (sound) za.reset(zip_open(resolved.c_str(), ZIP_CREATE, &ze));
+  }
   if (!za) {
-    report.Fail(OpenErrorCode(ze), std::string(rq.archivePath) + ": " + ZipErrorText(ze));
+    report.Fail(OpenErrorCode(ze),
+                std::string(rq.archivePath) + ": " + (why.empty() ? ZipErrorText(ze) : why));
     return;
   }
 

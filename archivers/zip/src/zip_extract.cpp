@@ -15,6 +15,7 @@
 #include "dialogs.h"
 #include "safe_output.h"
 #include "zip_fields.h"
+#include "zip_structure.h"
 
 namespace tavrun::zip {
 
@@ -298,6 +299,9 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   int ze = 0;
   zip_t* za = zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &ze);
+  std::string why;
+  if (za == nullptr && ze == ZIP_ER_INCONS && VerifyStructure(fd, why))
+    za = zip_fdopen(fd, ZIP_RDONLY, &ze);
   if (za == nullptr) {
     close(fd);
     zip_error_t e;
@@ -305,7 +309,7 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
     report.Fail(ze == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL
                 : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? TAVRUN_ZIP_E_ARCHIVE_OPEN
                                                          : TAVRUN_ZIP_E_NOT_ARCHIVE,
-                path + ": " + zip_error_strerror(&e));
+                path + ": " + (why.empty() ? zip_error_strerror(&e) : why));
     zip_error_fini(&e);
   }
   return za;
