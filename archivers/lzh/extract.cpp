@@ -42,8 +42,13 @@ struct Reader {
     if (stream) lha_input_stream_free(stream);
     if (fd >= 0) close(fd);
   }
-  bool Start() {
-    if (lseek(fd, 0, SEEK_SET) < 0) return false;
+  // (Re)starts reading at `offset`, the start of a member header.
+  bool Start(uint64_t offset = 0) {
+    if (reader) lha_reader_free(reader);
+    if (stream) lha_input_stream_free(stream);
+    reader = nullptr;
+    stream = nullptr;
+    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
     stream = lha_input_stream_new(&kStreamType, &fd);
     if (!stream) return false;
     reader = lha_reader_new(stream);
@@ -154,6 +159,16 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
 
   for (size_t i = 0; i < scan.members.size() && !cancelled; ++i) {
     const MemberHeader& m = scan.members[i];
+    if (!DecoderExists(m.method)) {
+      // liblhasa takes such a header for a damaged one: skip the member ourselves.
+      out.Fail(UNLHA_ERROR_METHOD, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
+      done += m.originalSize;
+      if (i + 1 < scan.members.size() && !rd.Start(scan.members[i + 1].offset)) {
+        out.Fail(UNLHA_ERROR_ARCHIVE, "cannot read the archive " + archive);
+        break;
+      }
+      continue;
+    }
     LHAFileHeader* h = lha_reader_next_file(rd.reader);
     while (h && lha_reader_current_is_fake(rd.reader)) h = lha_reader_next_file(rd.reader);
     if (!h || h->length != m.originalSize) {
@@ -184,17 +199,18 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
       }
       continue;
     }
-    if (!DecoderExists(m.method)) {
-      out.Fail(UNLHA_ERROR_METHOD, path + ": method " + m.method + " cannot be decoded");
-      done += m.originalSize;
-      continue;
-    }
     if (!o.directories) comps = {comps.back()};
 
     const tavrun::arc::ExistingFile existing = dest.Existing(comps);
     bool replace = false;
     if (existing == tavrun::arc::ExistingFile::NotRegular) {
-      out.Fail(UNLHA_ERROR_KEPT, path + ": something that is not a regular file is in the way; kept");
+      // Either a directory on the way is not one (a symlink, a file), or the entry itself.
+      if (!dest.MakeDirectories(comps, true, error)) {
+        bool unsafe = error.find("symbolic link") != std::string::npos;
+        out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, path + ": " + error);
+      } else {
+        out.Fail(UNLHA_ERROR_KEPT, path + ": something that is not a regular file is in the way; kept");
+      }
       done += m.originalSize;
       continue;
     }

@@ -23,7 +23,10 @@ inline void Put32(std::vector<uint8_t>& v, uint32_t x) {
 // A stored (-lh0-) member with a level-0 header; `dosTime` is local DOS date/time.
 inline std::vector<uint8_t> Level0Member(const std::string& path, const std::string& data,
                                          uint32_t dosTime = 0x5A210000, const char* method = "-lh0-") {
-  std::vector<uint8_t> h = {0, 0};
+  std::vector<uint8_t> h;
+  h.reserve(64 + path.size());
+  h.push_back(0);
+  h.push_back(0);
   h.insert(h.end(), method, method + 5);
   Put32(h, static_cast<uint32_t>(data.size()));
   Put32(h, static_cast<uint32_t>(data.size()));
@@ -50,7 +53,10 @@ inline std::vector<uint8_t> Level1Member(const std::string& name, const std::str
     ext.insert(ext.end(), dirRecord.begin(), dirRecord.end());
     Put16(ext, 0);
   }
-  std::vector<uint8_t> h = {0, 0};
+  std::vector<uint8_t> h;
+  h.reserve(64 + name.size());
+  h.push_back(0);
+  h.push_back(0);
   const char* method = "-lh0-";
   h.insert(h.end(), method, method + 5);
   Put32(h, static_cast<uint32_t>(data.size() + ext.size()));

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -108,6 +112,12 @@ class ScratchTest : public ::testing::Test {
 inline int Shell(const std::string& cmd) {
   int rc = std::system(cmd.c_str());
   return rc == -1 ? -1 : WEXITSTATUS(rc);
+}
+
+inline bool IsAsciiName(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
 }
 
 inline bool HaveTool(const std::string& name) {
