@@ -11,7 +11,7 @@ namespace tavrun {
 
 // The controls locked during a run, in the order they are switched.
 inline constexpr std::array<const char*, 12> LockList = {
-    "mnuD", "mnuT", "mnuH", "Label1", "Label2", "Text1",
+    "mnuD",  "mnuT",     "mnuH",     "Label1",   "Label2", "Text1",
     "Text2", "Command1", "Command2", "Command3", "Frame1", "Frame2"};
 
 // Sets the first status-bar panel.

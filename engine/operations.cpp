@@ -34,12 +34,12 @@ const CompressKind kCompressLzh = {CompressLzhSwitches, ".lzh", ExecUnlha,
                                    "LZH圧縮しました [UNLHA32:", " [UNLHA32:"};
 const CompressKind kCompressZip = {CompressZipSwitches, ".zip", ExecZip,
                                    "ZIP圧縮しました。[ZIP32J:", "[ZIP32J:"};
-const ExtractKind kExtractLzh = {ExtractLzhSwitches,          CheckUnlhaArchive,
-                                 ExecUnlha,                   "LZH書庫ではありません。[UNLHA32:",
-                                 "LZH解凍しました。[UNLHA32:", "[UNLHA32:"};
-const ExtractKind kExtractZip = {ExtractZipSwitches,          CheckUnZipArchive,
-                                 ExecUnZip,                   "ZIP書庫ではありません。[UNZIP32:",
-                                 "ZIP解凍しました。[UNZIP32:", "[UNZIP32:"};
+const ExtractKind kExtractLzh = {
+    ExtractLzhSwitches,           CheckUnlhaArchive, ExecUnlha, "LZH書庫ではありません。[UNLHA32:",
+    "LZH解凍しました。[UNLHA32:", "[UNLHA32:"};
+const ExtractKind kExtractZip = {
+    ExtractZipSwitches,           CheckUnZipArchive, ExecUnZip, "ZIP書庫ではありません。[UNZIP32:",
+    "ZIP解凍しました。[UNZIP32:", "[UNZIP32:"};
 
 // The threshold is read for every line, as the options dialog may change it between runs and
 // a broken value has to surface as the operation's error.
@@ -60,8 +60,8 @@ const std::string& FileAt(const FileList& files, int32_t index) {
   return files[static_cast<size_t>(index)];
 }
 
-bool Compress(const CompressKind& kind, RunWindow& window, const FileList& files,
-              int32_t count, std::string& messageText) {
+bool Compress(const CompressKind& kind, RunWindow& window, const FileList& files, int32_t count,
+              std::string& messageText) {
   try {
     bool result = true;
     const std::string prefix = kind.switches();
@@ -197,8 +197,7 @@ bool CompressLzh(RunWindow& window, const FileList& files, int32_t count,
   return Compress(kCompressLzh, window, files, count, messageText);
 }
 
-bool ExtractLzh(RunWindow& window, const FileList& files, int32_t count,
-                std::string& messageText) {
+bool ExtractLzh(RunWindow& window, const FileList& files, int32_t count, std::string& messageText) {
   return Extract(kExtractLzh, window, files, count, messageText);
 }
 
@@ -207,8 +206,7 @@ bool CompressZip(RunWindow& window, const FileList& files, int32_t count,
   return Compress(kCompressZip, window, files, count, messageText);
 }
 
-bool ExtractZip(RunWindow& window, const FileList& files, int32_t count,
-                std::string& messageText) {
+bool ExtractZip(RunWindow& window, const FileList& files, int32_t count, std::string& messageText) {
   return Extract(kExtractZip, window, files, count, messageText);
 }
 

@@ -16,14 +16,10 @@ namespace tavrun {
 
 using FileList = std::vector<std::string>;
 
-bool CompressLzh(RunWindow& window, const FileList& files, int32_t count,
-                 std::string& messageText);
-bool ExtractLzh(RunWindow& window, const FileList& files, int32_t count,
-                std::string& messageText);
-bool CompressZip(RunWindow& window, const FileList& files, int32_t count,
-                 std::string& messageText);
-bool ExtractZip(RunWindow& window, const FileList& files, int32_t count,
-                std::string& messageText);
+bool CompressLzh(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
+bool ExtractLzh(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
+bool CompressZip(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
+bool ExtractZip(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
 
 // Switch prefixes, built from the current settings; each ends in a blank.
 std::string CompressLzhSwitches();

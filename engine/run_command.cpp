@@ -97,6 +97,11 @@ bool RunBatch(RunWindow& window, std::string& messageText) {
 }
 
 void Command3_Click(RunWindow& window) {
+  // The locked controls keep a second run from starting during a yield; this keeps it so
+  // even when a window lets one through.
+  static bool running = false;
+  if (running) return;
+  running = true;
   bool proceed = true;
   std::string messageText;
   std::string focusTarget = FocusSource;
@@ -153,6 +158,7 @@ void Command3_Click(RunWindow& window) {
   Ignoring([&] { SetControlsEnabled(window, true); });
   Ignoring([&] { window.FocusControl(focusTarget); });
   Ignoring([&] { SetMousePointer(PointerDefault); });
+  running = false;
 }
 
 void mnuRun_Click(RunWindow& window) {

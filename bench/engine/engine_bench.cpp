@@ -78,9 +78,9 @@ long PeakMemoryKiB() {
 
 // Text-like content: compressible, but not trivially.
 std::string Content(size_t size, uint32_t seed) {
-  static const char* words[] = {"archive ", "batch ", "file ",  "directory ", "level ",
+  static const char* words[] = {"archive ", "batch ", "file ",   "directory ", "level ",
                                 "header ",  "crc ",   "method ", "0123 ",      "\n",
-                                "圧縮 ",    "解凍 ",  "lzh ",   "zip ",        "data "};
+                                "圧縮 ",    "解凍 ",  "lzh ",    "zip ",       "data "};
   std::string text;
   text.reserve(size + 16);
   uint32_t state = seed * 2654435761u + 1;
@@ -146,10 +146,11 @@ Result Batch(const std::string& operation, const std::string& format, const std:
 }
 
 void Print(const char* what, int files, const Result& r) {
-  std::printf("%-34s %6d files  total %8.3f s  in library %8.3f s  outside %7.4f ms/file"
-              "  peak %7.1f MiB%s\n",
-              what, files, r.total, r.inLibrary, (r.total - r.inLibrary) * 1000.0 / files,
-              r.peakKiB / 1024.0, r.ok ? "" : "  (FAILED)");
+  std::printf(
+      "%-34s %6d files  total %8.3f s  in library %8.3f s  outside %7.4f ms/file"
+      "  peak %7.1f MiB%s\n",
+      what, files, r.total, r.inLibrary, (r.total - r.inLibrary) * 1000.0 / files,
+      r.peakKiB / 1024.0, r.ok ? "" : "  (FAILED)");
   std::fflush(stdout);
 }
 
@@ -172,11 +173,16 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
-    if (arg == "--small") small = std::stoi(next());
-    else if (arg == "--large") large = std::stoi(next());
-    else if (arg == "--large-mb") largeMiB = std::stoul(next());
-    else if (arg == "--no-7zz") with7zz = false;
-    else if (arg == "--work") work = next();
+    if (arg == "--small")
+      small = std::stoi(next());
+    else if (arg == "--large")
+      large = std::stoi(next());
+    else if (arg == "--large-mb")
+      largeMiB = std::stoul(next());
+    else if (arg == "--no-7zz")
+      with7zz = false;
+    else if (arg == "--work")
+      work = next();
     else {
       std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
       return 2;
@@ -252,8 +258,8 @@ int main(int argc, char** argv) {
       const std::string extracted = work + "/7zz-extracted";
       FreshDirectory(out);
       FreshDirectory(extracted);
-      const double compress = Shell("cd '" + src + "' && for f in *; do 7zz a -tzip -mx=6 '" +
-                                    out + "'/\"${f%.*}.zip\" \"$f\" >/dev/null || exit 1; done");
+      const double compress = Shell("cd '" + src + "' && for f in *; do 7zz a -tzip -mx=6 '" + out +
+                                    "'/\"${f%.*}.zip\" \"$f\" >/dev/null || exit 1; done");
       std::printf("%-34s %6d files  total %8.3f s\n", "shell loop of 7zz a (ZIP)", set.count,
                   compress);
       const double extract = Shell("for a in '" + out + "'/*.zip; do 7zz x -y -o'" + extracted +

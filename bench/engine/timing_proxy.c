@@ -38,8 +38,8 @@ static void* real_entry(const char* name) {
 }
 
 __attribute__((unused)) static int32_t exec_call(const char* name, ExecEntry* cache,
-                                                 uintptr_t window, const char* line,
-                                                 char* output, uint32_t size) {
+                                                 uintptr_t window, const char* line, char* output,
+                                                 uint32_t size) {
   int64_t start = now_ns();
   int32_t result = 0;
   if (*cache == NULL) *cache = (ExecEntry)real_entry(name);
@@ -60,8 +60,12 @@ __attribute__((unused)) static int32_t check_call(const char* name, CheckEntry* 
   return result;
 }
 
-PROXY_EXPORT int64_t ProxyElapsedNs(void) { return elapsed_ns; }
-PROXY_EXPORT int64_t ProxyCalls(void) { return call_count; }
+PROXY_EXPORT int64_t ProxyElapsedNs(void) {
+  return elapsed_ns;
+}
+PROXY_EXPORT int64_t ProxyCalls(void) {
+  return call_count;
+}
 PROXY_EXPORT void ProxyReset(void) {
   elapsed_ns = 0;
   call_count = 0;

@@ -1,12 +1,9 @@
-// Whole batches through the real archiver libraries of this build: compress a directory of
-// awkward files to LZH and to ZIP, extract it back with and without a directory per archive,
-// and compare contents and dates. Skipped when the libraries have not been built.
-#include <sys/stat.h>
+// Whole batches through the real archiver libraries of this build: a directory of awkward
+// files compressed to LZH and to ZIP, extracted back with and without a directory per
+// archive, contents and dates compared. Skipped when the libraries have not been built.
 #include <utime.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <map>
 
 #include "engine/run_command.h"
 #include "engine_fixture.h"
@@ -14,34 +11,27 @@
 namespace tavrun::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-struct Entry {
-  std::string content;
-  int64_t mtime = 0;
-  bool operator==(const Entry&) const = default;
-};
-using Tree = std::map<std::string, Entry>;
+using Tree = std::map<std::string, std::pair<std::string, time_t>>;  // content, mtime
 
 Tree ReadTree(const std::string& root) {
   Tree tree;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file()) continue;
     struct stat info {};
-    stat(item.path().c_str(), &info);
-    tree[fs::relative(item.path(), root).string()] = {ReadFile(item.path().string()),
-                                                      static_cast<int64_t>(info.st_mtime)};
+    if (item.is_regular_file() && stat(item.path().c_str(), &info) == 0) {
+      tree[fs::relative(item.path(), root).string()] = {ReadFile(item.path()), info.st_mtime};
+    }
   }
   return tree;
 }
 
-// An even second, so that the two-second dates of ZIP keep it exactly.
-constexpr time_t kStamp = 1700000000;
+constexpr time_t kStamp = 1700000000;  // even: ZIP keeps dates in two-second steps
 
-void WriteDated(const std::string& path, const std::string& content, time_t stamp = kStamp) {
+void WriteDated(const std::string& path, const std::string& content, time_t stamp) {
   WriteFile(path, content);
-  struct utimbuf times {stamp, stamp};
+  struct utimbuf times {
+    stamp, stamp
+  };
   utime(path.c_str(), &times);
 }
 
@@ -49,16 +39,13 @@ class EndToEndTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    for (const char* library : {"libunlha32.so", "libzip32j.so", "libzip32.so", "libunzip32.so"}) {
-      const std::string path = std::string(TAVRUN_REAL_COMPONENT_DIR) + "/" + library;
+    for (const char* file : {"libunlha32.so", "libzip32j.so", "libzip32.so", "libunzip32.so"}) {
+      const std::string path = std::string(TAVRUN_REAL_COMPONENT_DIR) + "/" + file;
       if (!fs::exists(path)) GTEST_SKIP() << "archiver library not built: " << path;
     }
-    UseComponentDirectory(TAVRUN_REAL_COMPONENT_DIR);
-    window_.handle = 0;  // nobody to ask, no progress dialog
-    Setting(LzhControlDialog) = "1";
-    Setting(ZipControlDialog) = "1";
-    Setting(UnzipControlDialog) = "1";
-
+    SetSysDirForTesting(TAVRUN_REAL_COMPONENT_DIR);
+    window_.handle = 0;  // nobody to ask
+    Setting(LzhControlDialog) = Setting(ZipControlDialog) = Setting(UnzipControlDialog) = "1";
     std::string binary;
     for (int i = 0; i < 200000; ++i) binary += static_cast<char>((i * 7919 + i / 13) & 0xff);
     source_ = {
@@ -72,123 +59,100 @@ class EndToEndTest : public EngineTest {
         {"data.csv", {"same,base\n", kStamp}},
         {"noext", {"no extension", kStamp}},
     };
-    for (const auto& [name, entry] : source_) WriteDated(in_ + name, entry.content, entry.mtime);
-    WriteDated(in_ + ".profile", "hidden, never listed");
+    for (const auto& [name, entry] : source_) WriteDated(in_ + name, entry.first, entry.second);
+    WriteDated(in_ + ".profile", "hidden, never listed", kStamp);
     mkdir((in_ + "sub").c_str(), 0755);
-    WriteDated(in_ + "sub/inner.txt", "never entered");
+    WriteDated(in_ + "sub/inner.txt", "never entered", kStamp);
   }
 
   bool Run(const std::string& operation, const std::string& format, const std::string& from,
            const std::string& to) {
     Setting(ArchiveType) = operation;
-    Setting(CompressType) = format;
-    Setting(ExtractType) = format;
+    Setting(CompressType) = Setting(ExtractType) = format;
     Setting(FromDirectory) = from;
     Setting(ToDirectory) = to;
+    mkdir(to.c_str(), 0755);
     message_.clear();
     return RunBatch(window_, message_);
   }
 
-  std::string Dir(const std::string& name) {
-    const std::string path = root_ + "/" + name;
-    mkdir(path.c_str(), 0755);
-    return path;
-  }
-
   void RoundTrip(const std::string& format, const std::string& extension) {
-    const std::string archives = Dir("archives");
+    const std::string archives = root_ + "/archives";
     ASSERT_TRUE(Run("0", format, in_, archives)) << message_;
-    Lines names;
+    Lines names, expected;
     for (const auto& item : fs::directory_iterator(archives)) {
       names.push_back(item.path().filename().string());
     }
-    std::sort(names.begin(), names.end());
-    Lines expected;
     for (const char* base : {"blob", "data", "empty", "noext", "report", "say \"hi\"",
                              "with  blanks ", "日本語のファイル名"}) {
       expected.push_back(base + extension);
     }
+    std::sort(names.begin(), names.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names, expected);
 
-    // Into the target itself: the source tree comes back as it was.
-    const std::string flat = Dir("flat");
-    ASSERT_TRUE(Run("1", format, archives, flat)) << message_;
-    EXPECT_EQ(ReadTree(flat), source_);
+    ASSERT_TRUE(Run("1", format, archives, root_ + "/flat")) << message_;
+    EXPECT_EQ(ReadTree(root_ + "/flat"), source_);
 
-    // A directory per archive; data.txt and data.csv share one.
     Setting(MakeDirectory) = "1";
-    const std::string nested = Dir("nested");
-    ASSERT_TRUE(Run("1", format, archives, nested)) << message_;
-    Tree expectedNested;
+    ASSERT_TRUE(Run("1", format, archives, root_ + "/nested")) << message_;
+    Tree nested;
     for (const auto& [name, entry] : source_) {
-      std::string ignored;
-      const auto dot = name.rfind('.');
-      expectedNested[(dot == std::string::npos ? name : name.substr(0, dot)) + "/" + name] = entry;
+      nested[name.substr(0, name.rfind('.')) + "/" + name] = entry;
     }
-    EXPECT_EQ(ReadTree(nested), expectedNested);
-
-    for (const auto& line : LogLines()) {
-      EXPECT_EQ(line.find("[ERR]"), std::string::npos) << line;
-      EXPECT_EQ(line.find("[WARN]"), std::string::npos) << line;
-    }
+    EXPECT_EQ(ReadTree(root_ + "/nested"), nested);
+    for (const auto& line : LogLines()) EXPECT_EQ(line.rfind(" [INFO] ", 0), 0u) << line;
   }
 
   Tree source_;
   std::string message_;
 };
 
-TEST_F(EndToEndTest, LzhRoundTripKeepsContentsNamesAndDates) { RoundTrip("0", ".lzh"); }
+TEST_F(EndToEndTest, LzhRoundTripKeepsContentsNamesAndDates) {
+  RoundTrip("0", ".lzh");
+}
 
-TEST_F(EndToEndTest, ZipRoundTripKeepsContentsNamesAndDates) { RoundTrip("1", ".zip"); }
+TEST_F(EndToEndTest, ZipRoundTripKeepsContentsNamesAndDates) {
+  RoundTrip("1", ".zip");
+}
 
 TEST_F(EndToEndTest, MixedDirectoryWarnsForEveryFileOfAnotherKind) {
-  const std::string lzh = Dir("lzh");
-  const std::string zip = Dir("zip");
-  ASSERT_TRUE(Run("0", "0", in_, lzh)) << message_;
-  ASSERT_TRUE(Run("0", "1", in_, zip)) << message_;
-  const std::string mixed = Dir("mixed");
-  fs::copy_file(lzh + "/report.lzh", mixed + "/report.lzh");
-  fs::copy_file(zip + "/blob.zip", mixed + "/blob.zip");
-  WriteFile(mixed + "/notes.txt", "not an archive");
-  WriteFile(mixed + "/fake.zip", "PK but not really");
-  std::remove(App().LogFilePath.c_str());
+  ASSERT_TRUE(Run("0", "0", in_, root_ + "/lzh")) << message_;
+  ASSERT_TRUE(Run("0", "1", in_, root_ + "/zip")) << message_;
+  const std::string mixed = root_ + "/mixed/";
+  mkdir(mixed.c_str(), 0755);
+  fs::copy_file(root_ + "/lzh/report.lzh", mixed + "report.lzh");
+  fs::copy_file(root_ + "/zip/blob.zip", mixed + "blob.zip");
+  WriteFile(mixed + "notes.txt", "not an archive");
+  WriteFile(mixed + "fake.zip", "PK but not really");
+  ClearLog();
 
-  const std::string fromLzh = Dir("from-lzh");
-  ASSERT_TRUE(Run("1", "0", mixed, fromLzh)) << message_;
-  EXPECT_EQ(ReadTree(fromLzh), (Tree{{"report.txt", source_.at("report.txt")}}));
+  ASSERT_TRUE(Run("1", "0", mixed, root_ + "/from-lzh")) << message_;
+  EXPECT_EQ(ReadTree(root_ + "/from-lzh"), (Tree{{"report.txt", source_.at("report.txt")}}));
   Lines warnings;
   for (const auto& line : LogLines()) {
     if (line.rfind(" [WARN] ", 0) == 0) warnings.push_back(line);
   }
   std::sort(warnings.begin(), warnings.end());
-  const std::string from = mixed + "/";
-  EXPECT_EQ(warnings, (Lines{
-      " [WARN] LZH書庫ではありません。[UNLHA32:" + from + "blob.zip]",
-      " [WARN] LZH書庫ではありません。[UNLHA32:" + from + "fake.zip]",
-      " [WARN] LZH書庫ではありません。[UNLHA32:" + from + "notes.txt]",
-  }));
-
-  std::remove(App().LogFilePath.c_str());
-  const std::string fromZip = Dir("from-zip");
-  ASSERT_TRUE(Run("1", "1", mixed, fromZip)) << message_;
-  EXPECT_EQ(ReadTree(fromZip), (Tree{{"blob.bin", source_.at("blob.bin")}}));
+  EXPECT_EQ(warnings, (Lines{" [WARN] LZH書庫ではありません。[UNLHA32:" + mixed + "blob.zip]",
+                             " [WARN] LZH書庫ではありません。[UNLHA32:" + mixed + "fake.zip]",
+                             " [WARN] LZH書庫ではありません。[UNLHA32:" + mixed + "notes.txt]"}));
+  ClearLog();
+  ASSERT_TRUE(Run("1", "1", mixed, root_ + "/from-zip")) << message_;
+  EXPECT_EQ(ReadTree(root_ + "/from-zip"), (Tree{{"blob.bin", source_.at("blob.bin")}}));
   EXPECT_EQ(LogLines().size(), 4u);
 }
 
-TEST_F(EndToEndTest, ExistingFilesAreKeptWithoutAWindowToAsk) {
-  const std::string archives = Dir("archives");
-  ASSERT_TRUE(Run("0", "1", in_, archives)) << message_;
-  const std::string target = Dir("target");
-  WriteDated(target + "/report.txt", "mine, keep it", kStamp + 3600);
-  // No overwrite switch and nobody to ask: the existing file stands, and the run says so.
-  EXPECT_FALSE(Run("1", "1", archives, target));
-  EXPECT_EQ(ReadFile(target + "/report.txt"), "mine, keep it");
+TEST_F(EndToEndTest, ExistingFileIsKeptUnlessOverwriteIsSet) {
+  ASSERT_TRUE(Run("0", "1", in_, root_ + "/archives")) << message_;
+  mkdir((root_ + "/target").c_str(), 0755);
+  WriteFile(root_ + "/target/report.txt", "mine, keep it");
+  EXPECT_FALSE(Run("1", "1", root_ + "/archives", root_ + "/target"));
   EXPECT_FALSE(message_.empty());
-  // With "-o" it is replaced.
+  EXPECT_EQ(ReadFile(root_ + "/target/report.txt"), "mine, keep it");
   Setting(UnzipOverwriteConfirm) = "2";
-  EXPECT_TRUE(Run("1", "1", archives, target)) << message_;
-  EXPECT_EQ(ReadFile(target + "/report.txt"), source_.at("report.txt").content);
+  EXPECT_TRUE(Run("1", "1", root_ + "/archives", root_ + "/target")) << message_;
+  EXPECT_EQ(ReadFile(root_ + "/target/report.txt"), source_.at("report.txt").first);
 }
 
 }  // namespace
