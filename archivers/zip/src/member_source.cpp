@@ -41,26 +41,35 @@ bool HasMoreData(int fd) {
 }
 
 struct Compressor {
-  explicit Compressor(int level) : c(libdeflate_alloc_compressor(level)) {}
+  explicit Compressor(int level) : c(libdeflate_alloc_compressor(level)), level(level) {}
   ~Compressor() {
     if (c) libdeflate_free_compressor(c);
   }
   libdeflate_compressor* c;
+  int level;
 };
+
+// One compressor per thread and level: setting one up costs more than deflating a small file.
+libdeflate_compressor* CompressorFor(int level) {
+  static thread_local std::unique_ptr<Compressor> cached;
+  if (!cached || cached->level != level || cached->c == nullptr)
+    cached = std::make_unique<Compressor>(level);
+  return cached->c;
+}
 
 bool ProbeCompressible(const std::string& path, uint64_t size) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;  // the real read reports the error
   size_t n = size < kProbeSize ? size_t(size) : kProbeSize;
-  std::vector<uint8_t> in(n), out(n);
+  std::unique_ptr<uint8_t[]> in(new uint8_t[n]), out(new uint8_t[n]);
   uint64_t got = 0;
-  bool ok = ReadAll(fd, in.data(), n, got);
+  bool ok = ReadAll(fd, in.get(), n, got);
   close(fd);
   if (!ok || got == 0) return true;
-  Compressor comp(1);
-  if (comp.c == nullptr) return true;
+  libdeflate_compressor* comp = CompressorFor(1);
+  if (comp == nullptr) return true;
   size_t limit = size_t(got - got / 100);
-  return libdeflate_deflate_compress(comp.c, in.data(), size_t(got), out.data(), limit) != 0;
+  return libdeflate_deflate_compress(comp, in.get(), size_t(got), out.get(), limit) != 0;
 }
 
 struct SourceState {
@@ -97,9 +106,9 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
     case ZIP_SOURCE_READ: {
       if (s->ctx->cancelled()) return Fail(s, ZIP_ER_CANCELLED);
       if (!streamed) {
-        uint64_t left = m.data.size() - s->pos;
+        uint64_t left = m.dataSize - s->pos;
         size_t n = size_t(len < left ? len : left);
-        std::memcpy(data, m.data.data() + s->pos, n);
+        std::memcpy(data, m.data.get() + s->pos, n);
         s->pos += n;
         return zip_int64_t(n);
       }
@@ -148,7 +157,7 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       if (m.kind == PreparedMember::Kind::Deflated) {
         // Handed over as it is: libzip copies a source whose method matches the entry's.
         st->comp_method = ZIP_CM_DEFLATE;
-        st->comp_size = m.data.size();
+        st->comp_size = m.dataSize;
         st->crc = m.crc;
         st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC;
       } else if (m.kind == PreparedMember::Kind::StoredBuffer) {
@@ -217,9 +226,9 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
     ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
     return false;
   }
-  std::vector<uint8_t> raw(static_cast<size_t>(size));
+  std::unique_ptr<uint8_t[]> raw(new uint8_t[size_t(size) + 1]);
   uint64_t got = 0;
-  bool ok = ReadAll(fd, raw.data(), size, got);
+  bool ok = ReadAll(fd, raw.get(), size, got);
   int err = errno;
   bool grew = ok && got == size && HasMoreData(fd);
   close(fd);
@@ -231,30 +240,33 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
     ctx.Fail(TAVRUN_ZIP_E_SOURCE, path + " changed while it was being read");
     return false;
   }
-  out.crc = uint32_t(libdeflate_crc32(0, raw.data(), raw.size()));
-  if (size > 0) {
-    Compressor comp(level);
-    if (comp.c == nullptr) {
+  out.crc = uint32_t(libdeflate_crc32(0, raw.get(), size_t(size)));
+  if (size > 1) {
+    libdeflate_compressor* comp = CompressorFor(level);
+    if (comp == nullptr) {
       ctx.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
       return false;
     }
     // Room for one byte less than the file: deflate that does not shrink it fails here,
     // and the member is stored instead.
-    std::vector<uint8_t> packed(size_t(size - 1));
-    size_t n = libdeflate_deflate_compress(comp.c, raw.data(), raw.size(), packed.data(),
-                                           packed.size());
+    std::unique_ptr<uint8_t[]> packed(new uint8_t[size_t(size - 1)]);
+    size_t n = libdeflate_deflate_compress(comp, raw.get(), size_t(size), packed.get(),
+                                           size_t(size - 1));
     if (n != 0) {
-      packed.resize(n);
-      packed.shrink_to_fit();
+      // Keep only what is used: many members may wait in memory for the archive's close.
+      std::unique_ptr<uint8_t[]> fitted(new uint8_t[n]);
+      std::memcpy(fitted.get(), packed.get(), n);
       out.kind = PreparedMember::Kind::Deflated;
-      out.data = std::move(packed);
+      out.data = std::move(fitted);
+      out.dataSize = n;
     }
   }
-  if (out.data.empty()) {
+  if (out.kind != PreparedMember::Kind::Deflated) {
     out.kind = PreparedMember::Kind::StoredBuffer;
     out.data = std::move(raw);
+    out.dataSize = size_t(size);
   }
-  memoryLeft -= out.data.size() < memoryLeft ? out.data.size() : memoryLeft;
+  memoryLeft -= out.dataSize < memoryLeft ? out.dataSize : memoryLeft;
   return ctx.Advance(memberName, size);
 }
 

@@ -54,7 +54,9 @@ struct PreparedMember {
   uint64_t size = 0;
   uint32_t crc = 0;
   int64_t mtime = 0;
-  std::vector<uint8_t> data;
+  // Not a vector: zero-filling hundreds of megabytes first would cost as much as reading them.
+  std::unique_ptr<uint8_t[]> data;
+  size_t dataSize = 0;
 };
 
 // Decides how a file is added and, for the in-memory kinds, reads and deflates it.

@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "dialogs.h"
 #include "safe_output.h"
+#include "unzip32.h"
 #include "zip_fields.h"
 #include "zip_structure.h"
 
@@ -134,6 +136,7 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
 
 bool Advance(arc::Progress* progress, const std::string& name, uint64_t& done, uint64_t total,
              int& lastPercent) {
+  if (progress == nullptr) return true;
   int percent = total == 0 ? 100 : int(done * 100 / total);
   if (percent != lastPercent) {
     lastPercent = percent;
@@ -154,14 +157,16 @@ struct Progressor {
   }
 };
 
-// Writes one member into `out`, never more than its declared size, reading it to its end so
+// Where the bytes of a member go: a file being written, or nowhere when only testing.
+using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& why)>;
+
+// Hands one member to `out`, never more than its declared size, reading it to its end so
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
-int32_t CopyMember(zip_t* za, const Planned& p, arc::SafeDestination::Writer& out,
+int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                    Progressor& progress, std::string& why) {
-  const zip_stat_t& st = p.st;
   if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
       st.comp_size <= kInflateBound) {
-    std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, p.index, ZIP_FL_COMPRESSED));
+    std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
     if (!zf) {
       why = zip_strerror(za);
       return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
@@ -206,12 +211,12 @@ int32_t CopyMember(zip_t* za, const Planned& p, arc::SafeDestination::Writer& ou
       why = "CRC error";
       return TAVRUN_ZIP_E_DATA;
     }
-    if (!out.Write(data.data(), data.size(), why)) return TAVRUN_ZIP_E_WRITE;
+    if (!out(data.data(), data.size(), why)) return TAVRUN_ZIP_E_WRITE;
     if (!progress.Add(st.size)) return TAVRUN_ZIP_E_CANCELLED;
     return TAVRUN_ZIP_OK;
   }
 
-  std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, p.index, 0));
+  std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, 0));
   if (!zf) {
     why = zip_strerror(za);
     return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
@@ -233,7 +238,7 @@ int32_t CopyMember(zip_t* za, const Planned& p, arc::SafeDestination::Writer& ou
       why = "the member holds more data than its declared size";
       return TAVRUN_ZIP_E_DATA;
     }
-    if (!out.Write(buf.data(), size_t(n), why)) return TAVRUN_ZIP_E_WRITE;
+    if (!out(buf.data(), size_t(n), why)) return TAVRUN_ZIP_E_WRITE;
     if (!progress.Add(uint64_t(n))) return TAVRUN_ZIP_E_CANCELLED;
   }
   if (total != st.size) {
@@ -386,7 +391,11 @@ void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOpti
     }
     prog.current = p.name;
     std::string why;
-    int32_t code = CopyMember(za, p, *out, prog, why);
+    arc::SafeDestination::Writer* writer = out.get();
+    int32_t code = CopyMember(
+        za, p.index, p.st,
+        [writer](const uint8_t* d, size_t n, std::string& w) { return writer->Write(d, n, w); },
+        prog, why);
     if (code == TAVRUN_ZIP_OK && !out->Commit(p.mode, p.mtime, replace, why))
       code = TAVRUN_ZIP_E_WRITE;
     if (code != TAVRUN_ZIP_OK) {
@@ -405,22 +414,16 @@ void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOpti
 }
 
 int32_t CheckOpenArchive(zip_t* za, int32_t mode) {
-  if (mode != 2) return 1;
+  if (mode != TAVRUN_ZIP_CHECK_FULL) return 1;
   zip_int64_t n = zip_get_num_entries(za, 0);
-  std::vector<uint8_t> buf(kChunk);
+  Progressor none{nullptr, 0, 0, -1, {}};
+  const Sink discard = [](const uint8_t*, size_t, std::string&) { return true; };
   for (zip_int64_t i = 0; i < n; ++i) {
     zip_stat_t st;
     if (zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0) return 0;
-    zip_file_t* zf = zip_fopen_index(za, zip_uint64_t(i), 0);
-    if (zf == nullptr) return 0;
-    uint64_t total = 0;
-    zip_int64_t r;
-    while ((r = zip_fread(zf, buf.data(), buf.size())) > 0) {
-      total += uint64_t(r);
-      if (total > st.size) break;
-    }
-    zip_fclose(zf);
-    if (r < 0 || total != st.size) return 0;
+    if (st.encryption_method != ZIP_EM_NONE) return 0;
+    std::string why;
+    if (CopyMember(za, zip_uint64_t(i), st, discard, none, why) != TAVRUN_ZIP_OK) return 0;
   }
   return 1;
 }

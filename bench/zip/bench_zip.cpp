@@ -1,0 +1,240 @@
+// Speed and size of the ZIP libraries against plain libzip (zlib), 7-Zip and bsdtar over a
+// mixed corpus of about 80 MB (source text, documentation text, shared libraries), and the
+// peak memory of compressing a file larger than the in-memory bound.
+//
+//   bench_zip [runs]        (TAVRUN_BENCH_CORPUS=dir to reuse or place the corpus)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "unzip32.h"
+#include "zip32j.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Category {
+  const char* name;
+  std::vector<const char*> roots;
+  std::vector<const char*> suffixes;
+  uintmax_t quota;
+};
+
+void BuildCorpus(const fs::path& dir) {
+  const Category cats[] = {
+      {"source", {"/usr/include"}, {".h", ".hpp", ".c", ".cpp"}, 30u << 20},
+      {"docs", {"/usr/share/doc", "/usr/lib/python3.11"}, {".txt", ".html", ".md", ".py", "copyright"}, 20u << 20},
+      {"libs", {"/usr/lib/x86_64-linux-gnu"}, {".so"}, 30u << 20},
+  };
+  for (const Category& c : cats) {
+    std::vector<fs::path> files;
+    for (const char* root : c.roots) {
+      std::error_code ec;
+      for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+           it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec || !it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        std::string n = it->path().filename().string();
+        bool match = false;
+        for (const char* s : c.suffixes) {
+          std::string suf = s;
+          match = match || (n.size() >= suf.size() && n.compare(n.size() - suf.size(), suf.size(), suf) == 0);
+        }
+        uintmax_t size = it->file_size(ec);
+        if (match && size > 0 && size < (8u << 20)) files.push_back(it->path());
+      }
+    }
+    std::sort(files.begin(), files.end());
+    fs::create_directories(dir / c.name);
+    uintmax_t total = 0;
+    int n = 0;
+    // Every k-th file, so the corpus spreads over the whole tree.
+    uintmax_t all = 0;
+    for (const fs::path& f : files) all += fs::file_size(f);
+    size_t step = std::max<size_t>(1, size_t(all / c.quota));
+    for (size_t i = 0; i < files.size() && total < c.quota; i += step) {
+      fs::path to = dir / c.name / (std::to_string(n++) + "_" + files[i].filename().string());
+      fs::copy_file(files[i], to, fs::copy_options::overwrite_existing);
+      total += fs::file_size(to);
+    }
+    std::printf("corpus %-6s %4d files %6.1f MB\n", c.name, n, double(total) / 1e6);
+  }
+}
+
+std::vector<std::string> CorpusFiles(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) out.push_back(e.path().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Time(const std::function<void()>& f, int runs) {
+  std::vector<double> t;
+  for (int i = 0; i < runs; ++i) {
+    auto a = std::chrono::steady_clock::now();
+    f();
+    t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+  }
+  return Median(t);
+}
+
+uintmax_t Size(const std::string& p) {
+  std::error_code ec;
+  uintmax_t s = fs::file_size(p, ec);
+  return ec ? 0 : s;
+}
+
+void Sh(const std::string& cmd) {
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+}
+
+bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void OurZip(const std::string& archive, const std::vector<std::string>& files, int level) {
+  fs::remove(archive);
+  std::string cmd = "-q -S -" + std::to_string(level) + " " + Quote(archive);
+  for (const std::string& f : files) cmd += " " + Quote(f);
+  char out[256];
+  int32_t rc = Zip(0, cmd.c_str(), out, sizeof out);
+  if (rc != 0) std::fprintf(stderr, "Zip failed %d: %s\n", rc, out);
+}
+
+void PlainLibzip(const std::string& archive, const std::vector<std::string>& files, int level) {
+  fs::remove(archive);
+  int err = 0;
+  zip_t* za = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  for (const std::string& f : files) {
+    zip_source_t* s = zip_source_file(za, f.c_str(), 0, -1);
+    zip_int64_t i = zip_file_add(za, f.c_str() + 1, s, ZIP_FL_ENC_UTF_8);
+    zip_set_file_compression(za, zip_uint64_t(i), ZIP_CM_DEFLATE, zip_uint32_t(level));
+  }
+  if (zip_close(za) != 0) std::fprintf(stderr, "libzip: %s\n", zip_strerror(za));
+}
+
+// Peak resident memory (MB) of a child that runs `f`.
+double PeakMemory(const std::function<void()>& f) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    f();
+    _exit(0);
+  }
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  return double(ru.ru_maxrss) / 1024.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+  const char* env = std::getenv("TAVRUN_BENCH_CORPUS");
+  fs::path corpus = env ? env : "/tmp/tavrun-zip-corpus";
+  if (!fs::exists(corpus / "libs")) BuildCorpus(corpus);
+  std::vector<std::string> files = CorpusFiles(corpus);
+  uintmax_t total = 0;
+  for (const std::string& f : files) total += Size(f);
+  std::printf("%zu files, %.1f MB, median of %d runs\n\n", files.size(), double(total) / 1e6, runs);
+  fs::path work = fs::temp_directory_path() / ("tavrun-zip-bench." + std::to_string(getpid()));
+  fs::create_directories(work);
+  const std::string a = (work / "a.zip").string();
+
+  std::printf("%-28s %8s %10s\n", "compress", "seconds", "MB");
+  std::string ours6;
+  for (int level : {1, 6, 9}) {
+    double t = Time([&] { OurZip(a, files, level); }, runs);
+    std::printf("%-28s %8.2f %10.2f\n", ("Zip -" + std::to_string(level)).c_str(), t, Size(a) / 1e6);
+    if (level == 6) fs::copy_file(a, ours6 = (work / "ours6.zip").string());
+  }
+  for (int level : {1, 6, 9}) {
+    double t = Time([&] { PlainLibzip(a, files, level); }, runs);
+    std::printf("%-28s %8.2f %10.2f\n", ("libzip+zlib " + std::to_string(level)).c_str(), t,
+                Size(a) / 1e6);
+  }
+  std::string list = (work / "list.txt").string();
+  {
+    std::ofstream l(list);
+    for (const std::string& f : files) l << fs::relative(f, corpus).string() << "\n";
+  }
+  if (Have("7zz")) {
+    double t = Time([&] {
+      fs::remove(a);
+      Sh("cd " + Quote(corpus.string()) + " && 7zz a -tzip -mx=5 -bso0 -bsp0 " + Quote(a) +
+         " @" + Quote(list));
+    }, runs);
+    std::printf("%-28s %8.2f %10.2f\n", "7zz a -tzip -mx=5", t, Size(a) / 1e6);
+  }
+  if (Have("bsdtar")) {
+    double t = Time([&] {
+      fs::remove(a);
+      Sh("cd " + Quote(corpus.string()) + " && bsdtar --format zip -cf " + Quote(a) + " -T " +
+         Quote(list));
+    }, runs);
+    std::printf("%-28s %8.2f %10.2f\n", "bsdtar --format zip", t, Size(a) / 1e6);
+  }
+
+  std::printf("\n%-28s %8s   (archive: Zip -6)\n", "read back", "seconds");
+  const std::string out = (work / "out").string();
+  double t = Time([&] {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    char buf[256];
+    UnZip(0, ("-x -qq --i -o " + Quote(ours6) + " " + Quote(out + "/")).c_str(), buf, sizeof buf);
+  }, runs);
+  std::printf("%-28s %8.2f\n", "UnZip -x (writes files)", t);
+  t = Time([&] { UnZipCheckArchive(ours6.c_str(), TAVRUN_ZIP_CHECK_FULL); }, runs);
+  std::printf("%-28s %8.2f\n", "UnZipCheckArchive mode 2", t);
+  if (Have("7zz")) {
+    t = Time([&] { Sh("7zz t -bso0 -bsp0 " + Quote(ours6)); }, runs);
+    std::printf("%-28s %8.2f\n", "7zz t", t);
+  }
+  if (Have("bsdtar")) {
+    t = Time([&] { Sh("bsdtar -xOf " + Quote(ours6) + " >/dev/null"); }, runs);
+    std::printf("%-28s %8.2f\n", "bsdtar -xOf", t);
+  }
+
+  // A file above the in-memory bound streams: memory must not follow its size.
+  std::printf("\n%-28s %8s %8s\n", "peak memory (child)", "MB RSS", "seconds");
+  for (uintmax_t mb : {100u, 300u, 600u}) {
+    std::string big = (work / ("big" + std::to_string(mb))).string();
+    {
+      // Text-like data: repeated corpus files, so deflate has real work.
+      std::ofstream o(big, std::ios::binary);
+      uintmax_t written = 0;
+      for (size_t i = 0; written < mb * 1000000; i = (i + 1) % files.size()) {
+        std::ifstream in(files[i], std::ios::binary);
+        o << in.rdbuf();
+        written = uintmax_t(o.tellp());
+      }
+    }
+    auto start = std::chrono::steady_clock::now();
+    double peak = PeakMemory([&] { OurZip(a, {big}, 6); });
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-28s %8.1f %8.2f\n", ("Zip -6, " + std::to_string(mb) + " MB file").c_str(), peak, secs);
+    fs::remove(big);
+  }
+  fs::remove_all(work);
+  return 0;
+}
