@@ -16,6 +16,7 @@ constexpr int kTBit = 5;
 constexpr int kCBit = 9;
 constexpr int kMaxCodeLength = 16;
 constexpr int kHashBits = 16;
+constexpr int kHash3Bits = 14;
 // A 3-byte match further back than this costs more bits than three literals.
 constexpr uint32_t kTooFar = 4096;
 // The part of the buffer moved out at once; a multiple of every window size.
@@ -24,6 +25,8 @@ constexpr uint32_t kSlide = 128 * 1024;
 // so that a match and the lazy look one byte further can always run to full length.
 constexpr uint32_t kMinLookahead = kMaxMatch + 2;
 constexpr uint32_t kLookahead = 512;
+// Blocks are not split below this many commands: tables would cost more than they gain.
+constexpr size_t kMinSplit = 2048;
 
 struct Params {
   uint32_t window;
@@ -68,6 +71,7 @@ struct Encoder::Impl {
   uint32_t pos = 0;  // next position to parse
   std::vector<int32_t> head;
   std::vector<int32_t> prev;
+  std::vector<int32_t> head3;  // latest position per 3-byte hash: short matches the 4-byte chains miss
 
   // Lazy-matching state carried between calls.
   int prevLength = kMinMatch - 1;
@@ -76,9 +80,7 @@ struct Encoder::Impl {
 
   // Commands of the block being collected.
   std::vector<uint16_t> codes;
-  std::vector<uint16_t> distances;  // copy distance - 1, for matches only
-  std::vector<uint32_t> cFreq;
-  std::vector<uint32_t> pFreq;
+  std::vector<uint16_t> distances;  // copy distance - 1 (0 for literals), one per command
 
   // Bit output.
   std::vector<uint8_t> out;
@@ -95,12 +97,11 @@ struct Encoder::Impl {
     buf.resize(params.window + kSlide + kLookahead);
     head.assign(1u << kHashBits, -1);
     prev.assign(params.window, -1);
+    head3.assign(1u << kHash3Bits, -1);
     tuning.blockCommands = std::clamp<uint32_t>(tuning.blockCommands, 1, 65535);
     tuning.maxChain = std::max(1, tuning.maxChain);
     codes.reserve(tuning.blockCommands);
     distances.reserve(tuning.blockCommands);
-    cFreq.assign(kNC, 0);
-    pFreq.assign(params.np, 0);
     out.reserve(1 << 16);
   }
 
@@ -158,88 +159,146 @@ struct Encoder::Impl {
     }
   }
 
-  void WriteLengthTable(const std::vector<uint8_t>& len, int n, int nbit, int special) {
-    PutBits(nbit, n);
+  template <typename Put>
+  static void WriteLengthTable(Put& put, const std::vector<uint8_t>& len, int n, int nbit, int special) {
+    put(nbit, n);
     int i = 0;
     while (i < n) {
       int k = len[i++];
       if (k <= 6)
-        PutBits(3, k);
+        put(3, k);
       else
-        PutBits(k - 3, (1u << (k - 3)) - 2);  // "111", (k-7) ones, a zero
+        put(k - 3, (1u << (k - 3)) - 2);  // "111", (k-7) ones, a zero
       if (i == special) {
         int skip = 0;
         while (i < n && i < 6 && len[i] == 0) {
           ++i;
           ++skip;
         }
-        PutBits(2, skip);
+        put(2, skip);
       }
     }
   }
 
-  void FlushBlock() {
-    if (codes.empty()) return;  // a block of zero commands is never written
-    std::vector<uint8_t> cLen = CodeLengths(cFreq, kMaxCodeLength);
-    std::vector<uint8_t> pLen = CodeLengths(pFreq, kMaxCodeLength);
-    const int nC = Trim(cLen);
-    const int nP = Trim(pLen);
+  // The code lengths of one block of commands [a, b).
+  struct Tables {
+    std::vector<uint32_t> cf, pf;
+    std::vector<uint8_t> cLen, pLen, tLen;
+    int nC = 0, nP = 0, nT = 0;
+  };
 
+  Tables Plan(size_t a, size_t b) const {
+    Tables t;
+    t.cf.assign(kNC, 0);
+    t.pf.assign(params.np, 0);
+    for (size_t i = a; i < b; ++i) {
+      ++t.cf[codes[i]];
+      if (codes[i] >= 256) ++t.pf[PositionSymbol(distances[i])];
+    }
+    t.cLen = CodeLengths(t.cf, kMaxCodeLength);
+    t.pLen = CodeLengths(t.pf, kMaxCodeLength);
+    t.nC = Trim(t.cLen);
+    t.nP = Trim(t.pLen);
     std::vector<uint32_t> tFreq(kNT, 0);
-    WalkCLengths(cLen, nC, [&](int sym, int, int) { ++tFreq[sym]; });
-    std::vector<uint8_t> tLen = CodeLengths(tFreq, kMaxCodeLength);
-    const int nT = Trim(tLen);
-    const std::vector<uint16_t> tCode = CanonicalCodes(tLen);
-    const std::vector<uint16_t> cCode = CanonicalCodes(cLen);
-    const std::vector<uint16_t> pCode = CanonicalCodes(pLen);
+    WalkCLengths(t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; });
+    t.tLen = CodeLengths(tFreq, kMaxCodeLength);
+    t.nT = Trim(t.tLen);
+    return t;
+  }
 
-    PutBits(16, static_cast<uint32_t>(codes.size()));
-    WriteLengthTable(tLen, nT, kTBit, 3);
-    PutBits(kCBit, nC);
-    WalkCLengths(cLen, nC, [&](int sym, int extraBits, int extra) {
-      PutBits(tLen[sym], tCode[sym]);
-      if (extraBits) PutBits(extraBits, extra);
+  // Writes the block header and tables through put(bits, value).
+  template <typename Put>
+  void PutTables(const Tables& t, size_t commands, Put& put) const {
+    const std::vector<uint16_t> tCode = CanonicalCodes(t.tLen);
+    put(16, static_cast<uint32_t>(commands));
+    WriteLengthTable(put, t.tLen, t.nT, kTBit, 3);
+    put(kCBit, t.nC);
+    WalkCLengths(t.cLen, t.nC, [&](int sym, int extraBits, int extra) {
+      put(t.tLen[sym], tCode[sym]);
+      if (extraBits) put(extraBits, extra);
     });
-    WriteLengthTable(pLen, nP, params.pbit, -1);
+    WriteLengthTable(put, t.pLen, t.nP, params.pbit, -1);
+  }
 
-    size_t m = 0;
-    for (uint16_t c : codes) {
-      PutBits(cLen[c], cCode[c]);
+  // Exact size in bits of [a, b) written as one block.
+  uint64_t BlockBits(size_t a, size_t b) const {
+    const Tables t = Plan(a, b);
+    uint64_t bits = 0;
+    auto count = [&](int n, uint32_t) { bits += static_cast<uint64_t>(n); };
+    PutTables(t, b - a, count);
+    for (int c = 0; c < kNC; ++c) bits += uint64_t{t.cf[c]} * t.cLen[c];
+    for (int p = 0; p < params.np; ++p) bits += uint64_t{t.pf[p]} * (t.pLen[p] + (p > 1 ? p - 1 : 0));
+    return bits;
+  }
+
+  void WriteBlock(size_t a, size_t b) {
+    const Tables t = Plan(a, b);
+    auto put = [this](int n, uint32_t v) { PutBits(n, v); };
+    PutTables(t, b - a, put);
+    const std::vector<uint16_t> cCode = CanonicalCodes(t.cLen);
+    const std::vector<uint16_t> pCode = CanonicalCodes(t.pLen);
+    for (size_t i = a; i < b; ++i) {
+      const uint16_t c = codes[i];
+      PutBits(t.cLen[c], cCode[c]);
       if (c >= 256) {
-        uint32_t d = distances[m++];
+        uint32_t d = distances[i];
         int p = PositionSymbol(d);
-        PutBits(pLen[p], pCode[p]);
+        PutBits(t.pLen[p], pCode[p]);
         if (p > 1) PutBits(p - 1, d - (1u << (p - 1)));
       }
     }
     ++blockCount;
-    codes.clear();
-    distances.clear();
-    std::fill(cFreq.begin(), cFreq.end(), 0);
-    std::fill(pFreq.begin(), pFreq.end(), 0);
   }
 
-  void AddCommand(uint16_t code) {
+  // Halves a range of commands while two blocks with tables of their own cost fewer bits.
+  void SplitAndWrite(size_t a, size_t b, uint64_t bits, int depth) {
+    if (depth > 0 && b - a >= 2 * kMinSplit) {
+      const size_t mid = a + (b - a) / 2;
+      const uint64_t left = BlockBits(a, mid), right = BlockBits(mid, b);
+      if (left + right < bits) {
+        SplitAndWrite(a, mid, left, depth - 1);
+        SplitAndWrite(mid, b, right, depth - 1);
+        return;
+      }
+    }
+    WriteBlock(a, b);
+  }
+
+  void FlushBlock() {
+    if (codes.empty()) return;  // a block of zero commands is never written
+    SplitAndWrite(0, codes.size(), BlockBits(0, codes.size()), tuning.splitDepth);
+    codes.clear();
+    distances.clear();
+  }
+
+  void AddCommand(uint16_t code, uint16_t distance) {
     codes.push_back(code);
-    ++cFreq[code];
+    distances.push_back(distance);
     if (codes.size() >= tuning.blockCommands) FlushBlock();
   }
-  void Literal(uint8_t byte) { AddCommand(byte); }
+  void Literal(uint8_t byte) { AddCommand(byte, 0); }
   void Match(int length, uint32_t distance) {
-    uint32_t d = distance - 1;
-    distances.push_back(static_cast<uint16_t>(d));
-    ++pFreq[PositionSymbol(d)];
-    AddCommand(static_cast<uint16_t>(256 + length - kMinMatch));
+    AddCommand(static_cast<uint16_t>(256 + length - kMinMatch), static_cast<uint16_t>(distance - 1));
   }
 
   // --- match finder -----------------------------------------------------------------
   uint32_t Hash(uint32_t p) const {
-    uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
+    uint32_t v;
+    std::memcpy(&v, &buf[p], 4);
     return (v * 2654435761u) >> (32 - kHashBits);
   }
 
-  // Inserts `p` and returns the previous chain head (-1 when none).
-  int32_t Insert(uint32_t p) {
+  uint32_t Hash3(uint32_t p) const {
+    uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
+    return (v * 2654435761u) >> (32 - kHash3Bits);
+  }
+
+  // Inserts `p` and returns the previous chain head (-1 when none); `last3` receives the
+  // latest earlier position with the same 3-byte hash.
+  int32_t Insert(uint32_t p, int32_t* last3 = nullptr) {
+    uint32_t h3 = Hash3(p);
+    if (last3) *last3 = head3[h3];
+    head3[h3] = static_cast<int32_t>(p);
     uint32_t h = Hash(p);
     int32_t old = head[h];
     prev[p & mask] = old;
@@ -261,13 +320,18 @@ struct Encoder::Impl {
   }
 
   // Longest match at pos that beats `best`; 0 when none.
-  int Search(int32_t cand, int best, uint32_t& distance) const {
+  int Search(int32_t cand, int32_t cand3, int best, uint32_t& distance) const {
     const int maxLen = static_cast<int>(std::min<uint32_t>(kMaxMatch, end - pos));
     if (best >= maxLen) return 0;
+    int found = 0;
+    if (best < kMinMatch && cand3 >= 0 && pos - static_cast<uint32_t>(cand3) <= kTooFar &&
+        buf[cand3] == buf[pos] && buf[cand3 + 1] == buf[pos + 1] && buf[cand3 + 2] == buf[pos + 2]) {
+      best = found = kMinMatch;
+      distance = pos - static_cast<uint32_t>(cand3);
+    }
     int chain = tuning.maxChain;
     if (best >= tuning.goodLength) chain >>= 2;
     const int64_t limit = static_cast<int64_t>(pos) - maxDistance;
-    int found = 0;
     while (cand >= 0 && cand > limit - 1 && chain-- > 0) {
       uint32_t c = static_cast<uint32_t>(cand);
       if (buf[c + best] == buf[pos + best] && buf[c] == buf[pos]) {
@@ -291,16 +355,17 @@ struct Encoder::Impl {
       if (look == 0 || (!final && look < kMinLookahead)) break;
       int curLen = 0;
       uint32_t curDistance = 0;
-      if (look >= static_cast<uint32_t>(kMinMatch)) {
-        int32_t cand = Insert(pos);
+      if (look >= 4) {
+        int32_t cand3 = -1;
+        int32_t cand = Insert(pos, &cand3);
         if (prevLength < tuning.lazyLength)
-          curLen = Search(cand, std::max(prevLength, kMinMatch - 1), curDistance);
+          curLen = Search(cand, cand3, std::max(prevLength, kMinMatch - 1), curDistance);
       }
       if (prevLength >= kMinMatch && curLen <= prevLength) {
         Match(prevLength, prevDistance);
         const uint32_t stop = pos - 1 + prevLength;
         for (uint32_t p = pos + 1; p < stop; ++p)
-          if (p + kMinMatch <= end) Insert(p);
+          if (p + 4 <= end) Insert(p);
         pos = stop;
         matchAvailable = false;
         prevLength = kMinMatch - 1;
@@ -326,6 +391,7 @@ struct Encoder::Impl {
     const int32_t s = static_cast<int32_t>(kSlide);
     for (auto& h : head) h = h >= s ? h - s : -1;
     for (auto& p : prev) p = p >= s ? p - s : -1;
+    for (auto& h : head3) h = h >= s ? h - s : -1;
   }
 
   bool Feed(const uint8_t* data, size_t size) {

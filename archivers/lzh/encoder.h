@@ -1,5 +1,6 @@
-// The -lh5- / -lh6- / -lh7- compressor: LZ77 over a sliding window (hash chains with lazy
-// matching) followed by static Huffman coding with tables chosen per block. Data is pushed
+// The -lh5- / -lh6- / -lh7- compressor: LZ77 over a sliding window (hash chains on four
+// bytes plus a table of the latest three-byte match, lazy matching) followed by Huffman
+// coding with tables chosen per block, a block being split where separate tables pay off. Data is pushed
 // in pieces of any size; memory stays bounded by the window, whatever the input length.
 #pragma once
 
@@ -19,11 +20,12 @@ const char* MethodId(Method method);
 uint32_t WindowSize(Method method);
 
 struct EncoderTuning {
-  int maxChain = 256;        // candidates looked at per position
-  int lazyLength = 128;      // no lazy search once a match is this long
-  int goodLength = 32;       // chain cut to a quarter once the previous match is this long
-  int niceLength = 256;      // stop searching at a match this long
-  uint32_t blockCommands = 65535;  // commands per block (1 .. 65535)
+  int maxChain = 128;        // candidates looked at per position
+  int lazyLength = 64;       // no lazy search once a match is this long
+  int goodLength = 16;       // chain cut to a quarter once the previous match is this long
+  int niceLength = 128;      // stop searching at a match this long
+  uint32_t blockCommands = 65535;  // commands collected before blocks are chosen (1 .. 65535)
+  int splitDepth = 4;              // a collected run may be halved this often into blocks
 };
 
 class Encoder {

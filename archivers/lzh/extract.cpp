@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -23,18 +25,50 @@ namespace {
 
 constexpr size_t kChunk = 1 << 16;
 
-int StreamRead(void* handle, void* buf, size_t len) {
-  ssize_t n = ReadSome(*static_cast<int*>(handle), buf, len);
-  return n < 0 ? -1 : static_cast<int>(n);
+// liblhasa asks for a few bytes at a time: a buffer in front of the descriptor.
+struct BufferedFd {
+  int fd = -1;
+  std::vector<uint8_t> buf = std::vector<uint8_t>(kChunk);
+  size_t pos = 0, end = 0;
+  void Reset() { pos = end = 0; }
+};
+
+int StreamRead(void* handle, void* out, size_t len) {
+  auto* b = static_cast<BufferedFd*>(handle);
+  size_t given = 0;
+  auto* dst = static_cast<uint8_t*>(out);
+  while (given < len) {
+    if (b->pos == b->end) {
+      ssize_t n = ReadSome(b->fd, b->buf.data(), b->buf.size());
+      if (n < 0) return given ? static_cast<int>(given) : -1;
+      if (n == 0) break;
+      b->pos = 0;
+      b->end = static_cast<size_t>(n);
+    }
+    size_t n = std::min(len - given, b->end - b->pos);
+    std::memcpy(dst + given, b->buf.data() + b->pos, n);
+    b->pos += n;
+    given += n;
+  }
+  return static_cast<int>(given);
 }
 int StreamSkip(void* handle, size_t bytes) {
-  return lseek(*static_cast<int*>(handle), static_cast<off_t>(bytes), SEEK_CUR) >= 0;
+  auto* b = static_cast<BufferedFd*>(handle);
+  size_t inBuffer = b->end - b->pos;
+  if (bytes <= inBuffer) {
+    b->pos += bytes;
+    return 1;
+  }
+  bytes -= inBuffer;
+  b->Reset();
+  return lseek(b->fd, static_cast<off_t>(bytes), SEEK_CUR) >= 0;
 }
 void StreamClose(void*) {}
 const LHAInputStreamType kStreamType = {StreamRead, StreamSkip, StreamClose};
 
 struct Reader {
   int fd = -1;
+  BufferedFd input;
   LHAInputStream* stream = nullptr;
   LHAReader* reader = nullptr;
   ~Reader() {
@@ -49,7 +83,9 @@ struct Reader {
     reader = nullptr;
     stream = nullptr;
     if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
-    stream = lha_input_stream_new(&kStreamType, &fd);
+    input.fd = fd;
+    input.Reset();
+    stream = lha_input_stream_new(&kStreamType, &input);
     if (!stream) return false;
     reader = lha_reader_new(stream);
     if (!reader) return false;
