@@ -333,3 +333,26 @@ TEST_F(ArchiveTest, CheckAcceptsOnlyReadableArchives) {
   EXPECT_EQ(UnlhaCheckArchive(Path("none").c_str(), 1), 0);
   EXPECT_EQ(UnlhaCheckArchive(nullptr, 1), 0);
 }
+
+TEST_F(ArchiveTest, FilesOf4GiBAreRefusedWithoutTouchingTheArchive) {
+  WriteFile(In("small"), "s");
+  ASSERT_EQ(Add("", "small"), 0);
+  const Bytes before = ReadFile(Path("a.lzh"));
+  {
+    std::ofstream f(In("huge"), std::ios::binary);
+  }
+  fs::resize_file(In("huge"), 4ull << 30);  // sparse: nothing is written
+  EXPECT_EQ(Add("", "huge"), UNLHA_ERROR_TOO_LARGE) << output_;
+  EXPECT_EQ(ReadFile(Path("a.lzh")), before);
+}
+
+TEST_F(ArchiveTest, ASymlinkedArchiveKeepsItsLink) {
+  WriteFile(In("one"), "1");
+  WriteFile(In("two"), "2");
+  fs::create_directories(Path("real"));
+  ASSERT_EQ(Run("U " + Q(Path("real/a.lzh")) + " " + Q(In("one"))), 0);
+  fs::create_symlink(Path("real/a.lzh"), Path("a.lzh"));
+  ASSERT_EQ(Add("", "two"), 0) << output_;
+  EXPECT_TRUE(fs::is_symlink(Path("a.lzh")));
+  EXPECT_EQ(Members(Path("real/a.lzh")).size(), 2u);
+}
