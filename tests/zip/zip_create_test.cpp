@@ -205,6 +205,34 @@ TEST(ZipCreate, UpdateReplacesOnlyNewerFilesAndKeepsOtherMembersByteForByte) {
   EXPECT_EQ(RawMember(archive, "b.txt"), rawB);
 }
 
+TEST(ZipCreate, UpdatesArchivesOfOtherToolsKeepingTheirMembers) {
+  TempDir src, work;
+  WriteFile(src / "theirs.txt", TextData(20000, 6));
+  WriteFile(src / "ours.txt", "ours");
+  std::vector<std::pair<std::string, std::string>> made;  // archive, tool's check command
+  if (HaveTool("bsdtar")) {  // data descriptors with sizes in the local header
+    ASSERT_EQ(Shell("cd " + Quote(src.path()) + " && bsdtar --format zip -cf " +
+                    Quote(work / "bsd.zip") + " theirs.txt"), 0);
+    made.push_back({work / "bsd.zip", "bsdtar -xOf " + Quote(work / "bsd.zip") + " theirs.txt"});
+  }
+  if (HaveTool("7zz")) {  // an encrypted member, copied as it is
+    ASSERT_EQ(Shell("cd " + Quote(src.path()) + " && 7zz a -tzip -psecret " +
+                    Quote(work / "enc.zip") + " theirs.txt >/dev/null"), 0);
+    made.push_back({work / "enc.zip", "7zz e -so -psecret " + Quote(work / "enc.zip") + " theirs.txt"});
+  }
+  if (made.empty()) GTEST_SKIP() << "neither bsdtar nor 7zz";
+  for (const auto& [archive, extract] : made) {
+    const std::string raw = RawMember(archive, "theirs.txt");
+    Result r = RunZip("-u -S -j -q " + Quote(archive) + " " + Quote(src / "ours.txt"));
+    ASSERT_EQ(r.code, 0) << archive << r.output;
+    EXPECT_EQ(RawMember(archive, "theirs.txt"), raw) << archive;
+    EXPECT_EQ(RawMember(archive, "ours.txt"), "ours") << archive;
+    std::string out;
+    EXPECT_EQ(Shell(extract + " 2>/dev/null", &out), 0) << archive;
+    EXPECT_EQ(out, TextData(20000, 6)) << archive;
+  }
+}
+
 TEST(ZipCreate, ArchiveDateFollowsNewestMemberWithO) {
   TempDir src, work;
   WriteFile(src / "old.txt", "o");
