@@ -3,7 +3,8 @@
 // outside the library calls, the total against a shell loop of one `7zz a` process per file,
 // and the peak memory of each batch.
 //
-//   tavrun_engine_bench [--small N] [--large N] [--large-mb M] [--no-7zz] [--work DIR]
+//   tavrun_engine_bench [--small N] [--large N] [--large-mb M] [--no-7zz] [--engine-only]
+//                       [--work DIR]
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,7 @@ struct ProxyCounters {
   int64_t (*elapsed)() = nullptr;
   int64_t (*calls)() = nullptr;
   void (*reset)() = nullptr;
+  void (*forward)(int) = nullptr;
 };
 
 ProxyCounters Counters(const char* file) {
@@ -60,6 +62,7 @@ ProxyCounters Counters(const char* file) {
   c.elapsed = reinterpret_cast<int64_t (*)()>(dlsym(handle, "ProxyElapsedNs"));
   c.calls = reinterpret_cast<int64_t (*)()>(dlsym(handle, "ProxyCalls"));
   c.reset = reinterpret_cast<void (*)()>(dlsym(handle, "ProxyReset"));
+  c.forward = reinterpret_cast<void (*)(int)>(dlsym(handle, "ProxySetForwarding"));
   return c;
 }
 
@@ -169,21 +172,24 @@ int main(int argc, char** argv) {
   int large = 20;
   size_t largeMiB = 20;
   bool with7zz = true;
+  bool engineOnly = false;
   std::string work = (fs::temp_directory_path() / "tavrun-engine-bench").string();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
-    if (arg == "--small")
+    if (arg == "--small") {
       small = std::stoi(next());
-    else if (arg == "--large")
+    } else if (arg == "--large") {
       large = std::stoi(next());
-    else if (arg == "--large-mb")
+    } else if (arg == "--large-mb") {
       largeMiB = std::stoul(next());
-    else if (arg == "--no-7zz")
+    } else if (arg == "--no-7zz") {
       with7zz = false;
-    else if (arg == "--work")
+    } else if (arg == "--engine-only") {
+      engineOnly = true;
+    } else if (arg == "--work") {
       work = next();
-    else {
+    } else {
       std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
       return 2;
     }
@@ -204,6 +210,7 @@ int main(int argc, char** argv) {
   ProxyCounters lzh = Counters("libunlha32.so");
   ProxyCounters zipj = Counters("libzip32j.so");
   ProxyCounters unzip = Counters("libunzip32.so");
+  setenv("TAVRUN_BENCH_REAL_DIR", TAVRUN_REAL_COMPONENT_DIR, 1);
 
   struct Dataset {
     const char* name;
@@ -218,7 +225,7 @@ int main(int argc, char** argv) {
     std::printf("== %d files of %zu bytes\n", set.count, set.size);
 
     // The engine alone: the proxies answer at once.
-    unsetenv("TAVRUN_BENCH_REAL_DIR");
+    for (auto* proxy : {&lzh, &zipj, &unzip}) proxy->forward(0);
     for (const char* logLevel : {"9", "0"}) {
       Setting(LogLevel) = logLevel;
       const std::string tag = std::string(" log ") + (logLevel[0] == '9' ? "off" : "on");
@@ -233,13 +240,14 @@ int main(int argc, char** argv) {
       Print(("engine only, extract ZIP" + tag).c_str(), set.count,
             Batch("1", "1", src, out, lzh, unzip));
     }
+    if (engineOnly) continue;
     if (!fs::exists(std::string(TAVRUN_REAL_COMPONENT_DIR) + "/libunlha32.so")) {
       std::printf("(real archivers not built; skipping the library runs)\n");
       continue;
     }
 
     // The real libraries behind the proxies; the log on, as a user would have it.
-    setenv("TAVRUN_BENCH_REAL_DIR", TAVRUN_REAL_COMPONENT_DIR, 1);
+    for (auto* proxy : {&lzh, &zipj, &unzip}) proxy->forward(1);
     Setting(LogLevel) = "0";
     for (const char* format : {"0", "1"}) {
       const bool isLzh = format[0] == '0';

@@ -1,7 +1,7 @@
 /* Stands between the engine and an archiver library to measure the time spent inside it.
- * It loads the real library of the same name from TAVRUN_BENCH_REAL_DIR and forwards every
- * call; without that variable it answers at once (success, "is an archive"), which leaves
- * only the engine's own work to be timed. */
+ * While forwarding is on it loads the real library of the same name from
+ * TAVRUN_BENCH_REAL_DIR and forwards every call; otherwise it answers at once (success, "is
+ * an archive"), which leaves only the engine's own work to be timed. */
 #include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -14,6 +14,7 @@ typedef int32_t (*ExecEntry)(uintptr_t, const char*, char*, uint32_t);
 typedef int32_t (*CheckEntry)(const char*, int32_t);
 
 static void* real_library = NULL;
+static int forwarding = 0;
 static int64_t elapsed_ns = 0;
 static int64_t call_count = 0;
 
@@ -25,7 +26,6 @@ static int64_t now_ns(void) {
 
 static void* real_entry(const char* name) {
   if (real_library == NULL) {
-    /* Looked at on every call until found, so one process can time both modes. */
     const char* dir = getenv("TAVRUN_BENCH_REAL_DIR");
     if (dir != NULL && *dir != '\0') {
       char path[4096];
@@ -42,8 +42,8 @@ __attribute__((unused)) static int32_t exec_call(const char* name, ExecEntry* ca
                                                  uint32_t size) {
   int64_t start = now_ns();
   int32_t result = 0;
-  if (*cache == NULL) *cache = (ExecEntry)real_entry(name);
-  if (*cache != NULL) result = (*cache)(window, line, output, size);
+  if (forwarding && *cache == NULL) *cache = (ExecEntry)real_entry(name);
+  if (forwarding && *cache != NULL) result = (*cache)(window, line, output, size);
   elapsed_ns += now_ns() - start;
   ++call_count;
   return result;
@@ -53,8 +53,8 @@ __attribute__((unused)) static int32_t check_call(const char* name, CheckEntry* 
                                                   const char* path, int32_t mode) {
   int64_t start = now_ns();
   int32_t result = 1;
-  if (*cache == NULL) *cache = (CheckEntry)real_entry(name);
-  if (*cache != NULL) result = (*cache)(path, mode);
+  if (forwarding && *cache == NULL) *cache = (CheckEntry)real_entry(name);
+  if (forwarding && *cache != NULL) result = (*cache)(path, mode);
   elapsed_ns += now_ns() - start;
   ++call_count;
   return result;
@@ -65,6 +65,10 @@ PROXY_EXPORT int64_t ProxyElapsedNs(void) {
 }
 PROXY_EXPORT int64_t ProxyCalls(void) {
   return call_count;
+}
+/* 1: forward to the real library; 0: answer at once. */
+PROXY_EXPORT void ProxySetForwarding(int on) {
+  forwarding = on;
 }
 PROXY_EXPORT void ProxyReset(void) {
   elapsed_ns = 0;
