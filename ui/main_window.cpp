@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QStatusBar>
+#include <QHBoxLayout>
 
 #include "app/settings.h"
 #include "engine/run_command.h"
@@ -95,7 +95,7 @@ FrmTavrunMain::~FrmTavrunMain() {
 void FrmTavrunMain::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("client"));
-  client->setFixedSize(Tw(kClientWidth), Tw(kStatusTop));
+  client->setFixedSize(Tw(kClientWidth), Tw(kStatusTop + kStatusHeight));
   setCentralWidget(client);
 
   label1_ = MakeLabel(client, "Label1", "圧縮・解凍元ディレクトリ(&F)", 120, 120);
@@ -184,11 +184,13 @@ void FrmTavrunMain::BuildMenus() {
 }
 
 void FrmTavrunMain::BuildStatusBar() {
-  auto* bar = new QStatusBar(this);
+  // The bar is a control of the client area along its bottom edge, panels side by side.
+  auto* bar = new QFrame(centralWidget());
   bar->setObjectName(QStringLiteral("StatusBar1"));
-  bar->setSizeGripEnabled(false);
-  bar->setFixedSize(Tw(kClientWidth), Tw(kStatusHeight));
-  bar->setContentsMargins(0, 0, 0, 0);
+  bar->setGeometry(TwRect(0, kStatusTop, kClientWidth, kStatusHeight));
+  auto* row = new QHBoxLayout(bar);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
   const char* texts[] = {"", "CAPS", "NUM", "INS"};
   for (int i = 0; i < 4; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(texts[i]), bar);
@@ -198,15 +200,14 @@ void FrmTavrunMain::BuildStatusBar() {
     if (i == 0) {
       panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
       panel->setMinimumWidth(Tw(1440));
-      bar->addWidget(panel, 1);
+      row->addWidget(panel, 1);
     } else {
       panel->setAlignment(Qt::AlignCenter);
       panel->setFixedWidth(Tw(720));
-      bar->addPermanentWidget(panel);
+      row->addWidget(panel);
     }
     panels_[i] = panel;
   }
-  setStatusBar(bar);
 
   lockKeys_ = new LockKeyState(this);
   connect(lockKeys_, &LockKeyState::changed, this, [this] { ShowLockKeys(); });
