@@ -205,6 +205,19 @@ TEST(ZipCreate, UpdateReplacesOnlyNewerFilesAndKeepsOtherMembersByteForByte) {
   EXPECT_EQ(RawMember(archive, "b.txt"), rawB);
 }
 
+TEST(ZipCreate, NewerCheckAgainstADosTimeAllowsItsTwoSecondSteps) {
+  TempDir src, work;
+  std::string archive = work / "dos.zip";
+  CraftArchive(archive, {{"f.txt", "member"}});  // DOS time 1500000000 only
+  WriteFile(src / "f.txt", "file");
+  SetMtime(src / "f.txt", 1500000001);
+  ASSERT_EQ(RunZip("-u -j -q " + Quote(archive) + " " + Quote(src / "f.txt")).code, 0);
+  EXPECT_NE(RawMember(archive, "f.txt"), "file");  // within the step: kept
+  SetMtime(src / "f.txt", 1500000002);
+  ASSERT_EQ(RunZip("-u -j -q " + Quote(archive) + " " + Quote(src / "f.txt")).code, 0);
+  EXPECT_EQ(RawMember(archive, "f.txt"), "file");
+}
+
 TEST(ZipCreate, UpdatesArchivesOfOtherToolsKeepingTheirMembers) {
   TempDir src, work;
   WriteFile(src / "theirs.txt", TextData(20000, 6));
