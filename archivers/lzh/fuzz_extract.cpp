@@ -2,6 +2,7 @@
 // extraction into a scratch directory, which must stay the only place written to.
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>

@@ -3,8 +3,9 @@
 # LZH encoder on Debian), and extraction speed against lhasa and bsdtar.
 #   bench/lzh/run.sh BUILD_DIR [TEXT_INPUT] [BINARY_INPUT]
 # Defaults: the copyright files under /usr/share/doc, concatenated (about 20 MB), and
-# /usr/bin/gdb. Timings are wall-clock seconds of one run each; peak memory is the maximum
-# resident set of the process (/usr/bin/time).
+# /usr/bin/gdb. Each figure is one run: "cpu" is user+system seconds (steadier than wall
+# time on a shared machine), "wall" elapsed seconds, "MiB" the peak resident set.
+# Extraction writes the files to disk for all three tools.
 set -eu
 build=${1:?build directory}
 cli="$build/bin/lzh_cli"
@@ -17,41 +18,55 @@ if [ -z "$text" ]; then
 fi
 bin=${3:-/usr/bin/gdb}
 have() { command -v "$1" >/dev/null 2>&1; }
-timed() {  # prints "seconds maxrss_kib" of the command
-  /usr/bin/time -f "%e %M" -o "$work/t" "$@" >/dev/null 2>&1 || { echo "FAILED: $*" >&2; echo "- -"; return 0; }
-  cat "$work/t"
+# Runs a command; prints "cpu wall MiB".
+timed() {
+  if ! /usr/bin/time -f "%U %S %e %M" -o "$work/t" "$@" >/dev/null 2>&1; then
+    echo "FAILED: $*" >&2
+    echo "- - -"
+    return 0
+  fi
+  awk '{ printf "%.2f %.2f %d\n", $1 + $2, $3, $4 / 1024 }' "$work/t"
 }
 size() { stat -c %s "$1"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
 
-printf '%-8s %-6s %12s %12s %8s %8s %10s %10s\n' input method ours jlha ratio% speedup ours_s ours_MiB
+echo "input: $(basename "$text") $(size "$text") bytes, $(basename "$bin") $(size "$bin") bytes"
+printf '%-6s %-4s | %10s %6s %5s %5s %4s | %10s %6s %5s | %9s %8s | %s\n' \
+  input meth ours_bytes ratio% cpu wall MiB jlha_bytes cpu wall size/jlha speedup "extract cpu/wall: ours lhasa bsdtar"
 for input in "$text" "$bin"; do
   name=$(basename "$input")
   insize=$(size "$input")
   cp "$input" "$work/$name"
   for m in 5 6 7; do
-    jm=$([ $m = 5 ] && echo 2 || ([ $m = 6 ] && echo 3 || echo 4))
+    case $m in 5) jm=2 ;; 6) jm=3 ;; 7) jm=4 ;; esac
     rm -f "$work/ours.lzh" "$work/jlha.lzh"
     set -- $(timed "$cli" "U -n1 -jm$jm \"$work/ours.lzh\" \"$work/$name\"")
-    ot=$1; om=$2
+    oc=$1 ow=$2 om=$3
     os=$(size "$work/ours.lzh")
-    js=-; jt=-
+    js=- jc=- jw=-
     if have jlha; then
       set -- $(cd "$work" && timed jlha a2o$m jlha.lzh "$name")
-      jt=$1
-      js=$(size "$work/jlha.lzh")
+      jc=$1 jw=$2
+      [ -f "$work/jlha.lzh" ] && js=$(size "$work/jlha.lzh")
     fi
-    speed=-
-    [ "$jt" != - ] && speed=$(echo "scale=1; $jt / $ot" | bc)
-    printf '%-8s lh%-4s %12s %12s %8s %8s %10s %10s\n' "$(echo $name | cut -c1-8)" $m "$os" "$js" \
-      "$(echo "scale=2; 100 * $os / $insize" | bc)" "${speed}x" "$ot" "$((om / 1024))"
-    # Extraction of our archive: ours, lhasa, bsdtar.
-    mkdir -p "$work/x" && rm -rf "$work/x/"*
+    ex=""
+    rm -rf "$work/x" && mkdir "$work/x"
     set -- $(timed "$cli" "E -n1 -y1 -c1 \"$work/ours.lzh\" \"$work/x/\"")
-    ex="ours ${1}s/${2}KiB"
-    cmp -s "$work/x/$name" "$input" || ex="$ex MISMATCH"
-    if have lhasa; then set -- $(timed lhasa t "$work/ours.lzh"); ex="$ex lhasa-t ${1}s"; fi
-    if have bsdtar; then set -- $(timed sh -c "bsdtar -xOf '$work/ours.lzh' > /dev/null"); ex="$ex bsdtar ${1}s"; fi
-    echo "         extract: $ex"
+    ex="$1/$2"
+    cmp -s "$work/x/$name" "$input" || ex="$ex(MISMATCH)"
+    if have lhasa; then
+      rm -rf "$work/x" && mkdir "$work/x"
+      set -- $(cd "$work/x" && timed lhasa x "$work/ours.lzh")
+      ex="$ex $1/$2"
+    fi
+    if have bsdtar; then
+      rm -rf "$work/x" && mkdir "$work/x"
+      set -- $(timed bsdtar -xf "$work/ours.lzh" -C "$work/x")
+      ex="$ex $1/$2"
+    fi
+    printf '%-6s lh%-2s | %10s %6s %5s %5s %4s | %10s %6s %5s | %9s %8s | %s\n' \
+      "$(echo "$name" | cut -c1-6)" $m "$os" "$(awk -v a="$os" -v b="$insize" 'BEGIN{printf "%.2f", 100*a/b}')" \
+      "$oc" "$ow" "$om" "$js" "$jc" "$jw" "$(ratio "$os" "$js")" "$(ratio "$jc" "$oc")x" "$ex"
   done
   rm -f "$work/$name"
 done
