@@ -12,7 +12,9 @@
  *   -u      update: add new members; replace a member of the same name only when the file
  *           is newer than the member (by its extended timestamp, else its DOS time with a
  *           2-second tolerance). Without -u a member of the same name is always replaced.
- *   -S      include hidden files (name starting with "."). Without it they are skipped.
+ *   -S      include hidden files (name starting with ".") and system files (neither a regular
+ *           file nor a directory). Without it they are skipped; with it a system file, which
+ *           cannot be archived, is a TAVRUN_ZIP_E_SOURCE failure. A directory always is.
  *   -v      a summary of every member in `output` (name, sizes, method).
  *   -j      store the bare file name, without its directories. Without it the path is stored
  *           relative (leading "/" and "." components dropped; ".." is refused).

@@ -165,12 +165,15 @@ void GatherSources(const Zip32Request& rq, std::vector<SourceFile>& sources, Rep
       report.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
       continue;
     }
-    if (!S_ISREG(st.st_mode)) {
-      report.Fail(TAVRUN_ZIP_E_SOURCE, "not a regular file: " + path);
+    // Hidden: the name starts with "."; system: neither a regular file nor a directory.
+    bool system = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    bool hidden = !base.empty() && base[0] == '.';
+    if (!rq.includeHidden && (system || hidden)) {
+      report.Line(std::string(system ? "skipped (system file): " : "skipped (hidden): ") + path);
       continue;
     }
-    if (!rq.includeHidden && !base.empty() && base[0] == '.') {
-      report.Line("skipped (hidden): " + path);
+    if (!S_ISREG(st.st_mode)) {
+      report.Fail(TAVRUN_ZIP_E_SOURCE, "not a regular file: " + path);
       continue;
     }
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
