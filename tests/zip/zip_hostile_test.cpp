@@ -280,3 +280,26 @@ TEST_F(Hostile, OverlappingMembersAreNotAnArchive) {
     EXPECT_TRUE(ListTree(dest_).empty());
   }
 }
+
+TEST_F(Hostile, ZipIntoAFullOrReadOnlyFileSystemKeepsTheOldArchive) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  const std::string dir = work_ / "small";
+  mkdir(dir.c_str(), 0755);
+  if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "cannot mount tmpfs here";
+  WriteFile(work_ / "small.txt", "small");
+  WriteFile(work_ / "big.bin", RandomData(1 << 20, 8));
+  const std::string archive = dir + "/a.zip";
+  Result r = RunZip("-q -j " + Quote(archive) + " " + Quote(work_ / "small.txt"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  const std::string before = ReadFile(archive);
+  r = RunZip("-q -j " + Quote(archive) + " " + Quote(work_ / "big.bin"));
+  EXPECT_EQ(r.code, TAVRUN_ZIP_E_WRITE) << r.output;
+  EXPECT_EQ(ReadFile(archive), before);
+  EXPECT_EQ(ListTree(dir), std::set<std::string>{"a.zip"});  // no temporary file left
+  ASSERT_EQ(mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k"), 0);
+  r = RunZip("-q -j " + Quote(archive) + " " + Quote(work_ / "small.txt"));
+  EXPECT_EQ(r.code, TAVRUN_ZIP_E_WRITE) << r.output;
+  EXPECT_EQ(ReadFile(archive), before);
+  umount(dir.c_str());
+}
