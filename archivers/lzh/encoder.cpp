@@ -59,6 +59,16 @@ const char* MethodId(Method method) {
 
 uint32_t WindowSize(Method method) { return ParamsFor(method).window; }
 
+EncoderTuning DefaultTuning(Method method) {
+  EncoderTuning t;
+  if (method == Method::Lh7) {
+    t.maxChain = 96;
+    t.lazyLength = 48;
+    t.niceLength = 96;
+  }
+  return t;
+}
+
 struct Encoder::Impl {
   Params params;
   Sink sink;

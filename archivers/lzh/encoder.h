@@ -28,6 +28,10 @@ struct EncoderTuning {
   int splitDepth = 4;              // a collected run may be halved this often into blocks
 };
 
+// The settings we use per method: the 64 KiB window of lh7 has longer chains, so it looks at
+// fewer candidates per position for about the same result.
+EncoderTuning DefaultTuning(Method method);
+
 class Encoder {
  public:
   // `sink` receives the compressed bytes; returning false stops the encoder (Feed and

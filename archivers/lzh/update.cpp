@@ -94,7 +94,7 @@ class Writer {
         }
         packed += n;
         return true;
-      });
+      }, DefaultTuning(method));
       auto f = Stream(s, [&](const uint8_t* d, size_t n) { return enc.Feed(d, n); }, original, crc);
       if (f) return f;
       if (!tooBig && !writeFailed) enc.Finish();

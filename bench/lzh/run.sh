@@ -3,8 +3,9 @@
 # LZH encoder on Debian), and extraction speed against lhasa and bsdtar.
 #   bench/lzh/run.sh BUILD_DIR [TEXT_INPUT] [BINARY_INPUT]
 # Defaults: the copyright files under /usr/share/doc, concatenated (about 20 MB), and
-# /usr/bin/gdb. Each figure is one run: "cpu" is user+system seconds (steadier than wall
-# time on a shared machine), "wall" elapsed seconds, "MiB" the peak resident set.
+# /usr/bin/gdb. Each figure is the best of REPEAT runs (default 3): "cpu" is user+system
+# seconds (steadier than wall time on a shared machine), "wall" elapsed seconds, "MiB" the
+# peak resident set.
 # Extraction writes the files to disk for all three tools.
 set -eu
 build=${1:?build directory}
@@ -18,14 +19,22 @@ if [ -z "$text" ]; then
 fi
 bin=${3:-/usr/bin/gdb}
 have() { command -v "$1" >/dev/null 2>&1; }
-# Runs a command; prints "cpu wall MiB".
+repeat=${REPEAT:-3}
+# Runs a shell command REPEAT times; prints the best "cpu wall MiB".
 timed() {
-  if ! /usr/bin/time -f "%U %S %e %M" -o "$work/t" "$@" >/dev/null 2>&1; then
-    echo "FAILED: $*" >&2
-    echo "- - -"
-    return 0
-  fi
-  awk '{ printf "%.2f %.2f %d\n", $1 + $2, $3, $4 / 1024 }' "$work/t"
+  : > "$work/all"
+  i=0
+  while [ $i -lt "$repeat" ]; do
+    if ! /usr/bin/time -f "%U %S %e %M" -o "$work/t" sh -c "$1" >/dev/null 2>&1; then
+      echo "FAILED: $1" >&2
+      echo "- - -"
+      return 0
+    fi
+    cat "$work/t" >> "$work/all"
+    i=$((i + 1))
+  done
+  awk 'NR == 1 || $1 + $2 < c { c = $1 + $2 } NR == 1 || $3 < w { w = $3 } $4 > m { m = $4 }
+       END { printf "%.2f %.2f %d\n", c, w, m / 1024 }' "$work/all"
 }
 size() { stat -c %s "$1"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
@@ -40,28 +49,25 @@ for input in "$text" "$bin"; do
   for m in 5 6 7; do
     case $m in 5) jm=2 ;; 6) jm=3 ;; 7) jm=4 ;; esac
     rm -f "$work/ours.lzh" "$work/jlha.lzh"
-    set -- $(timed "$cli" "U -n1 -jm$jm \"$work/ours.lzh\" \"$work/$name\"")
+    set -- $(timed "rm -f '$work/ours.lzh'; exec '$cli' 'U -n1 -jm$jm \"$work/ours.lzh\" \"$work/$name\"'")
     oc=$1 ow=$2 om=$3
     os=$(size "$work/ours.lzh")
     js=- jc=- jw=-
     if have jlha; then
-      set -- $(cd "$work" && timed jlha a2o$m jlha.lzh "$name")
+      set -- $(timed "cd '$work' && rm -f jlha.lzh && exec jlha a2o$m jlha.lzh '$name'")
       jc=$1 jw=$2
       [ -f "$work/jlha.lzh" ] && js=$(size "$work/jlha.lzh")
     fi
     ex=""
-    rm -rf "$work/x" && mkdir "$work/x"
-    set -- $(timed "$cli" "E -n1 -y1 -c1 \"$work/ours.lzh\" \"$work/x/\"")
+    set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec '$cli' 'E -n1 \"$work/ours.lzh\" \"$work/x/\"'")
     ex="$1/$2"
     cmp -s "$work/x/$name" "$input" || ex="$ex(MISMATCH)"
     if have lhasa; then
-      rm -rf "$work/x" && mkdir "$work/x"
-      set -- $(cd "$work/x" && timed lhasa x "$work/ours.lzh")
+      set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && cd '$work/x' && exec lhasa x '$work/ours.lzh'")
       ex="$ex $1/$2"
     fi
     if have bsdtar; then
-      rm -rf "$work/x" && mkdir "$work/x"
-      set -- $(timed bsdtar -xf "$work/ours.lzh" -C "$work/x")
+      set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec bsdtar -xf '$work/ours.lzh' -C '$work/x'")
       ex="$ex $1/$2"
     fi
     printf '%-6s lh%-2s | %10s %6s %5s %5s %4s | %10s %6s %5s | %9s %8s | %s\n' \

@@ -209,6 +209,20 @@ TEST(Crc16, MatchesTheArcCheckValue) {
   EXPECT_EQ(Crc16(Crc16(0, s, 4), s + 4, 5), 0xBB3D);  // continues across pieces
 }
 
+TEST(Crc16, AgreesWithTheBitwiseDefinitionAtEveryLengthAndAlignment) {
+  Bytes data = lzhtest::RandomBytes(300, 21);
+  for (size_t start = 0; start < 9; ++start) {
+    for (size_t len = 0; len + start <= data.size(); len += 7) {
+      uint16_t ref = 0;
+      for (size_t i = start; i < start + len; ++i) {
+        ref ^= data[i];
+        for (int k = 0; k < 8; ++k) ref = (ref & 1) ? static_cast<uint16_t>((ref >> 1) ^ 0xA001) : ref >> 1;
+      }
+      ASSERT_EQ(Crc16(0, data.data() + start, len), ref) << start << "+" << len;
+    }
+  }
+}
+
 TEST(Huffman, LengthsAreCompleteAndLimited) {
   std::mt19937 r(3);
   std::vector<std::vector<uint32_t>> sets;
