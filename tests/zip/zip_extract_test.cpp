@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <zip.h>
+#include <zlib.h>
 
 #include "unzip32.h"
 #include "zip_fields.h"
@@ -157,6 +159,42 @@ TEST(ZipExtract, UnflaggedNamesAreDecodedOncePerArchive) {
     Result r = Extract("-x -qq --i -o", archive, dest);
     EXPECT_EQ(r.code, 0) << c.label << r.output;
     EXPECT_EQ(ListTree(dest), c.expected) << c.label;
+  }
+}
+
+TEST(ZipExtract, UnicodePathFieldCountsOnlyForItsOwnName) {
+  TempDir work;
+  const std::string raw = "\x80\xFF.txt";
+  for (bool matching : {true, false}) {
+    std::string archive = work / "up.zip";
+    CraftArchive(archive, {{raw, "u"}});
+    // Version 1, the CRC of the stored name, the UTF-8 name.
+    uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(raw.data()), uInt(raw.size())));
+    if (!matching) crc ^= 1;  // written for another name: must be ignored
+    std::string field = std::string(1, '\x01') + std::string(reinterpret_cast<char*>(&crc), 4) +
+                        "本当.txt";
+    // libzip will not write this field itself: it goes in under another id, patched after.
+    int err = 0;
+    zip_t* za = zip_open(archive.c_str(), 0, &err);
+    ASSERT_NE(za, nullptr);
+    ASSERT_EQ(zip_file_extra_field_set(za, 0, 0x6666, ZIP_EXTRA_FIELD_NEW,
+                                       reinterpret_cast<const zip_uint8_t*>(field.data()),
+                                       zip_uint16_t(field.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL), 0);
+    ASSERT_EQ(zip_close(za), 0);
+    std::string zip = ReadFile(archive);
+    const std::string placed = std::string("\x66\x66", 2) + char(field.size()) + '\0' + field;
+    for (int copy = 0; copy < 2; ++copy) {  // local header and central directory
+      size_t at = zip.find(placed);
+      ASSERT_NE(at, std::string::npos);
+      zip[at] = '\x75';
+      zip[at + 1] = '\x70';
+    }
+    WriteFile(archive, zip);
+    std::string dest = work / (matching ? "m" : "n");
+    mkdir(dest.c_str(), 0755);
+    Result r = Extract("-x -qq --i", archive, dest);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(ListTree(dest), std::set<std::string>{matching ? "本当.txt" : "Ç\u00A0.txt"});
   }
 }
 

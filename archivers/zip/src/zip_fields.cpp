@@ -1,7 +1,5 @@
 #include "zip_fields.h"
 
-#include <libdeflate.h>
-
 #include "encoding.h"
 
 namespace tavrun::zip {
@@ -70,7 +68,7 @@ int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* e
 NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
   bool any = false, dos = false, allUtf8 = true, allCp932 = true;
   for (const RawName& n : names) {
-    if (n.utf8Flagged || !n.unicodePath.empty()) continue;
+    if (n.utf8Flagged) continue;
     any = true;
     dos = dos || n.madeOnDos;
     std::string converted;
@@ -87,7 +85,6 @@ NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
 }
 
 std::string DecodeName(const RawName& name, NameEncoding encoding) {
-  if (!name.unicodePath.empty()) return name.unicodePath;
   if (name.utf8Flagged) return name.bytes;
   switch (encoding) {
     case NameEncoding::Utf8:
@@ -120,28 +117,15 @@ bool ReadRawNames(zip_t* za, std::vector<RawName>& names, std::string& error) {
     RawName n;
     n.bytes = raw;
     const char* strict = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_STRICT);
-    // The strict name equals the raw one only for ASCII or a name flagged as UTF-8.
+    // The strict name equals the raw one only for ASCII or a name flagged as UTF-8. libzip
+    // has already put the name of a valid Unicode-path field (0x7075) in place of the raw
+    // one, marked as UTF-8, so such names count as flagged too.
     n.utf8Flagged = strict != nullptr && n.bytes == strict && arc::IsValidUtf8(n.bytes);
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(za, zip_uint64_t(i), 0, &opsys, &attributes) == 0)
       n.madeOnDos = opsys == ZIP_OPSYS_DOS || opsys == ZIP_OPSYS_WINDOWS_NTFS ||
                     opsys == ZIP_OPSYS_VFAT;
-    if (!n.utf8Flagged) {
-      zip_uint16_t len = 0;
-      const zip_uint8_t* up =
-          zip_file_extra_field_get_by_id(za, zip_uint64_t(i), kUnicodePathId, 0, &len,
-                                         ZIP_FL_CENTRAL);
-      if (up == nullptr)
-        up = zip_file_extra_field_get_by_id(za, zip_uint64_t(i), kUnicodePathId, 0, &len,
-                                            ZIP_FL_LOCAL);
-      // Valid only when it belongs to this very name (the CRC of the raw name matches).
-      if (up != nullptr && len > 5 && up[0] == 1 &&
-          Le32(up + 1) == libdeflate_crc32(0, n.bytes.data(), n.bytes.size())) {
-        std::string u(reinterpret_cast<const char*>(up + 5), len - 5);
-        if (arc::IsValidUtf8(u) && u.find('\0') == std::string::npos) n.unicodePath = u;
-      }
-    }
     names.push_back(std::move(n));
   }
   return true;

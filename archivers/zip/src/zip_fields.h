@@ -13,7 +13,6 @@ namespace tavrun::zip {
 
 constexpr zip_uint16_t kExtendedTimestampId = 0x5455;
 constexpr zip_uint16_t kNtfsTimesId = 0x000A;
-constexpr zip_uint16_t kUnicodePathId = 0x7075;
 
 // The payload of an extended-timestamp field carrying only the modification time.
 std::array<zip_uint8_t, 5> ExtendedTimestamp(int64_t mtime);
@@ -32,15 +31,14 @@ enum class NameEncoding { Utf8, Cp932, Cp437 };
 // The raw name of one member and what decides its decoding.
 struct RawName {
   std::string bytes;
-  bool utf8Flagged = false;   // bit 11, or ASCII
-  std::string unicodePath;    // from a valid 0x7075 field, else empty
+  bool utf8Flagged = false;   // bit 11, a valid Unicode-path field, or ASCII
   bool madeOnDos = false;     // "version made by" host MS-DOS / Windows
 };
 
 // The one encoding used for all names of an archive that carry no UTF-8 marking.
 NameEncoding ChooseEncoding(const std::vector<RawName>& names);
 
-// Decodes a name with the chosen encoding (flagged and 0x7075 names are UTF-8 anyway).
+// Decodes a name with the chosen encoding (flagged names are UTF-8 anyway).
 std::string DecodeName(const RawName& name, NameEncoding encoding);
 
 // Reads the raw names of every member of an open archive.
