@@ -267,30 +267,6 @@ TEST(Huffman, OptimalWhenTheLimitDoesNotBind) {
   EXPECT_EQ(ours, cost);
 }
 
-TEST(Huffman, FewerThanTwoSymbolsStillGiveTwoCodes) {
-  std::vector<uint32_t> none(19, 0), one(510, 0), last(14, 0);
-  one[300] = 7;
-  last[13] = 1;
-  for (const auto* f : {&none, &one, &last}) {
-    auto len = CodeLengths(*f, 16);
-    EXPECT_EQ(std::count(len.begin(), len.end(), 1), 2);
-    EXPECT_EQ(std::count(len.begin(), len.end(), 0), static_cast<long>(len.size()) - 2);
-  }
-  EXPECT_EQ(CodeLengths(one, 16)[300], 1);
-  EXPECT_EQ(CodeLengths(last, 16)[13], 1);
-}
-
-TEST(Huffman, CanonicalCodesAreOrderedAndPrefixFree) {
-  std::vector<uint8_t> len = {3, 0, 2, 3, 2, 3, 3};
-  auto code = CanonicalCodes(len);
-  EXPECT_EQ(code[2], 0b00);
-  EXPECT_EQ(code[4], 0b01);
-  EXPECT_EQ(code[0], 0b100);
-  EXPECT_EQ(code[3], 0b101);
-  EXPECT_EQ(code[5], 0b110);
-  EXPECT_EQ(code[6], 0b111);
-}
-
 class EncoderMethods : public ::testing::TestWithParam<MethodCase> {};
 
 TEST_P(EncoderMethods, RoundTripsThroughBothReaders) {
@@ -364,30 +340,6 @@ TEST_P(EncoderMethods, PiecewiseFeedingGivesTheSameStream) {
   EXPECT_EQ(pieces, whole);
   EXPECT_EQ(enc.compressedSize(), whole.size());
   EXPECT_EQ(LhasaDecode(mc.method, pieces, data.size()), data);
-}
-
-TEST_P(EncoderMethods, SmallBlocksStillDecode) {
-  const MethodCase mc = GetParam();
-  Bytes data = lzhtest::Text(50000, 13);
-  EncoderTuning tuning;
-  tuning.blockCommands = 7;
-  Bytes packed = Compress(mc.method, data.data(), data.size(), tuning);
-  StreamStats st;
-  ASSERT_NO_FATAL_FAILURE(Decode(packed, data.size(), mc.np, mc.pbit, mc.window, st));
-  EXPECT_EQ(st.blocks, (st.commands + 6) / 7);
-  EXPECT_GT(st.blocks, 100u);
-  EXPECT_EQ(st.data, data);
-  EXPECT_EQ(LhasaDecode(mc.method, packed, data.size()), data);
-}
-
-TEST_P(EncoderMethods, AStoppingSinkStopsTheEncoder) {
-  const MethodCase mc = GetParam();
-  Bytes data = lzhtest::RandomBytes(300000, 14);
-  size_t calls = 0;
-  Encoder enc(mc.method, [&](const uint8_t*, size_t) { return ++calls < 2; });
-  bool fed = enc.Feed(data.data(), data.size());
-  EXPECT_FALSE(fed && enc.Finish());
-  EXPECT_EQ(calls, 2u);
 }
 
 namespace {

@@ -89,29 +89,6 @@ TEST(OlderHeaders, Level0And1AreReadWithChecksum) {
   }
 }
 
-TEST(OlderHeaders, DosTimeIsLocalWithTwoSecondSteps) {
-  // 2024-03-05 14:07:32 local
-  uint32_t dos = ((2024 - 1980) << 25) | (3 << 21) | (5 << 16) | (14 << 11) | (7 << 5) | 16;
-  struct tm t {};
-  t.tm_year = 124;
-  t.tm_mon = 2;
-  t.tm_mday = 5;
-  t.tm_hour = 14;
-  t.tm_min = 7;
-  t.tm_sec = 32;
-  t.tm_isdst = -1;
-  EXPECT_EQ(DosTimeToUnix(dos), mktime(&t));
-}
-
-TEST(Names, Cp932TrailBackslashStaysInsideTheCharacter) {
-  // "表" is 0x95 0x5C and "ソ" is 0x83 0x5C in CP932: the 0x5C is no separator.
-  const std::string hyo = "\x95\x5C", so = "\x83\x5C";
-  MemberHeader p = Parse(lzhtest::Level0Member(hyo + "\\" + so + "ft.txt", "x"));
-  EXPECT_EQ(DecodeMemberPath(p), "表/ソft.txt");
-  MemberHeader q = Parse(lzhtest::Level2Member(hyo + ".txt", "", {so}, 0));
-  EXPECT_EQ(DecodeMemberPath(q), "ソ/表.txt");
-}
-
 TEST(Names, CodePageRecordDecidesTheEncoding) {
   const std::string utf8 = "日本語.txt";
   MemberHeader u = Parse(lzhtest::Level2Member(utf8, "", {}, 65001));
@@ -133,9 +110,4 @@ TEST(Names, EncodingPrefersCp932AndFallsBackToUtf8) {
   EncodeMemberName("plain.txt", bytes, cp);
   EXPECT_EQ(cp, 932u);
   EXPECT_EQ(bytes, "plain.txt");
-}
-
-TEST(Names, AbsoluteNamesStayAbsolute) {
-  EXPECT_EQ(DecodeMemberPath(Parse(lzhtest::Level0Member("\\etc\\passwd", "x"))), "/etc/passwd");
-  EXPECT_EQ(DecodeMemberPath(Parse(lzhtest::Level0Member("/etc/passwd", "x"))), "/etc/passwd");
 }
