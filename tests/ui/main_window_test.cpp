@@ -139,24 +139,6 @@ TEST_F(MainWindowTest, NoButtonAnswersEnterOrEscape) {
   EXPECT_TRUE(Messages().empty()) << "Enter or Escape started something";
 }
 
-TEST_F(MainWindowTest, MenusCarryTheirEntriesInOrder) {
-  Init();
-  FrmTavrunMain* w = OpenMain();
-  auto names = [w](const char* menu) {
-    std::vector<std::string> out;
-    for (QAction* a : w->findChild<QMenu*>(QString::fromUtf8(menu))->actions()) {
-      out.push_back(a->isSeparator() ? "-" : a->text().toStdString());
-    }
-    return out;
-  };
-  EXPECT_EQ(names("mnuD"), (std::vector<std::string>{"圧縮・解凍元ﾃﾞｨﾚｸﾄﾘを開く(&F)",
-                                                     "圧縮・解凍先ﾃﾞｨﾚｸﾄﾘを開く(&T)", "-",
-                                                     "処理実行(&R)", "-", "終了(&X)"}));
-  EXPECT_EQ(names("mnuT"),
-            (std::vector<std::string>{"ﾛｸﾞ表示(&L)", "ﾛｸﾞ消去(&C)", "-", "ｵﾌﾟｼｮﾝ(&O)"}));
-  EXPECT_EQ(names("mnuH"), (std::vector<std::string>{"Readme.txt(&R)", "-", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}));
-}
-
 // ---- State after loading -----------------------------------------------------------------
 
 struct StartCase {
