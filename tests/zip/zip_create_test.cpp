@@ -143,21 +143,6 @@ TEST_P(ZipLevels, RoundTripKeepsBytesNamesDatesAndOtherReadersAgree) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, ZipLevels, ::testing::Values(0, 1, 6, 9));
 
-TEST(ZipCreate, HigherLevelsCompressTextAtLeastAsWell) {
-  TempDir src, work;
-  WriteFile(src / "t.txt", TextData(400000, 7));
-  uint64_t sizes[3];
-  int levels[3] = {1, 6, 9};
-  for (int i = 0; i < 3; ++i) {
-    std::string a = work / ("l" + std::to_string(levels[i]) + ".zip");
-    ASSERT_EQ(RunZip("-q -j -" + std::to_string(levels[i]) + " " + Quote(a) + " " +
-                     Quote(src / "t.txt")).code, 0);
-    sizes[i] = RawMember(a, "t.txt").size();
-  }
-  EXPECT_GT(sizes[0], sizes[1]);
-  EXPECT_GE(sizes[1], sizes[2]);
-}
-
 TEST(ZipCreate, StoredPathsAndHiddenFiles) {
   TempDir src, work;
   mkdir((src / "sub").c_str(), 0755);

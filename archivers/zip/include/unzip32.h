@@ -36,7 +36,10 @@
  *
  * Returns 1 when `path` is a regular file holding a readable ZIP archive whose central
  * directory and local headers agree (an empty archive of 22 bytes counts), else 0: never 1
- * for an empty file, a text file, a truncated archive or one with data in front.
+ * for an empty file, a text file, a truncated archive, one with data in front (so no
+ * self-extracting archive either), two members of one name or members that overlap.
+ * Archives whose local headers hold the sizes beside a data descriptor (as libarchive
+ * writes them) are valid.
  * mode TAVRUN_ZIP_CHECK_FULL (2) also reads every member to its end and checks its CRC
  * (encrypted members and unknown methods are then not valid); every other mode, including
  * the 1 that the program passes, checks the structure only. */
