@@ -230,19 +230,17 @@ struct Encoder::Impl {
     WriteLengthTable(put, t.pLen, t.nP, params.pbit, -1);
   }
 
-  // Exact size in bits of [a, b) written as one block.
-  uint64_t BlockBits(size_t a, size_t b) const {
-    const Tables t = Plan(a, b);
+  // Exact size in bits of `t`'s block of `commands` commands.
+  uint64_t BlockBits(const Tables& t, size_t commands) const {
     uint64_t bits = 0;
     auto count = [&](int n, uint32_t) { bits += static_cast<uint64_t>(n); };
-    PutTables(t, b - a, count);
+    PutTables(t, commands, count);
     for (int c = 0; c < kNC; ++c) bits += uint64_t{t.cf[c]} * t.cLen[c];
     for (int p = 0; p < params.np; ++p) bits += uint64_t{t.pf[p]} * (t.pLen[p] + (p > 1 ? p - 1 : 0));
     return bits;
   }
 
-  void WriteBlock(size_t a, size_t b) {
-    const Tables t = Plan(a, b);
+  void WriteBlock(const Tables& t, size_t a, size_t b) {
     auto put = [this](int n, uint32_t v) { PutBits(n, v); };
     PutTables(t, b - a, put);
     const std::vector<uint16_t> cCode = CanonicalCodes(t.cLen);
@@ -261,22 +259,22 @@ struct Encoder::Impl {
   }
 
   // Halves a range of commands while two blocks with tables of their own cost fewer bits.
-  void SplitAndWrite(size_t a, size_t b, uint64_t bits, int depth) {
+  void SplitAndWrite(size_t a, size_t b, const Tables& whole, int depth) {
     if (depth > 0 && b - a >= 2 * kMinSplit) {
       const size_t mid = a + (b - a) / 2;
-      const uint64_t left = BlockBits(a, mid), right = BlockBits(mid, b);
-      if (left + right < bits) {
+      const Tables left = Plan(a, mid), right = Plan(mid, b);
+      if (BlockBits(left, mid - a) + BlockBits(right, b - mid) < BlockBits(whole, b - a)) {
         SplitAndWrite(a, mid, left, depth - 1);
         SplitAndWrite(mid, b, right, depth - 1);
         return;
       }
     }
-    WriteBlock(a, b);
+    WriteBlock(whole, a, b);
   }
 
   void FlushBlock() {
     if (codes.empty()) return;  // a block of zero commands is never written
-    SplitAndWrite(0, codes.size(), BlockBits(0, codes.size()), tuning.splitDepth);
+    SplitAndWrite(0, codes.size(), Plan(0, codes.size()), tuning.splitDepth);
     codes.clear();
     distances.clear();
   }

@@ -31,6 +31,36 @@ std::vector<uint8_t> CodeLengths(const std::vector<uint32_t>& freq, int maxLengt
   }
 
   std::stable_sort(used.begin(), used.end(), [&](int x, int y) { return freq[x] < freq[y]; });
+
+  // Plain Huffman first (two queues over the sorted weights); it is optimal whenever its
+  // longest code fits, which is the usual case.
+  {
+    const size_t n = used.size();
+    std::vector<uint64_t> weight(2 * n - 1);
+    std::vector<int> parent(2 * n - 1, -1);
+    for (size_t i = 0; i < n; ++i) weight[i] = freq[used[i]];
+    size_t leaf = 0, inner = n, next = n;
+    auto take = [&]() -> size_t {
+      if (leaf < n && (inner >= next || weight[leaf] <= weight[inner])) return leaf++;
+      return inner++;
+    };
+    for (; next < 2 * n - 1; ++next) {
+      size_t a = take(), b = take();
+      weight[next] = weight[a] + weight[b];
+      parent[a] = parent[b] = static_cast<int>(next);
+    }
+    std::vector<int> depth(2 * n - 1, 0);
+    int longest = 0;
+    for (size_t i = 2 * n - 1; i-- > 0;) {
+      if (parent[i] >= 0) depth[i] = depth[parent[i]] + 1;
+      if (i < n) longest = std::max(longest, depth[i]);
+    }
+    if (longest <= maxLength) {
+      for (size_t i = 0; i < n; ++i) lengths[used[i]] = static_cast<uint8_t>(depth[i]);
+      return lengths;
+    }
+  }
+
   std::vector<Node> pool;
   pool.reserve(used.size() * 2 * maxLength + 8);
   std::vector<int> leaves;

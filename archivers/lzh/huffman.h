@@ -6,7 +6,8 @@
 
 namespace tavrun::lzh {
 
-// Optimal code lengths (package-merge) for `freq`, no code longer than `maxLength`.
+// Optimal code lengths for `freq` with no code longer than `maxLength` (Huffman, or
+// package-merge when a Huffman code would be too long).
 // Symbols with frequency 0 get length 0. Every LZH reader needs a complete table with at
 // least two codes, so when fewer than two symbols are used, the used one (or symbol 0)
 // and a neighbour both get length 1.
