@@ -25,10 +25,8 @@ DirBox::DirBox(QWidget* parent) : QLineEdit(parent) {
   // Locked boxes look like the buttons beside them, not like fields one can type into.
   QPalette pal = palette();
   pal.setColor(QPalette::Active, QPalette::Base, pal.color(QPalette::Active, QPalette::Button));
-  pal.setColor(QPalette::Inactive, QPalette::Base,
-               pal.color(QPalette::Inactive, QPalette::Button));
-  pal.setColor(QPalette::Disabled, QPalette::Base,
-               pal.color(QPalette::Disabled, QPalette::Button));
+  pal.setColor(QPalette::Inactive, QPalette::Base, pal.color(QPalette::Inactive, QPalette::Button));
+  pal.setColor(QPalette::Disabled, QPalette::Base, pal.color(QPalette::Disabled, QPalette::Button));
   setPalette(pal);
   connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { setToolTip(text); });
 }

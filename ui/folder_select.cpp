@@ -11,9 +11,9 @@ std::function<std::string(QWidget*)> chooserHandler;
 int chooserCalls = 0;
 
 std::string QtChooseDirectory(QWidget* owner) {
-  const QString chosen = QFileDialog::getExistingDirectory(
-      owner, QString::fromUtf8(kSelectDirectoryPrompt), QStringLiteral("/"),
-      QFileDialog::ShowDirsOnly);
+  const QString chosen =
+      QFileDialog::getExistingDirectory(owner, QString::fromUtf8(kSelectDirectoryPrompt),
+                                        QStringLiteral("/"), QFileDialog::ShowDirsOnly);
   return chosen.toStdString();
 }
 
@@ -34,7 +34,9 @@ std::string SelectDirectory(QWidget* owner) {
   }
 }
 
-void SetNextDirectory(const std::string& answer) { queuedAnswers.push_back(answer); }
+void SetNextDirectory(const std::string& answer) {
+  queuedAnswers.push_back(answer);
+}
 
 void SetFolderChooserHandler(std::function<std::string(QWidget* owner)> handler) {
   chooserHandler = std::move(handler);
@@ -46,6 +48,8 @@ void ClearFolderChooserSeam() {
   chooserCalls = 0;
 }
 
-int FolderChooserCalls() { return chooserCalls; }
+int FolderChooserCalls() {
+  return chooserCalls;
+}
 
 }  // namespace tavrun::ui

@@ -19,7 +19,8 @@ QFont JapaneseFont(int pointSize, bool bold) {
 }
 
 void ApplyProgramLook() {
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows"))) QApplication::setStyle(style);
+  if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
+    QApplication::setStyle(style);
   QApplication::setFont(JapaneseFont(9, false));
 }
 

@@ -8,7 +8,9 @@ namespace tavrun::ui {
 
 // Window geometry is kept in twips as the layout tables give it: 15 twips are one pixel at
 // 96 dpi, and Qt's device-pixel ratio scales from there on denser screens.
-constexpr int Tw(int twips) { return (twips + 7) / 15; }
+constexpr int Tw(int twips) {
+  return (twips + 7) / 15;
+}
 constexpr QRect TwRect(int left, int top, int width, int height) {
   return QRect(Tw(left), Tw(top), Tw(width), Tw(height));
 }

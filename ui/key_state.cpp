@@ -36,7 +36,9 @@ bool ReadServerLocks(bool& caps, bool& num) {
   return true;
 }
 #else
-bool ReadServerLocks(bool&, bool&) { return false; }
+bool ReadServerLocks(bool&, bool&) {
+  return false;
+}
 #endif
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QHBoxLayout>
 
 #include "app/settings.h"
 #include "engine/run_command.h"
@@ -26,7 +26,6 @@
 #include "ui/qt_seams.h"
 #include "ui/startup.h"
 #include "ui/version_dialog.h"
-
 
 namespace tavrun::ui {
 namespace {
@@ -71,8 +70,12 @@ int ToIndex(const std::string& text) {
 
 }  // namespace
 
-FrmTavrunMain* MainWindow() { return mainWindow; }
-void SetMainWindow(FrmTavrunMain* window) { mainWindow = window; }
+FrmTavrunMain* MainWindow() {
+  return mainWindow;
+}
+void SetMainWindow(FrmTavrunMain* window) {
+  mainWindow = window;
+}
 
 FrmTavrunMain::FrmTavrunMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("frmTavrunMain"));
@@ -144,7 +147,7 @@ void FrmTavrunMain::BuildControls() {
   connect(command3_, &QPushButton::clicked, this, [this] { Command3_Click(); });
 
   // Tab order of the layout table; labels, frames and the status bar are no tab stops.
-  QWidget* order[] = {text1_,      command1_,  text2_,     command2_, option1_[0],
+  QWidget* order[] = {text1_,      command1_,   text2_,      command2_, option1_[0],
                       option1_[1], option2_[0], option2_[1], command3_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
@@ -339,20 +342,44 @@ void FrmTavrunMain::Browse(DirBox* box) {
   SelectAllText(box);
 }
 
-void FrmTavrunMain::Command1_Click() { Browse(text1_); }
-void FrmTavrunMain::Command2_Click() { Browse(text2_); }
+void FrmTavrunMain::Command1_Click() {
+  Browse(text1_);
+}
+void FrmTavrunMain::Command2_Click() {
+  Browse(text2_);
+}
 
-void FrmTavrunMain::Command3_Click() { tavrun::Command3_Click(*this); }
+void FrmTavrunMain::Command3_Click() {
+  tavrun::Command3_Click(*this);
+}
 
-void FrmTavrunMain::mnuFrom_Click() { Command1_Click(); }
-void FrmTavrunMain::mnuTo_Click() { Command2_Click(); }
-void FrmTavrunMain::mnuRun_Click() { tavrun::mnuRun_Click(*this); }
-void FrmTavrunMain::mnuExit_Click() { ExitProgram(); }
-void FrmTavrunMain::mnuLog_Click() { ShowLogCommand(); }
-void FrmTavrunMain::mnuClearLog_Click() { ClearLogCommand(); }
-void FrmTavrunMain::mnuOption_Click() { ShowOptionDialog(this); }
-void FrmTavrunMain::mnuReadme_Click() { OpenReadmeCommand(); }
-void FrmTavrunMain::mnuVersion_Click() { ShowVersionDialog(); }
+void FrmTavrunMain::mnuFrom_Click() {
+  Command1_Click();
+}
+void FrmTavrunMain::mnuTo_Click() {
+  Command2_Click();
+}
+void FrmTavrunMain::mnuRun_Click() {
+  tavrun::mnuRun_Click(*this);
+}
+void FrmTavrunMain::mnuExit_Click() {
+  ExitProgram();
+}
+void FrmTavrunMain::mnuLog_Click() {
+  ShowLogCommand();
+}
+void FrmTavrunMain::mnuClearLog_Click() {
+  ClearLogCommand();
+}
+void FrmTavrunMain::mnuOption_Click() {
+  ShowOptionDialog(this);
+}
+void FrmTavrunMain::mnuReadme_Click() {
+  OpenReadmeCommand();
+}
+void FrmTavrunMain::mnuVersion_Click() {
+  ShowVersionDialog();
+}
 
 std::string FrmTavrunMain::BoxText(const std::string& control) const {
   if (control == "Text1") return text1_->text().toStdString();
@@ -387,8 +414,10 @@ QWidget* FrmTavrunMain::ControlByName(const std::string& name) const {
 }
 
 void FrmTavrunMain::SetControlEnabled(const std::string& control, bool enabled) {
-  QMenu* menu = control == "mnuD" ? mnuD_ : control == "mnuT" ? mnuT_ : control == "mnuH" ? mnuH_
-                                                                                         : nullptr;
+  QMenu* menu = control == "mnuD"   ? mnuD_
+                : control == "mnuT" ? mnuT_
+                : control == "mnuH" ? mnuH_
+                                    : nullptr;
   if (menu) {
     // The title in the bar and every entry below it.
     menu->menuAction()->setEnabled(enabled);
@@ -406,8 +435,12 @@ void FrmTavrunMain::FocusControl(const std::string& control) {
   if (QWidget* widget = ControlByName(control)) widget->setFocus(Qt::OtherFocusReason);
 }
 
-void FrmTavrunMain::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+void FrmTavrunMain::ProcessPendingEvents() {
+  QCoreApplication::processEvents();
+}
 
-uintptr_t FrmTavrunMain::NativeHandle() const { return static_cast<uintptr_t>(winId()); }
+uintptr_t FrmTavrunMain::NativeHandle() const {
+  return static_cast<uintptr_t>(winId());
+}
 
 }  // namespace tavrun::ui

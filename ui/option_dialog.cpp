@@ -24,8 +24,7 @@ int Number(SettingIndex index) {
   return ToInt16(Setting(index), value) ? value : -32768;
 }
 
-QCheckBox* MakeCheck(QWidget* parent, const QString& name, const char* caption, int left,
-                     int top) {
+QCheckBox* MakeCheck(QWidget* parent, const QString& name, const char* caption, int left, int top) {
   auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
   box->setObjectName(name);
   box->setGeometry(TwRect(left, top, 5190, 255));
@@ -46,7 +45,9 @@ QGroupBox* MakeFrame(QWidget* parent, const char* name, const char* caption, QRe
   return frame;
 }
 
-bool Checked(const QCheckBox* box) { return box->checkState() == Qt::Checked; }
+bool Checked(const QCheckBox* box) {
+  return box->checkState() == Qt::Checked;
+}
 
 }  // namespace
 
@@ -98,14 +99,17 @@ FrmTavrunOption::FrmTavrunOption(QWidget* parent) : QDialog(parent) {
 
   // Page 共通.
   QWidget* common = frame1_[0];
-  check1_[0] = MakeCheck(common, QStringLiteral("Check1_0"), "個別にディレクトリを作成して解凍",
-                         240, 240);
+  check1_[0] =
+      MakeCheck(common, QStringLiteral("Check1_0"), "個別にディレクトリを作成して解凍", 240, 240);
   frame4_ = MakeFrame(common, "Frame4", "ログ出力レベル", TwRect(240, 600, 5190, 615));
-  option2_[0] = MakeOption(frame4_, QStringLiteral("Option2_0"), "なし", TwRect(240, 240, 855, 255));
+  option2_[0] =
+      MakeOption(frame4_, QStringLiteral("Option2_0"), "なし", TwRect(240, 240, 855, 255));
   option2_[1] =
       MakeOption(frame4_, QStringLiteral("Option2_1"), "エラー", TwRect(1485, 240, 975, 255));
-  option2_[2] = MakeOption(frame4_, QStringLiteral("Option2_2"), "警告", TwRect(2850, 240, 855, 255));
-  option2_[3] = MakeOption(frame4_, QStringLiteral("Option2_3"), "全て", TwRect(4095, 240, 855, 255));
+  option2_[2] =
+      MakeOption(frame4_, QStringLiteral("Option2_2"), "警告", TwRect(2850, 240, 855, 255));
+  option2_[3] =
+      MakeOption(frame4_, QStringLiteral("Option2_3"), "全て", TwRect(4095, 240, 855, 255));
 
   // Page LZH.
   QWidget* lzh = frame1_[1];
@@ -113,25 +117,28 @@ FrmTavrunOption::FrmTavrunOption(QWidget* parent) : QDialog(parent) {
                              "書庫日時を書庫内のファイルに合わせる （圧縮時のみ）",
                              "上書き確認をしない"};
   for (int i = 0; i < 4; ++i) {
-    check2_[i] = MakeCheck(lzh, QStringLiteral("Check2_%1").arg(i), lzhChecks[i], 240, 240 + 360 * i);
+    check2_[i] =
+        MakeCheck(lzh, QStringLiteral("Check2_%1").arg(i), lzhChecks[i], 240, 240 + 360 * i);
   }
   frame2_ = MakeFrame(lzh, "Frame2", "圧縮形式 （圧縮時のみ）", TwRect(240, 1680, 5190, 615));
   option1_[0] = MakeOption(frame2_, QStringLiteral("Option1_0"), "lh0（無圧縮）",
                            TwRect(240, 240, 1335, 255));
-  option1_[1] = MakeOption(frame2_, QStringLiteral("Option1_1"), "lh5（推奨）",
-                           TwRect(1845, 240, 1095, 255));
-  option1_[2] = MakeOption(frame2_, QStringLiteral("Option1_2"), "lh6", TwRect(3210, 240, 735, 255));
-  option1_[3] = MakeOption(frame2_, QStringLiteral("Option1_3"), "lh7", TwRect(4215, 240, 735, 255));
+  option1_[1] =
+      MakeOption(frame2_, QStringLiteral("Option1_1"), "lh5（推奨）", TwRect(1845, 240, 1095, 255));
+  option1_[2] =
+      MakeOption(frame2_, QStringLiteral("Option1_2"), "lh6", TwRect(3210, 240, 735, 255));
+  option1_[3] =
+      MakeOption(frame2_, QStringLiteral("Option1_3"), "lh7", TwRect(4215, 240, 735, 255));
   check2_[4] = MakeCheck(lzh, QStringLiteral("Check2_4"), "読取専用は上書きしない （解凍時のみ）",
                          240, 2400);
 
   // Page ZIP.
   QWidget* zip = frame1_[2];
-  check3_[0] = MakeCheck(zip, QStringLiteral("Check3_0"), "圧縮進捗ダイアログを表示しない", 240, 240);
+  check3_[0] =
+      MakeCheck(zip, QStringLiteral("Check3_0"), "圧縮進捗ダイアログを表示しない", 240, 240);
   check3_[1] = MakeCheck(zip, QStringLiteral("Check3_1"),
                          "書庫日時を書庫内のファイルに合わせる （圧縮時のみ）", 240, 600);
-  frame3_ = MakeFrame(zip, "Frame3",
-                      "圧縮レベル （0：無圧縮、1：高速・低圧縮 ～ 9：低速・高圧縮）",
+  frame3_ = MakeFrame(zip, "Frame3", "圧縮レベル （0：無圧縮、1：高速・低圧縮 ～ 9：低速・高圧縮）",
                       TwRect(240, 960, 5190, 615));
   slider1_ = new QSlider(Qt::Horizontal, frame3_);
   slider1_->setObjectName(QStringLiteral("Slider1"));
@@ -141,9 +148,10 @@ FrmTavrunOption::FrmTavrunOption(QWidget* parent) : QDialog(parent) {
   slider1_->setPageStep(1);
   slider1_->setTickInterval(1);
   slider1_->setTickPosition(QSlider::TicksBelow);
-  check3_[2] = MakeCheck(zip, QStringLiteral("Check3_2"), "解凍進捗ダイアログを表示しない", 240, 1680);
-  check3_[3] = MakeCheck(zip, QStringLiteral("Check3_3"), "上書き確認をしない （解凍時のみ）", 240,
-                         2040);
+  check3_[2] =
+      MakeCheck(zip, QStringLiteral("Check3_2"), "解凍進捗ダイアログを表示しない", 240, 1680);
+  check3_[3] =
+      MakeCheck(zip, QStringLiteral("Check3_3"), "上書き確認をしない （解凍時のみ）", 240, 2040);
 
   command1_ = new QPushButton(QStringLiteral("保存"), this);
   command1_->setObjectName(QStringLiteral("Command1"));
@@ -161,10 +169,10 @@ FrmTavrunOption::FrmTavrunOption(QWidget* parent) : QDialog(parent) {
   }
 
   // Tab order by TabIndex; the frames and pages are containers, not tab stops.
-  QWidget* order[] = {tabStrip1_->tabBar(), check1_[0], check2_[0], check2_[1], check2_[2],
+  QWidget* order[] = {tabStrip1_->tabBar(), check1_[0],  check2_[0],  check2_[1],  check2_[2],
                       check2_[3],           option1_[0], option1_[1], option1_[2], option1_[3],
-                      check2_[4],           check3_[0], check3_[1], slider1_,   check3_[2],
-                      check3_[3],           command1_,  command2_,  option2_[0], option2_[1],
+                      check2_[4],           check3_[0],  check3_[1],  slider1_,    check3_[2],
+                      check3_[3],           command1_,   command2_,   option2_[0], option2_[1],
                       option2_[2],          option2_[3]};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
@@ -277,7 +285,9 @@ void FrmTavrunOption::Command1_Click() {
   accept();
 }
 
-void FrmTavrunOption::Command2_Click() { reject(); }
+void FrmTavrunOption::Command2_Click() {
+  reject();
+}
 
 void ShowOptionDialog(QWidget* owner) {
   FrmTavrunOption dialog(owner);

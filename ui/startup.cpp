@@ -87,7 +87,9 @@ std::string InstanceLockPath(const StartupPaths& paths) {
   return paths.lockDirectory + "/tavrun-" + key.toStdString() + ".lock";
 }
 
-bool Main() { return Main(DefaultStartupPaths()); }
+bool Main() {
+  return Main(DefaultStartupPaths());
+}
 
 bool Main(const StartupPaths& paths) {
   bool ok = true;
@@ -103,7 +105,8 @@ bool Main(const StartupPaths& paths) {
   }
   try {
     if (ok && !CheckRuntime(errorText)) {
-      ShowMessage("ランタイムチェック中にエラーが発生しました。\r\n" + errorText, MsgStop, AppTitle);
+      ShowMessage("ランタイムチェック中にエラーが発生しました。\r\n" + errorText, MsgStop,
+                  AppTitle);
       ok = false;
     }
   } catch (...) {
@@ -147,13 +150,16 @@ void EndWithoutSaving() {
   EndProcess();
 }
 
-bool EndingWithoutSaving() { return endingWithoutSaving; }
+bool EndingWithoutSaving() {
+  return endingWithoutSaving;
+}
 
 void InstallTerminationHandlers(QApplication& app) {
   // The session manager asks for the data to be committed: the program ends there, nothing
   // is asked and nothing is saved.
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
-                   [](QSessionManager&) { EndWithoutSaving(); }, Qt::DirectConnection);
+  QObject::connect(
+      &app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { EndWithoutSaving(); },
+      Qt::DirectConnection);
   app.setQuitOnLastWindowClosed(true);
 
   if (signalPipe[0] >= 0) return;
@@ -172,6 +178,8 @@ void ReleaseInstanceLock() {
   instanceLock.reset();
 }
 
-void SetProcessEndHandler(std::function<void()> handler) { processEndHandler = std::move(handler); }
+void SetProcessEndHandler(std::function<void()> handler) {
+  processEndHandler = std::move(handler);
+}
 
 }  // namespace tavrun::ui

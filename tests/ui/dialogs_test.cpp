@@ -68,12 +68,12 @@ TEST_P(MessageBoxTest, StyleGivesIconButtonsDefaultAndTheAnswerToEnter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Styles, MessageBoxTest,
-    ::testing::Values(BoxCase{16, QMessageBox::Critical, {"OK"}, "OK", IdOk},
-                      BoxCase{36, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "はい(&Y)", IdYes},
-                      BoxCase{48, QMessageBox::Warning, {"OK"}, "OK", IdOk},
-                      BoxCase{64, QMessageBox::Information, {"OK"}, "OK", IdOk},
-                      BoxCase{292, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "いいえ(&N)",
-                              IdNo}),
+    ::testing::Values(
+        BoxCase{16, QMessageBox::Critical, {"OK"}, "OK", IdOk},
+        BoxCase{36, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "はい(&Y)", IdYes},
+        BoxCase{48, QMessageBox::Warning, {"OK"}, "OK", IdOk},
+        BoxCase{64, QMessageBox::Information, {"OK"}, "OK", IdOk},
+        BoxCase{292, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "いいえ(&N)", IdNo}),
     [](const auto& info) { return "Style" + std::to_string(info.param.style); });
 
 TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {

@@ -6,10 +6,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QMenuBar>
 #include <QTest>
 #include <QUrl>
 
@@ -37,8 +37,10 @@ class MainWindowTest : public UiTest {
     auto* op1 = Find<QRadioButton>("Option1_1");
     auto* lzh = Find<QRadioButton>("Option2_0");
     auto* zip = Find<QRadioButton>("Option2_1");
-    return Shown{op0->isChecked() ? 0 : op1->isChecked() ? 1 : -1, lzh->isEnabled(),
-                 lzh->isChecked(), zip->isEnabled(), zip->isChecked()};
+    return Shown{op0->isChecked()   ? 0
+                 : op1->isChecked() ? 1
+                                    : -1,
+                 lzh->isEnabled(), lzh->isChecked(), zip->isEnabled(), zip->isChecked()};
   }
   void Click(const char* name) {
     auto* button = Find<QAbstractButton>(name);
@@ -111,9 +113,8 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheOrderOfTheLayout) {
     visited.push_back(FocusedName());
   }
   // Radio buttons of one frame are one stop, at the selected button, as arrows move within.
-  const std::vector<std::string> expected{"Text1",     "Command1",  "Text2",    "Command2",
-                                          "Option1_0", "Option2_0", "Command3", "Text1",
-                                          "Command1",  "Text2"};
+  const std::vector<std::string> expected{"Text1",     "Command1", "Text2", "Command2", "Option1_0",
+                                          "Option2_0", "Command3", "Text1", "Command1", "Text2"};
   EXPECT_EQ(visited, expected);
 }
 
@@ -168,19 +169,38 @@ const Libraries kOnlyZipExtract{false, false, true};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartStateTest,
-    ::testing::Values(
-        StartCase{"NoFile", "", kAll, {0, true, true, true, false}, "0", "0"},
-        StartCase{"ExtractZip", "[INIT]\r\nArchiveType=1\r\nExtractType=1\r\n", kAll,
-                  {1, true, false, true, true}, "0", "1"},
-        StartCase{"CompressZipWithoutZipLibrary", "[INIT]\r\nCompressType=1\r\n", kNoZipCreate,
-                  {0, true, true, false, false}, "0", "0"},
-        StartCase{"NoLibraryAtAll", "[INIT]\r\nCompressType=1\r\nExtractType=1\r\n", kNone,
-                  {0, false, false, false, false}, "-1", "1"},
-        StartCase{"ExtractWithOnlyZipExtraction", "[INIT]\r\nArchiveType=1\r\n",
-                  kOnlyZipExtract, {1, false, false, true, true}, "0", "1"},
-        // A value kept as read ("1.0" is a valid 1) is read as a whole number.
-        StartCase{"FractionalText", "[INIT]\r\nArchiveType=1.0\r\nExtractType=1.0\r\n", kAll,
-                  {1, true, false, true, true}, "0", "1"}),
+    ::testing::Values(StartCase{"NoFile", "", kAll, {0, true, true, true, false}, "0", "0"},
+                      StartCase{"ExtractZip",
+                                "[INIT]\r\nArchiveType=1\r\nExtractType=1\r\n",
+                                kAll,
+                                {1, true, false, true, true},
+                                "0",
+                                "1"},
+                      StartCase{"CompressZipWithoutZipLibrary",
+                                "[INIT]\r\nCompressType=1\r\n",
+                                kNoZipCreate,
+                                {0, true, true, false, false},
+                                "0",
+                                "0"},
+                      StartCase{"NoLibraryAtAll",
+                                "[INIT]\r\nCompressType=1\r\nExtractType=1\r\n",
+                                kNone,
+                                {0, false, false, false, false},
+                                "-1",
+                                "1"},
+                      StartCase{"ExtractWithOnlyZipExtraction",
+                                "[INIT]\r\nArchiveType=1\r\n",
+                                kOnlyZipExtract,
+                                {1, false, false, true, true},
+                                "0",
+                                "1"},
+                      // A value kept as read ("1.0" is a valid 1) is read as a whole number.
+                      StartCase{"FractionalText",
+                                "[INIT]\r\nArchiveType=1.0\r\nExtractType=1.0\r\n",
+                                kAll,
+                                {1, true, false, true, true},
+                                "0",
+                                "1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, BoxesShowTheStoredDirectoriesWithMatchingTooltips) {
@@ -426,19 +446,17 @@ TEST_F(MainWindowTest, LockingDisablesEveryListedControlAndUnlockingRestoresThem
   ASSERT_FALSE(Find<QWidget>("Option2_1")->isEnabled());
   SetControlsEnabled(*w, false);
   for (const char* name : {"mnuD", "mnuT", "mnuH"}) {
-    EXPECT_FALSE(w->findChild<QMenu*>(QString::fromUtf8(name))->menuAction()->isEnabled())
-        << name;
+    EXPECT_FALSE(w->findChild<QMenu*>(QString::fromUtf8(name))->menuAction()->isEnabled()) << name;
   }
-  for (const char* name : {"Label1", "Label2", "Text1", "Text2", "Command1", "Command2",
-                           "Command3", "Frame1", "Frame2", "Option1_0", "Option2_0"}) {
+  for (const char* name : {"Label1", "Label2", "Text1", "Text2", "Command1", "Command2", "Command3",
+                           "Frame1", "Frame2", "Option1_0", "Option2_0"}) {
     EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
   }
   // The menus cannot be opened, so their entries are out of reach too.
   EXPECT_FALSE(w->findChild<QMenu*>(QStringLiteral("mnuD"))->isEnabled());
   SetControlsEnabled(*w, true);
-  for (const char* name : {"Label1", "Label2", "Text1", "Text2", "Command1", "Command2",
-                           "Command3", "Frame1", "Frame2", "Option1_0", "Option1_1",
-                           "Option2_0"}) {
+  for (const char* name : {"Label1", "Label2", "Text1", "Text2", "Command1", "Command2", "Command3",
+                           "Frame1", "Frame2", "Option1_0", "Option1_1", "Option2_0"}) {
     EXPECT_TRUE(Find<QWidget>(name)->isEnabled()) << name;
   }
   EXPECT_TRUE(w->findChild<QMenu*>(QStringLiteral("mnuD"))->menuAction()->isEnabled());

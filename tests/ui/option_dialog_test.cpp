@@ -1,5 +1,7 @@
 // The options dialog: settings into controls, controls back into settings and the file,
 // Cancel, the pages, the keys and the way the main window opens it.
+#include "ui/option_dialog.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,7 +14,6 @@
 #include <QTimer>
 
 #include "app/settings.h"
-#include "ui/option_dialog.h"
 #include "ui_fixture.h"
 
 namespace tavrun::uitest {
@@ -76,31 +77,30 @@ TEST_P(LoadTest, ShowsTheValue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, LoadTest,
-    ::testing::Values(LoadCase{LogLevel, "9", "Frame4", "Option2_0"},
-                      LoadCase{LogLevel, "3", "Frame4", "Option2_1"},
-                      LoadCase{LogLevel, "2", "Frame4", "Option2_2"},
-                      LoadCase{LogLevel, "0", "Frame4", "Option2_3"},
-                      LoadCase{LogLevel, "1", "Frame4", "Option2_0"},
-                      LoadCase{LogLevel, "2.0", "Frame4", "Option2_2"},
-                      LoadCase{LzhCompressRate, "0", "Frame2", "Option1_0"},
-                      LoadCase{LzhCompressRate, "1", "Frame2", "Option1_1"},
-                      LoadCase{LzhCompressRate, "2", "Frame2", "Option1_1"},
-                      LoadCase{LzhCompressRate, "3", "Frame2", "Option1_2"},
-                      LoadCase{LzhCompressRate, "4", "Frame2", "Option1_3"},
-                      LoadCase{ZipCompressRate, "0", nullptr, "0"},
-                      LoadCase{ZipCompressRate, "9", nullptr, "9"},
-                      LoadCase{ZipCompressRate, "12", nullptr, "6"},
-                      LoadCase{ZipCompressRate, "abc", nullptr, "6"},
-                      LoadCase{MakeDirectory, "1", nullptr, "Check1_0"},
-                      LoadCase{LzhCheckTimestamp, "1", nullptr, "Check2_0"},
-                      LoadCase{LzhControlDialog, "1", nullptr, "Check2_1"},
-                      LoadCase{LzhArchiveTime, "1", nullptr, "Check2_2"},
-                      LoadCase{LzhOverwriteConfirm, "1", nullptr, "Check2_3"},
-                      LoadCase{ZipControlDialog, "1", nullptr, "Check3_0"},
-                      LoadCase{ZipArchiveTime, "1", nullptr, "Check3_1"},
-                      LoadCase{UnzipControlDialog, "1", nullptr, "Check3_2"}));
+INSTANTIATE_TEST_SUITE_P(Values, LoadTest,
+                         ::testing::Values(LoadCase{LogLevel, "9", "Frame4", "Option2_0"},
+                                           LoadCase{LogLevel, "3", "Frame4", "Option2_1"},
+                                           LoadCase{LogLevel, "2", "Frame4", "Option2_2"},
+                                           LoadCase{LogLevel, "0", "Frame4", "Option2_3"},
+                                           LoadCase{LogLevel, "1", "Frame4", "Option2_0"},
+                                           LoadCase{LogLevel, "2.0", "Frame4", "Option2_2"},
+                                           LoadCase{LzhCompressRate, "0", "Frame2", "Option1_0"},
+                                           LoadCase{LzhCompressRate, "1", "Frame2", "Option1_1"},
+                                           LoadCase{LzhCompressRate, "2", "Frame2", "Option1_1"},
+                                           LoadCase{LzhCompressRate, "3", "Frame2", "Option1_2"},
+                                           LoadCase{LzhCompressRate, "4", "Frame2", "Option1_3"},
+                                           LoadCase{ZipCompressRate, "0", nullptr, "0"},
+                                           LoadCase{ZipCompressRate, "9", nullptr, "9"},
+                                           LoadCase{ZipCompressRate, "12", nullptr, "6"},
+                                           LoadCase{ZipCompressRate, "abc", nullptr, "6"},
+                                           LoadCase{MakeDirectory, "1", nullptr, "Check1_0"},
+                                           LoadCase{LzhCheckTimestamp, "1", nullptr, "Check2_0"},
+                                           LoadCase{LzhControlDialog, "1", nullptr, "Check2_1"},
+                                           LoadCase{LzhArchiveTime, "1", nullptr, "Check2_2"},
+                                           LoadCase{LzhOverwriteConfirm, "1", nullptr, "Check2_3"},
+                                           LoadCase{ZipControlDialog, "1", nullptr, "Check3_0"},
+                                           LoadCase{ZipArchiveTime, "1", nullptr, "Check3_1"},
+                                           LoadCase{UnzipControlDialog, "1", nullptr, "Check3_2"}));
 
 TEST_F(OptionDialogTest, ThreeStateFieldsCheckOnlyForTwo) {
   Init();
@@ -174,8 +174,9 @@ TEST_F(OptionDialogTest, SaveWritesAllEighteenKeysIncludingTheMainWindowsOnes) {
 }
 
 TEST_F(OptionDialogTest, OddValuesFromTheFileAreNormalisedBySave) {
-  Init("[COMMON]\r\nLogLevel=1\r\nMakeDirectory=0.4\r\n[LZH]\r\nCompressRate=1\r\n"
-       "[UNZIP]\r\nOverwriteConfirm=1\r\n");
+  Init(
+      "[COMMON]\r\nLogLevel=1\r\nMakeDirectory=0.4\r\n[LZH]\r\nCompressRate=1\r\n"
+      "[UNZIP]\r\nOverwriteConfirm=1\r\n");
   ASSERT_EQ(Setting(LogLevel), "1");
   auto d = Open();
   EXPECT_EQ(OnIn(d, "Frame4"), "Option2_0");
@@ -191,8 +192,9 @@ TEST_F(OptionDialogTest, OddValuesFromTheFileAreNormalisedBySave) {
 }
 
 TEST_F(OptionDialogTest, SavingUnchangedValuesWritesThemBack) {
-  Init("[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nCompressRate=3\r\nReadonlyConfirm=2\r\n"
-       "[ZIP]\r\nCompressRate=9\r\n");
+  Init(
+      "[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nCompressRate=3\r\nReadonlyConfirm=2\r\n"
+      "[ZIP]\r\nCompressRate=9\r\n");
   const SettingValueTable before = App().AppSettings;
   Open()->Command1_Click();
   EXPECT_EQ(App().AppSettings, before);

@@ -38,8 +38,9 @@ class RunTest : public UiTest {
   // Settings with the progress dialogs off (nobody could close them in a test) and every log
   // line on; the archivers are the real ones of this build.
   void Prepare(const std::string& init) {
-    const std::string ini = "[INIT]\r\n" + init + "FromDirectory=" + in_ + "\r\nToDirectory=" +
-                            out_ + "\r\n[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nControlDialog=1\r\n" +
+    const std::string ini = "[INIT]\r\n" + init + "FromDirectory=" + in_ +
+                            "\r\nToDirectory=" + out_ +
+                            "\r\n[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nControlDialog=1\r\n" +
                             "[ZIP]\r\nControlDialog=1\r\n[UNZIP]\r\nControlDialog=1\r\n";
     WriteFile(ini_, ini);
     SetSysDirForTesting(TAVRUN_COMPONENT_DIR);
@@ -218,7 +219,7 @@ TEST_P(RoundTripTest, CompressThenExtractEachArchiveIntoItsOwnFolder) {
   const int format = GetParam();
   Prepare("ArchiveType=0\r\n");
   SKIP_WITHOUT(App().CanCompress[format] && App().CanExtract[format],
-              format == 0 ? "the LZH library" : "the ZIP libraries");
+               format == 0 ? "the LZH library" : "the ZIP libraries");
   Setting(MakeDirectory) = "1";
   OpenMain();
   const char* button = format == 0 ? "Option2_0" : "Option2_1";

@@ -54,9 +54,9 @@ class SmokeTest : public ::testing::Test {
         continue;
       }
       display_ = QStringLiteral(":%1").arg(n);
-      xvfb_.start(xvfb, {display_, QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp")});
+      xvfb_.start(
+          xvfb, {display_, QStringLiteral("-screen"), QStringLiteral("0"),
+                 QStringLiteral("800x600x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
       if (!xvfb_.waitForStarted(3000)) return false;
       const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
       if (WaitFor([&] { return fs::exists(socket); }, 5000)) return true;
@@ -83,9 +83,8 @@ class SmokeTest : public ::testing::Test {
   // Window names and sizes as the X server lists them.
   QString Windows() {
     QProcess list;
-    list.start(QStringLiteral("xwininfo"),
-               {QStringLiteral("-display"), display_, QStringLiteral("-root"),
-                QStringLiteral("-tree")});
+    list.start(QStringLiteral("xwininfo"), {QStringLiteral("-display"), display_,
+                                            QStringLiteral("-root"), QStringLiteral("-tree")});
     list.waitForFinished(3000);
     return QString::fromUtf8(list.readAllStandardOutput());
   }
@@ -119,8 +118,8 @@ TEST_F(SmokeTest, StartsShowsItsWindowRefusesASecondStartAndEndsOnTerm) {
   const bool x = StartDisplay();
   Start(first_);
   if (x) {
-    EXPECT_TRUE(WaitFor([&] { return Windows().contains(QStringLiteral("\"Tavrun Ver.0.1\"")); },
-                        10000))
+    EXPECT_TRUE(
+        WaitFor([&] { return Windows().contains(QStringLiteral("\"Tavrun Ver.0.1\"")); }, 10000))
         << Windows().toStdString();
   }
   ASSERT_TRUE(WaitFor([&] { return LockFiles().size() == 1; }, 10000));
@@ -129,7 +128,8 @@ TEST_F(SmokeTest, StartsShowsItsWindowRefusesASecondStartAndEndsOnTerm) {
   Start(second_);
   if (x) {
     // The refusal is a message box titled with the program's name alone.
-    const QRegularExpression box(QStringLiteral("\"Tavrun\": \\(\"tavrun\" \"Tavrun\"\\)\\s+([0-9]+)x"));
+    const QRegularExpression box(
+        QStringLiteral("\"Tavrun\": \\(\"tavrun\" \"Tavrun\"\\)\\s+([0-9]+)x"));
     EXPECT_TRUE(WaitFor([&] { return box.match(Windows()).hasMatch(); }, 10000))
         << Windows().toStdString();
   } else {

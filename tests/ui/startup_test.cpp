@@ -1,18 +1,19 @@
 // The start procedure and the ways the program ends.
+#include "ui/startup.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QLockFile>
-#include <QAction>
 #include <filesystem>
 
 #include "app/runtime.h"
 #include "app/settings.h"
 #include "ui/main_window.h"
-#include "ui/startup.h"
 #include "ui_fixture.h"
 
 namespace tavrun::uitest {
@@ -26,7 +27,8 @@ class StartupTest : public UiTest {
     UiTest::SetUp();
     components_ = dir_ + "/lib";
     fs::create_directories(components_);
-    fs::copy_file(std::string(TAVRUN_COMPONENT_DIR) + "/qtbase_ja.qm", components_ + "/qtbase_ja.qm");
+    fs::copy_file(std::string(TAVRUN_COMPONENT_DIR) + "/qtbase_ja.qm",
+                  components_ + "/qtbase_ja.qm");
     SetSysDirForTesting(components_);
     paths_ = ui::StartupPaths{dir_, dir_};
   }

@@ -117,9 +117,13 @@ BoxScript UiTest::Answer(int32_t answer) {
   return [answer](const MessageRecord&) { return answer; };
 }
 
-std::vector<MessageRecord> UiTest::Messages() const { return MessageHistory(); }
+std::vector<MessageRecord> UiTest::Messages() const {
+  return MessageHistory();
+}
 
-QWidget* UiTest::FocusedWidget() const { return QApplication::focusWidget(); }
+QWidget* UiTest::FocusedWidget() const {
+  return QApplication::focusWidget();
+}
 
 std::string UiTest::FocusedName() const {
   QWidget* widget = FocusedWidget();
