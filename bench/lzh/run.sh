@@ -1,7 +1,7 @@
 #!/bin/sh
 # Compression ratio, speed and peak memory of libunlha32.so against jlha (the only other
 # LZH encoder on Debian), and extraction speed against lhasa and bsdtar.
-#   bench/lzh/run.sh BUILD_DIR [TEXT_INPUT] [BINARY_INPUT]
+#   [REPEAT=3] [LARGE_MIB=N] bench/lzh/run.sh BUILD_DIR [TEXT_INPUT] [BINARY_INPUT]
 # Defaults: the copyright files under /usr/share/doc, concatenated (about 20 MB), and
 # /usr/bin/gdb. Each figure is the best of REPEAT runs (default 3): "cpu" is user+system
 # seconds (steadier than wall time on a shared machine), "wall" elapsed seconds, "MiB" the
@@ -76,3 +76,21 @@ for input in "$text" "$bin"; do
   done
   rm -f "$work/$name"
 done
+
+# Optional streaming check: LARGE_MIB=N builds an N MiB file (the text input repeated with a
+# changing line in between) and reports the peak memory of compressing and extracting it.
+if [ -n "${LARGE_MIB:-}" ]; then
+  large="$work/large.bin"
+  i=0
+  while [ "$(stat -c %s "$large" 2>/dev/null || echo 0)" -lt $((LARGE_MIB * 1048576)) ]; do
+    cat "$text" >> "$large"
+    echo "block $i" >> "$large"
+    i=$((i + 1))
+  done
+  repeat=1
+  set -- $(timed "rm -f '$work/large.lzh'; exec '$cli' 'U -n1 -jm4 \"$work/large.lzh\" \"$large\"'")
+  echo "large: $(stat -c %s "$large") bytes -> $(stat -c %s "$work/large.lzh"); compress cpu $1 s, wall $2 s, peak $3 MiB"
+  set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec '$cli' 'E -n1 \"$work/large.lzh\" \"$work/x/\"'")
+  cmp -s "$work/x/large.bin" "$large" && same=identical || same=DIFFERENT
+  echo "large: extract cpu $1 s, wall $2 s, peak $3 MiB, $same"
+fi
