@@ -357,18 +357,23 @@ TEST_F(ArchiveTest, ASymlinkedArchiveKeepsItsLink) {
   EXPECT_EQ(Members(Path("real/a.lzh")).size(), 2u);
 }
 
-TEST_F(ArchiveTest, HandMadeCp932ArchivesOfEveryLevelExtract) {
+TEST_F(ArchiveTest, HandMadeArchivesOfEveryLevelExtract) {
   // "表" (0x95 0x5C) and "ソ" (0x83 0x5C) end in the byte of '\'.
   const std::string hyo = "\x95\x5C", so = "\x83\x5C";
   Bytes a = ArchiveOf({Level0Member(so + "\\" + hyo + ".txt", "level 0"),
                        Level1Member(hyo + "1.txt", so + "\xFF" "d\xFF", "level 1"),
                        Level2Member(so + hyo + ".txt", "level 2", {hyo}, 0),
-                       Level2Member("", "", {"空"}, 65001, 040755, "-lhd-")});
+                       Level2Member("", "", {"空"}, 65001, 040755, "-lhd-"),
+                       Level3Member(hyo + "3.txt", "l3\xFF", "level 3")});
   WriteFile(Path("a.lzh"), a);
   EXPECT_EQ(UnlhaCheckArchive(Path("a.lzh").c_str(), 2), 1);
   ASSERT_EQ(Extract("-x1"), 0) << output_;
   EXPECT_EQ(Listing(Path("out")),
-            std::vector<std::string>({"ソ/", "ソ/d/", "ソ/d/表1.txt", "ソ/表.txt", "空/", "表/", "表/ソ表.txt"}));
+            std::vector<std::string>({"l3/", "l3/表3.txt", "ソ/", "ソ/d/", "ソ/d/表1.txt", "ソ/表.txt", "空/",
+                                      "表/", "表/ソ表.txt"}));
+  Bytes l3 = ReadFile(Path("out/l3/表3.txt"));
+  EXPECT_EQ(std::string(l3.begin(), l3.end()), "level 3");
+  EXPECT_EQ(Mtime(Path("out/l3/表3.txt")), 1600000000);
   Bytes l1 = ReadFile(Path("out/ソ/d/表1.txt"));
   EXPECT_EQ(std::string(l1.begin(), l1.end()), "level 1");
   // Level 0/1 times are local DOS times.

@@ -96,6 +96,47 @@ inline std::vector<uint8_t> Level2Member(const std::string& name, const std::str
   return h;
 }
 
+// A stored member with a level-3 header (4-byte sizes): OS id 'U', header CRC, name,
+// directory and mode records.
+inline std::vector<uint8_t> Level3Member(const std::string& name, const std::string& dir,
+                                         const std::string& data) {
+  struct Rec {
+    uint8_t type;
+    std::string payload;
+  };
+  std::vector<Rec> recs = {{0x00, std::string(2, '\0')}, {0x01, name}};
+  if (!dir.empty()) recs.push_back({0x02, dir});
+  recs.push_back({0x50, std::string("\xA4\x81", 2)});  // 0100644
+  std::vector<uint8_t> h;
+  Put16(h, 4);
+  const char* method = "-lh0-";
+  h.insert(h.end(), method, method + 5);
+  Put32(h, static_cast<uint32_t>(data.size()));
+  Put32(h, static_cast<uint32_t>(data.size()));
+  Put32(h, 1600000000);
+  h.push_back(0x20);
+  h.push_back(3);
+  Put16(h, tavrun::lzh::Crc16(0, data.data(), data.size()));
+  h.push_back('U');
+  const size_t totalAt = h.size();
+  Put32(h, 0);
+  Put32(h, static_cast<uint32_t>(recs[0].payload.size() + 5));
+  size_t crcAt = 0;
+  for (size_t i = 0; i < recs.size(); ++i) {
+    h.push_back(recs[i].type);
+    if (i == 0) crcAt = h.size();
+    h.insert(h.end(), recs[i].payload.begin(), recs[i].payload.end());
+    Put32(h, i + 1 < recs.size() ? static_cast<uint32_t>(recs[i + 1].payload.size() + 5) : 0);
+  }
+  const uint32_t total = static_cast<uint32_t>(h.size());
+  for (int k = 0; k < 4; ++k) h[totalAt + k] = static_cast<uint8_t>(total >> (8 * k));
+  const uint16_t crc = tavrun::lzh::Crc16(0, h.data(), h.size());
+  h[crcAt] = static_cast<uint8_t>(crc);
+  h[crcAt + 1] = static_cast<uint8_t>(crc >> 8);
+  h.insert(h.end(), data.begin(), data.end());
+  return h;
+}
+
 inline std::vector<uint8_t> ArchiveOf(const std::vector<std::vector<uint8_t>>& members) {
   std::vector<uint8_t> a;
   for (const auto& m : members) a.insert(a.end(), m.begin(), m.end());
