@@ -352,7 +352,9 @@ ScanStatus ReadMemberHeader(int fd, uint64_t offset, uint64_t fileSize, MemberHe
   }
   ScanStatus s = ParseMemberHeader(buf.data(), buf.size(), h, reason);
   h.offset = offset;
-  if (s == ScanStatus::Member && offset + h.headerSize + h.compressedSize > fileSize) {
+  // Compared without a sum that a 64-bit size from record 0x42 could wrap around.
+  if (s == ScanStatus::Member &&
+      (h.headerSize > fileSize - offset || h.compressedSize > fileSize - offset - h.headerSize)) {
     reason = "member data runs past the end of the archive";
     return ScanStatus::Damaged;
   }

@@ -144,6 +144,38 @@ TEST_F(HostileTest, TruncatedAndDamagedHeaders) {
   }
   EXPECT_EQ(ExtractArchive(c), UNLHA_ERROR_NOT_LZH) << output_;
   ExpectDestHolds({});
+  // A 64-bit size record (0x42) so large that offset + size wraps around to the same header.
+  tavrun::lzh::NewMember m;
+  m.method = "-lh0-";
+  m.name = "wrap.txt";
+  Bytes wrap = tavrun::lzh::BuildLevel2Header(m);
+  {
+    // Compressed size 2^64 - (header size): header plus data "end" where they began.
+    const uint64_t headerSize = wrap.size() + 19;
+    const uint64_t size = 0 - headerSize;
+    Bytes rec = {0x42};
+    for (int k = 0; k < 8; ++k) rec.push_back(static_cast<uint8_t>(size >> (8 * k)));
+    for (int k = 0; k < 8; ++k) rec.push_back(0);
+    // Insert the record after the CRC record: its size goes where the next size was.
+    const size_t nextAt = 29;  // size of the record after 0x00 (two bytes)
+    Bytes sizeOfNext(wrap.begin() + nextAt, wrap.begin() + nextAt + 2);
+    rec.insert(rec.end(), sizeOfNext.begin(), sizeOfNext.end());
+    wrap[nextAt] = static_cast<uint8_t>(rec.size());
+    wrap[nextAt + 1] = 0;
+    wrap.insert(wrap.begin() + nextAt + 2, rec.begin(), rec.end());
+    const size_t total = wrap.size();
+    ASSERT_EQ(total, headerSize);
+    wrap[0] = static_cast<uint8_t>(total);
+    wrap[1] = static_cast<uint8_t>(total >> 8);
+    wrap[27] = wrap[28] = 0;
+    uint16_t crc = tavrun::lzh::Crc16(0, wrap.data(), wrap.size());
+    wrap[27] = static_cast<uint8_t>(crc);
+    wrap[28] = static_cast<uint8_t>(crc >> 8);
+  }
+  Bytes wrapArchive = ArchiveOf({wrap, Level2Member("after.txt", "x")});
+  EXPECT_EQ(ExtractArchive(wrapArchive), UNLHA_ERROR_NOT_LZH) << output_;
+  EXPECT_EQ(UnlhaCheckArchive(Path("h.lzh").c_str(), 1), 0);
+  ExpectDestHolds({});
   // Plain text and an empty file.
   EXPECT_EQ(ExtractArchive(Text(500, 1)), UNLHA_ERROR_NOT_LZH);
   EXPECT_EQ(ExtractArchive({}), UNLHA_ERROR_NOT_LZH);
