@@ -265,7 +265,7 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
           out.Fail(UNLHA_ERROR_KEPT, path + ": exists; kept (no window to ask, -y1 replaces)");
           keep = true;
         } else {
-          auto a = tavrun::arc::AskOverwrite(window, "UNLHA32",
+          auto a = tavrun::arc::AskOverwrite(window, "LZH",
                                              "次のファイルは既に存在します。上書きしますか？", path);
           if (a == tavrun::arc::OverwriteAnswer::YesToAll) toAll = true;
           if (a == tavrun::arc::OverwriteAnswer::NoToAll) toAll = false;

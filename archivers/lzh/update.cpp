@@ -275,7 +275,7 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
         s->write = false;
         continue;
       } else {
-        auto a = tavrun::arc::AskOverwrite(window, "UNLHA32",
+        auto a = tavrun::arc::AskOverwrite(window, "LZH",
                                            "書庫に同じ名前のファイルがあります。置き換えますか？",
                                            s->name);
         yes = a == tavrun::arc::OverwriteAnswer::Yes || a == tavrun::arc::OverwriteAnswer::YesToAll;
