@@ -99,6 +99,24 @@ class SmokeTest : public ::testing::Test {
     return done();
   }
 
+  // A tool run against our display; its exit code, -1 when it could not run.
+  int Tool(const QString& program, const QStringList& args) {
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    tool.setProcessEnvironment(env);
+    tool.start(program, args);
+    if (!tool.waitForFinished(5000)) return -1;
+    return tool.exitCode();
+  }
+
+  // A message box: a window titled with the program's name alone, larger than Qt's helpers.
+  bool BoxShown() {
+    static const QRegularExpression box(
+        QStringLiteral("\"Tavrun\": \\(\"tavrun\" \"Tavrun\"\\)\\s+[0-9]+x"));
+    return box.match(Windows()).hasMatch();
+  }
+
   std::vector<fs::path> LockFiles() {
     std::vector<fs::path> locks;
     for (const auto& entry : fs::directory_iterator(root_ + "/tmp")) {
@@ -145,6 +163,36 @@ TEST_F(SmokeTest, StartsShowsItsWindowRefusesASecondStartAndEndsOnTerm) {
   EXPECT_EQ(first_.exitCode(), 0);
   EXPECT_TRUE(LockFiles().empty()) << "the lock goes with the process";
   EXPECT_FALSE(fs::exists(root_ + "/bin/Tavrun.ini")) << "ending on TERM saves nothing";
+}
+
+TEST_F(SmokeTest, TheCloseBoxAsksNoKeepsTheWindowAndYesSavesAndEnds) {
+  const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+  if (std::string(TAVRUN_SEND_CLOSE).empty() || xdotool.isEmpty() || !StartDisplay()) {
+    GTEST_SKIP() << "needs an X server, Xlib and xdotool";
+  }
+  Start(first_);
+  const QString title = QStringLiteral("Tavrun Ver.0.1");
+  ASSERT_TRUE(WaitFor([&] { return Windows().contains("\"" + title + "\""); }, 10000));
+  const QString sendClose = QStringLiteral(TAVRUN_SEND_CLOSE);
+
+  ASSERT_EQ(Tool(sendClose, {title}), 0);
+  ASSERT_TRUE(WaitFor([&] { return BoxShown(); }, 10000)) << "no exit question";
+  Tool(xdotool, {QStringLiteral("key"), QStringLiteral("Return")});  // No is the default
+  EXPECT_TRUE(WaitFor([&] { return !BoxShown(); }, 5000));
+  EXPECT_TRUE(Windows().contains("\"" + title + "\""));
+  EXPECT_EQ(first_.state(), QProcess::Running);
+  EXPECT_FALSE(fs::exists(root_ + "/bin/Tavrun.ini"));
+
+  ASSERT_EQ(Tool(sendClose, {title}), 0);
+  ASSERT_TRUE(WaitFor([&] { return BoxShown(); }, 10000));
+  Tool(xdotool, {QStringLiteral("key"), QStringLiteral("alt+y")});
+  ASSERT_TRUE(first_.waitForFinished(5000)) << "Yes must end the program";
+  EXPECT_EQ(first_.exitCode(), 0);
+  const std::string ini = ReadFile(root_ + "/bin/Tavrun.ini");
+  int keys = 0;
+  for (size_t at = ini.find('='); at != std::string::npos; at = ini.find('=', at + 1)) ++keys;
+  EXPECT_EQ(keys, 18) << ini;
+  EXPECT_TRUE(LockFiles().empty());
 }
 
 }  // namespace
