@@ -3,6 +3,7 @@
 #include <functional>
 #include <sstream>
 
+#include "header.h"
 #include "test_util.h"
 
 using namespace lzhtest;
@@ -125,4 +126,41 @@ TEST_F(InteropTest, ArchivesOfAnotherEncoderExtract) {
     }
   }
   EXPECT_EQ(seen, 9);
+}
+
+TEST_F(InteropTest, UpdatingAnotherEncodersArchiveKeepsItsMembers) {
+  const fs::path fixtures = fs::path(LZH_FIXTURES) / "jlha";
+  for (int level : {0, 1, 2}) {
+    SCOPED_TRACE(level);
+    const fs::path original = fixtures / ("j_l" + std::to_string(level) + "_lh6.lzh");
+    const fs::path a = Path("u" + std::to_string(level) + ".lzh");
+    fs::copy_file(original, a);
+    // Added: the old members are the old bytes, in front of the new one and the end mark.
+    ASSERT_EQ(Run("U -jm4 " + Q(a) + " " + Q(Path("in") / "one")), 0) << output_;
+    const Bytes before = ReadFile(original), added = ReadFile(a);
+    ASSERT_GT(added.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end() - 1, added.begin()));
+    // Replaced in place (the first member): everything after it is copied unchanged.
+    ASSERT_EQ(Run("U -c1 -t1 " + Q(a) + " " + Q(Path("in") / "text.txt")), 0) << output_;
+    const Bytes replaced = ReadFile(a);
+    EXPECT_EQ(UnlhaCheckArchive(a.c_str(), 2), 1);
+    if (HaveTool("lhasa")) {
+      EXPECT_EQ(Shell("lhasa t " + Q(a) + " >/dev/null 2>&1"), 0);
+    }
+    fs::path out = Path("o" + std::to_string(level));
+    fs::create_directories(out);
+    ASSERT_EQ(Run("E -x1 " + Q(a) + " " + Q(out) + "/"), 0) << output_;
+    EXPECT_TRUE(ReadFile(out / "text.txt") == ReadFile(Path("in") / "text.txt"));
+    EXPECT_TRUE(ReadFile(out / "one") == ReadFile(Path("in") / "one"));
+    EXPECT_TRUE(ReadFile(out / "bin.dat") == ReadFile(fixtures / "expected/bin.dat"));
+    EXPECT_TRUE(ReadFile(out / "sub/inner.txt") == ReadFile(fixtures / "expected/sub/inner.txt"));
+    // The members after the replaced one are byte for byte those of the other encoder.
+    tavrun::lzh::MemberHeader first;
+    std::string reason;
+    ASSERT_EQ(tavrun::lzh::ParseMemberHeader(before.data(), before.size(), first, reason),
+              tavrun::lzh::ScanStatus::Member);
+    const Bytes oldTail(before.begin() + static_cast<long>(first.totalSize()), before.end() - 1);
+    ASSERT_GT(oldTail.size(), 20000u);
+    EXPECT_NE(std::search(replaced.begin(), replaced.end(), oldTail.begin(), oldTail.end()), replaced.end());
+  }
 }
