@@ -8,7 +8,7 @@ packages=(
   libzip-dev liblhasa-dev libdeflate-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   lhasa jlha-utils libarchive-tools 7zip unar python3
-  xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+  xvfb xauth x11-utils xdotool twm imagemagick fonts-ipafont-gothic
 )
 missing=()
 for p in "${packages[@]}"; do
