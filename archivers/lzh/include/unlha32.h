@@ -47,7 +47,10 @@
  * -c1), -ga2, or the user's "no". It is reported with UNLHA_ERROR_KEPT when only a question
  * could have allowed replacing it and no window was given to ask.
  * When several members fail, the code is that of the first failure; the other members are
- * still processed (except after a cancel or a write failure of the archive itself).
+ * still processed, except after a cancel or a failure to write. U changes the archive only
+ * when every file went in: any failure leaves the old archive as it was.
+ * Times: level-2 and level-3 headers hold UTC, level 0 and 1 local DOS time with a 2-second
+ * step, which the date comparisons allow for.
  */
 #ifndef TAVRUN_UNLHA32_H
 #define TAVRUN_UNLHA32_H
