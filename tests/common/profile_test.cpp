@@ -5,384 +5,169 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
 #include "test_support.h"
 
 namespace tavrun {
 namespace {
 
-using testing::CountEntries;
-using testing::Exists;
-using testing::InChild;
-using testing::MakeSharedDir;
-using testing::ModeOf;
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace testing;
+using namespace std::string_literals;
 
 std::string Lookup(const std::string& content, const std::string& section, const std::string& key) {
-  std::string value;
+  std::string value = "stale";
   FindProfileValue(content, section, key, value);
   return value;
 }
 
-TEST(ProfileRead, NamesCompareWithoutCaseAndBlanksAroundThemAreIgnored) {
+TEST(ProfileRead, NamesBlanksQuotesLineEndsAndDuplicates) {
   const std::string content =
-      "[  Common ]\r\n"
-      "  LogLevel   =   3  \r\n"
-      "[ZIP]\r\n"
-      "compressrate=9\r\n";
-  EXPECT_EQ(Lookup(content, "COMMON", "LOGLEVEL"), "3");
-  EXPECT_EQ(Lookup(content, "common", "loglevel"), "3");
-  EXPECT_EQ(Lookup(content, "Zip", "CompressRate"), "9");
-  // A key of the same name in another section is a different setting.
-  EXPECT_EQ(Lookup(content, "COMMON", "CompressRate"), "");
-}
-
-TEST(ProfileRead, MissingThingsReadAsEmpty) {
-  const std::string content = "[INIT]\nArchiveType=1\nFromDirectory=\nBare\n";
-  std::string value = "stale";
-  EXPECT_FALSE(FindProfileValue(content, "NOPE", "ArchiveType", value));
-  EXPECT_EQ(value, "");
-  EXPECT_FALSE(FindProfileValue(content, "INIT", "Nope", value));
-  EXPECT_TRUE(FindProfileValue(content, "INIT", "FromDirectory", value));
-  EXPECT_EQ(value, "");
-  EXPECT_TRUE(FindProfileValue(content, "INIT", "Bare", value));  // a key without "="
-  EXPECT_EQ(value, "");
-  EXPECT_EQ(Lookup("", "INIT", "ArchiveType"), "");
-}
-
-TEST(ProfileRead, KeysBeforeAnySectionAndCommentsAreNotSettings) {
-  const std::string content =
-      "ArchiveType=1\n"
-      "[INIT]\n"
-      ";ArchiveType=2\n"
-      "[broken\n"
-      "ExtractType=1\n";
-  EXPECT_EQ(Lookup(content, "INIT", "ArchiveType"), "");
-  EXPECT_EQ(Lookup(content, "INIT", ";ArchiveType"), "");
-  // An unclosed bracket does not start a section, so the key still belongs to [INIT].
-  EXPECT_EQ(Lookup(content, "INIT", "ExtractType"), "1");
-}
-
-TEST(ProfileRead, MatchingQuotesAroundTheValueAreRemoved) {
-  const std::string content =
-      "[S]\n"
-      "a=\" 1\"\n"
-      "b='x y'\n"
-      "c=\"unbalanced\n"
-      "d=\"mixed'\n"
-      "e=\"\n"
-      "f=\"\"\n"
-      "g=in\"side\"\n";
-  EXPECT_EQ(Lookup(content, "S", "a"), " 1");
-  EXPECT_EQ(Lookup(content, "S", "b"), "x y");
-  EXPECT_EQ(Lookup(content, "S", "c"), "\"unbalanced");
-  EXPECT_EQ(Lookup(content, "S", "d"), "\"mixed'");
-  EXPECT_EQ(Lookup(content, "S", "e"), "\"");
-  EXPECT_EQ(Lookup(content, "S", "f"), "");
-  EXPECT_EQ(Lookup(content, "S", "g"), "in\"side\"");
-}
-
-TEST(ProfileRead, LineEndsByteOrderMarkAndNul) {
-  EXPECT_EQ(Lookup("\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k"), "v");
-  EXPECT_EQ(Lookup("[S]\nk=v", "S", "k"), "v");  // no final line end
-  EXPECT_EQ(Lookup("[S]\r\nk=v\r", "S", "k"), "v");
-  EXPECT_EQ(Lookup(std::string("[S]\nk=ab\0cd\n", 12), "S", "k"), "ab");
-}
-
-TEST(ProfileRead, DuplicateSectionsAndKeysTakeTheFirstOccurrence) {
-  const std::string content =
-      "[S]\n"
-      "k=first\n"
-      "k=second\n"
-      "[T]\n"
-      "[s]\n"
-      "k=third\n"
-      "only=later\n";
-  EXPECT_EQ(Lookup(content, "S", "k"), "first");
-  EXPECT_EQ(Lookup(content, "S", "only"), "later");
+      "\xEF\xBB\xBF[  Common ]\r\n  LogLevel   =   3  \r\n;Commented=1\nBare\na=\" 1\"\n"
+      "b='x y'\nc=\"unbalanced\nd=\"mixed'\ne=in\"side\"\n[broken\nf=after broken\r\n"
+      "dup=first\ndup=second\n[ZIP]\nCompressRate=9\n[common]\ndup=third\nlater=4\n" +
+      "nul=ab\0cd\nlast=v\r"s;
+  const char* cases[][3] = {{"COMMON", "LOGLEVEL", "3"},     {"common", "loglevel", "3"},
+                            {"Zip", "compressrate", "9"},    {"COMMON", "CompressRate", ""},
+                            {"COMMON", ";Commented", ""},    {"COMMON", "Bare", ""},
+                            {"COMMON", "a", " 1"},           {"COMMON", "b", "x y"},
+                            {"COMMON", "c", "\"unbalanced"}, {"COMMON", "d", "\"mixed'"},
+                            {"COMMON", "e", "in\"side\""},   {"COMMON", "f", "after broken"},
+                            {"COMMON", "dup", "first"},      {"COMMON", "later", "4"},
+                            {"COMMON", "nul", "ab"},         {"COMMON", "last", "v"},
+                            {"NOPE", "LogLevel", ""}};
+  for (const auto& c : cases) EXPECT_EQ(Lookup(content, c[0], c[1]), c[2]) << c[0] << "/" << c[1];
+  std::string value;
+  EXPECT_TRUE(FindProfileValue(content, "COMMON", "Bare", value));
+  EXPECT_FALSE(FindProfileValue(content, "COMMON", "Missing", value));
 }
 
 TEST(ProfileRead, ValuesAreCutTo254BytesWithoutSplittingACharacter) {
-  std::string ascii(300, 'a');
-  EXPECT_EQ(Lookup("[S]\nk=" + ascii + "\n", "S", "k"), std::string(254, 'a'));
-
-  // 253 ASCII bytes and then a three-byte character: the character does not fit whole.
-  std::string kana = "\xE3\x81\x82";  // あ
-  std::string v = std::string(253, 'a') + kana + "zz";
-  EXPECT_EQ(Lookup("[S]\nk=" + v + "\n", "S", "k"), std::string(253, 'a'));
-  // 251 + 3 fits exactly.
-  v = std::string(251, 'a') + kana + kana;
-  EXPECT_EQ(Lookup("[S]\nk=" + v + "\n", "S", "k"), std::string(251, 'a') + kana);
-  // A four-byte character starting at 252.
-  v = std::string(252, 'a') + "\xF0\x9F\x98\x80";
-  EXPECT_EQ(Lookup("[S]\nk=" + v + "\n", "S", "k"), std::string(252, 'a'));
-  // Stray continuation bytes are not characters: they are cut like any byte.
-  v = std::string(250, 'a') + std::string(10, '\x80');
-  EXPECT_EQ(Lookup("[S]\nk=" + v + "\n", "S", "k").size(), 254u);
-  EXPECT_EQ(CutUtf8("abc", 254), "abc");
+  const std::string a = "\xE3\x81\x82", pad(251, 'a');  // a three-byte character
+  EXPECT_EQ(Lookup("[S]\nk=" + std::string(300, 'b') + "\n", "S", "k"), std::string(254, 'b'));
+  EXPECT_EQ(Lookup("[S]\nk=" + pad + "aa" + a + "\n", "S", "k"), pad + "aa");
+  EXPECT_EQ(Lookup("[S]\nk=" + pad + a + a + "\n", "S", "k"), pad + a);  // fits exactly
 }
 
-TEST(ProfileEdit, ReplacesOnlyTheValueAndKeepsEveryOtherByte) {
-  const std::string before =
-      "; settings\r\n"
-      "[init]\r\n"
-      "  ArchiveType = 1   \r\n"
-      "Unknown=keep me\r\n"
-      "\r\n"
-      "[COMMON]\n"
-      "LogLevel=2\n";
-  std::string content = before;
+TEST(ProfileEdit, ReplacesInPlaceAndAppendsWhatIsMissing) {
+  std::string content =
+      "; settings\r\n[init]\r\n  ArchiveType = 1   \r\nflag\r\nUnknown=keep me\r\n; note\r\n\r\n"
+      "[COMMON]\nLogLevel=2";  // no final line end
   std::string error;
   ASSERT_TRUE(SetProfileValue(content, "INIT", "archivetype", "0", error));
-  EXPECT_EQ(content,
-            "; settings\r\n"
-            "[init]\r\n"
-            "  ArchiveType = 0\r\n"
-            "Unknown=keep me\r\n"
-            "\r\n"
-            "[COMMON]\n"
-            "LogLevel=2\n");
-  ASSERT_TRUE(SetProfileValue(content, "COMMON", "LogLevel", "", error));
-  EXPECT_EQ(content.substr(content.size() - 10), "LogLevel=\n");
-}
-
-TEST(ProfileEdit, NewKeysGoAfterTheLastLineOfTheirSection) {
-  std::string content =
-      "[INIT]\r\n"
-      "ArchiveType=1\r\n"
-      "; note\r\n"
-      "\r\n"
-      "[COMMON]\r\n"
-      "LogLevel=2";  // no final line end
-  std::string error;
+  ASSERT_TRUE(SetProfileValue(content, "INIT", "flag", "1", error));
   ASSERT_TRUE(SetProfileValue(content, "init", "CompressType", "1", error));
   ASSERT_TRUE(SetProfileValue(content, "COMMON", "MakeDirectory", "0", error));
-  ASSERT_TRUE(SetProfileValue(content, "LZH", "CompressRate", "2", error));
+  ASSERT_TRUE(SetProfileValue(content, "LZH", "Path", "/データ [1]=x;y \"q\"", error));
   EXPECT_EQ(content,
-            "[INIT]\r\n"
-            "ArchiveType=1\r\n"
-            "; note\r\n"
-            "CompressType=1\r\n"
-            "\r\n"
-            "[COMMON]\r\n"
-            "LogLevel=2\r\n"
-            "MakeDirectory=0\r\n"
-            "[LZH]\r\n"
-            "CompressRate=2\r\n");
-}
+            "; settings\r\n[init]\r\n  ArchiveType = 0\r\nflag=1\r\nUnknown=keep me\r\n; note\r\n"
+            "CompressType=1\r\n\r\n[COMMON]\nLogLevel=2\r\nMakeDirectory=0\r\n"
+            "[LZH]\r\nPath=/データ [1]=x;y \"q\"\r\n");
+  EXPECT_EQ(Lookup(content, "LZH", "Path"), "/データ [1]=x;y \"q\"");
 
-TEST(ProfileEdit, AKeyWithoutEqualsSignGetsOne) {
-  std::string content = "[S]\nflag\nnext=1\n";
-  std::string error;
-  ASSERT_TRUE(SetProfileValue(content, "S", "flag", "1", error));
-  EXPECT_EQ(content, "[S]\nflag=1\nnext=1\n");
-}
-
-TEST(ProfileEdit, DuplicatesUpdateTheLineThatIsRead) {
-  std::string content = "[S]\nk=1\nk=2\n[S]\nj=3\n";
-  std::string error;
+  // Duplicates: the line that is read is the line that is updated.
+  content = "[S]\nk=1\nk=2\n[s]\nj=3\n";
   ASSERT_TRUE(SetProfileValue(content, "S", "k", "x", error));
   ASSERT_TRUE(SetProfileValue(content, "S", "j", "y", error));
   ASSERT_TRUE(SetProfileValue(content, "S", "new", "z", error));
-  EXPECT_EQ(content, "[S]\nk=x\nk=2\nnew=z\r\n[S]\nj=y\n");
-  EXPECT_EQ(Lookup(content, "S", "k"), "x");
-  EXPECT_EQ(Lookup(content, "S", "j"), "y");
+  EXPECT_EQ(content, "[S]\nk=x\nk=2\nnew=z\r\n[s]\nj=y\n");
 }
 
 TEST(ProfileEdit, RefusesWhatWouldChangeTheFileStructure) {
   const std::string before = "[S]\nk=1\n";
-  struct Case {
-    const char* section;
-    const char* key;
-    std::string value;
-  } cases[] = {
-      {"S", "k", "two\r\n[INIT]\r\nArchiveType=1"},
-      {"S", "k", std::string("a\0b", 3)},
-      {"S]", "k", "1"},
-      {"", "k", "1"},
-      {"S", "", "1"},
-      {"S", "k=x", "1"},
-      {"S", " k", "1"},
-      {"S", "[k", "1"},
-      {"S", ";k", "1"},
-      {"S\n", "k", "1"},
-  };
-  for (const Case& c : cases) {
-    std::string content = before;
-    std::string error;
-    EXPECT_FALSE(SetProfileValue(content, c.section, c.key, c.value, error))
-        << c.section << "/" << c.key;
+  const std::string cases[][3] = {{"S", "k", "two\r\n[INIT]\r\nArchiveType=1"},
+                                  {"S", "k", "a\0b"s},
+                                  {"S]", "k", "1"},
+                                  {"", "k", "1"},
+                                  {"S", "k=x", "1"},
+                                  {"S", " k", "1"},
+                                  {"S", "[k", "1"}};
+  for (const auto& c : cases) {
+    std::string content = before, error;
+    EXPECT_FALSE(SetProfileValue(content, c[0], c[1], c[2], error)) << c[0] << "/" << c[1];
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(content, before);
   }
 }
 
-TEST(ProfileEdit, WrittenValuesReadBackUnlessBlanksAroundThemAreTrimmed) {
-  std::string content;
-  std::string error;
-  const std::string path = "/home/ユーザー/データ [1]=x;y \"q\"";
-  ASSERT_TRUE(SetProfileValue(content, "INIT", "FromDirectory", path, error));
-  EXPECT_EQ(Lookup(content, "INIT", "FromDirectory"), path);
-  ASSERT_TRUE(SetProfileValue(content, "INIT", "ToDirectory", "  padded  ", error));
-  EXPECT_EQ(Lookup(content, "INIT", "ToDirectory"), "padded");
-}
-
-TEST(ProfileFile, MissingFileIsCreatedAndThenUpdatedInPlace) {
+TEST(ProfileFile, CreatedThenUpdatedInPlaceKeepingModeAndLink) {
   TempDir dir;
-  const std::string ini = dir / "Tavrun.ini";
+  const std::string ini = dir / "Tavrun.ini", link = dir / "link.ini";
   std::string error;
   EXPECT_EQ(ReadProfileString(ini, "INIT", "ArchiveType"), "");
   ASSERT_TRUE(WriteProfileString(ini, "INIT", "ArchiveType", "0", error)) << error;
-  ASSERT_TRUE(WriteProfileString(ini, "INIT", "CompressType", "1", error)) << error;
   ASSERT_TRUE(WriteProfileString(ini, "COMMON", "LogLevel", "9", error)) << error;
-  ASSERT_TRUE(WriteProfileString(ini, "INIT", "ArchiveType", "1", error)) << error;
-  EXPECT_EQ(ReadBytes(ini),
-            "[INIT]\r\nArchiveType=1\r\nCompressType=1\r\n[COMMON]\r\nLogLevel=9\r\n");
-  EXPECT_EQ(ReadProfileString(ini, "init", "archivetype"), "1");
-  EXPECT_EQ(CountEntries(dir.path()), 1);  // no temporary file left behind
-}
-
-TEST(ProfileFile, ThePermissionsOfTheFileSurviveAnUpdate) {
-  TempDir dir;
-  const std::string ini = dir / "Tavrun.ini";
-  WriteBytes(ini, "[S]\nk=1\n");
+  // The file is replaced through a rename: its mode and a link to it must survive.
   ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
-  std::string error;
-  ASSERT_TRUE(WriteProfileString(ini, "S", "k", "2", error)) << error;
-  EXPECT_EQ(ReadBytes(ini), "[S]\nk=2\n");
+  ASSERT_EQ(::symlink(ini.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(WriteProfileString(link, "INIT", "ArchiveType", "1", error)) << error;
+  EXPECT_EQ(ReadBytes(ini), "[INIT]\r\nArchiveType=1\r\n[COMMON]\r\nLogLevel=9\r\n");
+  EXPECT_EQ(ReadProfileString(ini, "init", "archivetype"), "1");
   EXPECT_EQ(ModeOf(ini), 0640);
-}
-
-TEST(ProfileFile, ALinkIsFollowedAndStaysALink) {
-  TempDir dir;
-  const std::string real = dir / "real.ini";
-  const std::string link = dir / "Tavrun.ini";
-  WriteBytes(real, "[S]\nk=1\n");
-  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
-  std::string error;
-  ASSERT_TRUE(WriteProfileString(link, "S", "k", "2", error)) << error;
   struct stat st {};
-  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(ReadBytes(real), "[S]\nk=2\n");
-}
+  EXPECT_TRUE(::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_EQ(CountEntries(dir.path()), 2);  // no temporary file left behind
 
-TEST(ProfileFile, ReadOnlyFileIsNeitherChangedNorReplaced) {
-  TempDir dir;
-  const std::string ini = dir / "Tavrun.ini";
-  WriteBytes(ini, "[S]\nk=1\n");
-  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
-  std::string error;
-  EXPECT_FALSE(WriteProfileString(ini, "S", "k", "2", error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(ReadBytes(ini), "[S]\nk=1\n");
-  EXPECT_EQ(ModeOf(ini), 0444);
-}
-
-TEST(ProfileFile, ADirectoryOrAFifoInThePlaceOfTheFile) {
-  TempDir dir;
-  const std::string asDir = dir / "dir.ini";
-  ASSERT_EQ(::mkdir(asDir.c_str(), 0755), 0);
-  std::string error;
-  EXPECT_EQ(ReadProfileString(asDir, "S", "k"), "");
-  EXPECT_FALSE(WriteProfileString(asDir, "S", "k", "1", error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(CountEntries(asDir), 0);
-
-  // Nobody writes into the FIFO, so a reader that blocked would hang here.
-  const std::string fifo = dir / "fifo.ini";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  EXPECT_EQ(ReadProfileString(fifo, "S", "k"), "");
-  error.clear();
-  EXPECT_FALSE(WriteProfileString(fifo, "S", "k", "1", error));
-  EXPECT_FALSE(error.empty());
-}
-
-TEST(ProfileFile, BatchWriteStoresGoodEntriesAndReportsTheBadOne) {
-  TempDir dir;
-  const std::string ini = dir / "Tavrun.ini";
-  std::vector<ProfileEntry> entries = {
-      {"INIT", "A", "1"}, {"INIT", "B", "bad\nvalue"}, {"COMMON", "C", "3"}};
+  // A batch stores the good entries with one replacement and reports the bad one.
   std::vector<bool> stored;
-  std::string error;
-  EXPECT_FALSE(WriteProfileStrings(ini, entries, stored, error));
+  EXPECT_FALSE(WriteProfileStrings(
+      ini, {{"INIT", "A", "1"}, {"INIT", "B", "bad\nvalue"}, {"ZIP", "C", "3"}}, stored, error));
   EXPECT_EQ(stored, (std::vector<bool>{true, false, true}));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(ReadBytes(ini), "[INIT]\r\nA=1\r\n[COMMON]\r\nC=3\r\n");
+  EXPECT_EQ(ReadBytes(ini),
+            "[INIT]\r\nArchiveType=1\r\nA=1\r\n[COMMON]\r\nLogLevel=9\r\n[ZIP]\r\nC=3\r\n");
 }
 
-// The cases below depend on permissions or resource limits, so they run in a child process
-// as an ordinary user.
-
-TEST(ProfileFile, AWriteThatFailsHalfwayLeavesTheOldFile) {
+TEST(ProfileFile, WhatCannotBeWrittenStaysAsItWas) {
   TempDir dir;
-  const std::string shared = MakeSharedDir(dir, "w");
-  const std::string ini = shared + "/Tavrun.ini";
-  const std::string before = "[S]\r\nk=1\r\n" + std::string(2000, ';') + "\r\n";
-  std::string failure = InChild([&]() -> std::string {
-    if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
-    WriteBytes(ini, before);
-    // Files may not grow past 1000 bytes: the new copy cannot be written completely.
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {
-      1000, 1000
-    };
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "setrlimit failed";
-    std::string error;
-    if (WriteProfileString(ini, "S", "k", "2", error)) return "write reported success";
-    if (error.empty()) return "no error text";
-    if (ReadBytes(ini) != before) return "file changed";
-    if (CountEntries(shared) != 1) return "temporary file left behind";
-    return "";
-  });
-  EXPECT_EQ(failure, "");
-}
-
-TEST(ProfileFile, ReadOnlyDirectory) {
-  TempDir dir;
-  const std::string shared = MakeSharedDir(dir, "ro");
-  std::string failure = InChild([&]() -> std::string {
-    if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
-    const std::string ini = shared + "/Tavrun.ini";
-    const std::string before = "; keep\n[S]\nk=1\nother=x\n";
-    WriteBytes(ini, before);
-    if (::chmod(shared.c_str(), 0555) != 0) return "chmod failed";
-    std::string error;
-    // The file itself is writable: it is rewritten where it is.
-    if (!WriteProfileString(ini, "S", "k", "22", error)) return "update failed: " + error;
-    if (ReadBytes(ini) != "; keep\n[S]\nk=22\nother=x\n") return "wrong bytes: " + ReadBytes(ini);
-    if (!WriteProfileString(ini, "S", "k", "3", error)) return "shrinking update failed";
-    if (ReadBytes(ini) != "; keep\n[S]\nk=3\nother=x\n") return "wrong bytes after shrink";
-    // No file can be created there.
+  std::string error;
+  const std::string ro = dir / "ro.ini", asDir = dir / "dir.ini", fifo = dir / "fifo.ini";
+  WriteBytes(ro, "[S]\nk=1\n");
+  ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
+  ASSERT_EQ(::mkdir(asDir.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);  // nobody writes into it: a blocking read hangs
+  for (const std::string& path : {ro, asDir, fifo}) {
     error.clear();
-    if (WriteProfileString(shared + "/new.ini", "S", "k", "1", error)) return "created a file";
-    if (error.empty()) return "no error text";
-    if (Exists(shared + "/new.ini")) return "new file exists";
-    return "";
-  });
-  EXPECT_EQ(failure, "");
+    EXPECT_EQ(ReadProfileString(path, "S", "k"), path == ro ? "1" : "") << path;
+    EXPECT_FALSE(WriteProfileString(path, "S", "k", "2", error)) << path;
+    EXPECT_FALSE(error.empty()) << path;
+  }
+  EXPECT_EQ(ReadBytes(ro), "[S]\nk=1\n");
+  EXPECT_EQ(ModeOf(ro), 0444);
+  EXPECT_EQ(CountEntries(asDir), 0);
 }
 
-TEST(ProfileFile, UnreadableFileIsNotOverwritten) {
+// Permissions and resource limits bind only an ordinary user: this runs in a child as one.
+TEST(ProfileFile, FailuresAsAnOrdinaryUserLoseNothing) {
   TempDir dir;
-  const std::string shared = MakeSharedDir(dir, "nr");
-  std::string failure = InChild([&]() -> std::string {
-    if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
-    const std::string ini = shared + "/Tavrun.ini";
-    WriteBytes(ini, "[S]\nk=1\n");
-    if (::chmod(ini.c_str(), 0200) != 0) return "chmod failed";
-    if (!ReadProfileString(ini, "S", "k").empty()) return "read an unreadable file";
-    std::string error;
-    if (WriteProfileString(ini, "S", "k", "2", error)) return "rewrote a file it could not read";
-    ::chmod(ini.c_str(), 0600);
-    if (ReadBytes(ini) != "[S]\nk=1\n") return "file changed";
-    return "";
-  });
-  EXPECT_EQ(failure, "");
+  const std::string shared = MakeSharedDir(dir, "w"), ini = shared + "/Tavrun.ini";
+  EXPECT_EQ(InChild([&]() -> std::string {
+              if (::mkdir(shared.c_str(), 0700) != 0) return "mkdir failed";
+              const std::string tail = std::string(2000, ';') + "\n";
+              WriteBytes(ini, "; keep\n[S]\nk=1\n" + tail);
+              std::string error;
+              // Files may not grow past 1000 bytes: the new copy cannot be written whole.
+              ::signal(SIGXFSZ, SIG_IGN);
+              rlimit saved{}, small{};
+              ::getrlimit(RLIMIT_FSIZE, &saved);
+              small = {1000, saved.rlim_max};
+              if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return "setrlimit failed";
+              if (WriteProfileString(ini, "S", "k", "2", error)) return "short write succeeded";
+              if (ReadBytes(ini) != "; keep\n[S]\nk=1\n" + tail) return "changed by a failure";
+              if (CountEntries(shared) != 1) return "temporary file left behind";
+              ::setrlimit(RLIMIT_FSIZE, &saved);
+              // In a read-only directory the file is rewritten where it is; nothing is created.
+              ::chmod(shared.c_str(), 0555);
+              if (!WriteProfileString(ini, "S", "k", "22", error)) return "update: " + error;
+              if (!WriteProfileString(ini, "S", "k", "3", error)) return "shrink: " + error;
+              if (ReadBytes(ini) != "; keep\n[S]\nk=3\n" + tail) return "wrong bytes";
+              if (WriteProfileString(shared + "/new.ini", "S", "k", "1", error)) return "created";
+              // A file it cannot read is not replaced by a fresh one.
+              ::chmod(ini.c_str(), 0200);
+              if (!ReadProfileString(ini, "S", "k").empty()) return "read an unreadable file";
+              if (WriteProfileString(ini, "S", "k", "4", error)) return "rewrote an unread file";
+              ::chmod(ini.c_str(), 0600);
+              return ReadBytes(ini) == "; keep\n[S]\nk=3\n" + tail ? "" : "file changed";
+            }),
+            "");
 }
 
 }  // namespace

@@ -3,24 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 namespace tavrun {
 namespace {
 
-class SeamsTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    SetMessageBoxHandler(nullptr);
-    ClearMessageAnswers();
-    ClearMessageHistory();
-    SetMousePointer(PointerDefault);
-    SetMousePointerHandler(nullptr);
-    SetShellOpenHandler(nullptr);
-  }
-};
-
-TEST_F(SeamsTest, QueuedAnswersComeFirstInOrderThenTheHandler) {
+TEST(Seams, MessageBoxesAnswerFromTheQueueThenTheHandlerAndAreAllRecorded) {
+  ClearMessageHistory();
+  EXPECT_EQ(ShowMessage("unanswered", MsgYesNo, "Tavrun"), 0);
   std::vector<std::string> shown;
   SetMessageBoxHandler([&](const std::string& prompt, int32_t, const std::string&) {
     shown.push_back(prompt);
@@ -30,51 +21,41 @@ TEST_F(SeamsTest, QueuedAnswersComeFirstInOrderThenTheHandler) {
   SetNextMessageAnswer(IdOk);
   EXPECT_EQ(ShowMessage("first", MsgYesNo, "Tavrun"), IdYes);
   EXPECT_EQ(ShowMessage("second", MsgInformation, "Tavrun"), IdOk);
-  EXPECT_EQ(ShowMessage("third", MsgYesNoDefNo, "Tavrun"), IdNo);
+  EXPECT_EQ(ShowMessage("third", MsgYesNoDefNo, "Title"), IdNo);
   EXPECT_EQ(shown, std::vector<std::string>{"third"});
-
-  const auto& history = MessageHistory();
-  ASSERT_EQ(history.size(), 3u);
-  EXPECT_EQ(history[0].prompt, "first");
-  EXPECT_EQ(history[0].style, MsgYesNo);
-  EXPECT_EQ(history[1].answer, IdOk);
-  EXPECT_EQ(history[2].style, MsgYesNoDefNo);
-  EXPECT_EQ(history[2].title, "Tavrun");
-  EXPECT_EQ(history[2].answer, IdNo);
-}
-
-TEST_F(SeamsTest, WithNothingToAnswerTheResultIsZero) {
-  EXPECT_EQ(ShowMessage("q", MsgYesNo, "Tavrun"), 0);
-  SetNextMessageAnswer(IdYes);
-  ClearMessageAnswers();
-  EXPECT_EQ(ShowMessage("q", MsgYesNo, "Tavrun"), 0);
-  // A handler that cannot show its box counts as No, and the call is still recorded.
+  // A handler that cannot show its box gives no answer.
   SetMessageBoxHandler([](const std::string&, int32_t, const std::string&) -> int32_t {
     throw std::runtime_error("no display");
   });
-  EXPECT_EQ(ShowMessage("q", MsgYesNo, "Tavrun"), 0);
-  EXPECT_EQ(MessageHistory().size(), 3u);
+  EXPECT_EQ(ShowMessage("fourth", MsgYesNo, "Tavrun"), 0);
+  SetMessageBoxHandler(nullptr);
+
+  const auto& history = MessageHistory();
+  ASSERT_EQ(history.size(), 5u);
+  EXPECT_EQ(history[1].prompt, "first");
+  EXPECT_EQ(history[2].answer, IdOk);
+  EXPECT_EQ(history[3].style, MsgYesNoDefNo);
+  EXPECT_EQ(history[3].title, "Title");
+  EXPECT_EQ(history[4].answer, 0);
   ClearMessageHistory();
-  EXPECT_TRUE(MessageHistory().empty());
 }
 
-TEST_F(SeamsTest, ThePointerIsNeverStacked) {
+TEST(Seams, PointerIsNeverStackedAndShellOpenGoesToTheHandler) {
   std::vector<int> calls;
   SetMousePointerHandler([&](int shape) { calls.push_back(shape); });
   SetMousePointer(PointerHourglass);
   SetMousePointer(PointerHourglass);
-  EXPECT_EQ(CurrentMousePointer(), PointerHourglass);
   SetMousePointer(PointerDefault);  // one reset after two sets restores the pointer
   EXPECT_EQ(CurrentMousePointer(), PointerDefault);
   SetMousePointer(PointerDefault);
   EXPECT_EQ(calls, (std::vector<int>{PointerHourglass, PointerDefault}));
-}
+  SetMousePointerHandler(nullptr);
 
-TEST_F(SeamsTest, ShellOpenGoesToTheHandlerOrNowhere) {
   ShellOpen("/nowhere/Readme.txt");  // no handler: nothing happens
   std::vector<std::string> opened;
   SetShellOpenHandler([&](const std::string& path) { opened.push_back(path); });
   ShellOpen("/x/Tavrun.log");
+  SetShellOpenHandler(nullptr);
   EXPECT_EQ(opened, std::vector<std::string>{"/x/Tavrun.log"});
 }
 

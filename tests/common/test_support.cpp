@@ -1,8 +1,6 @@
 #include "test_support.h"
 
-#include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,42 +10,27 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace tavrun::testing {
 namespace fs = std::filesystem;
 
-namespace {
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tavrun-test-XXXXXX";
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
 
-// Gives every directory below `root` its permissions back so it can be removed.
-void MakeRemovable(const fs::path& root) {
+TempDir::~TempDir() {
+  // Tests leave read-only directories behind: give them back to the owner first.
   std::error_code ec;
-  fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-  if (!fs::is_directory(fs::symlink_status(root, ec))) return;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) break;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_directory(ec) && !it->is_symlink(ec)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
   }
-}
-
-}  // namespace
-
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tavrun-test-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  MakeRemovable(path_);
   fs::remove_all(path_, ec);
 }
 
@@ -71,35 +54,30 @@ bool Exists(const std::string& path) {
 
 int ModeOf(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<int>(st.st_mode & 07777);
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
 int CountEntries(const std::string& directory) {
-  int n = 0;
   std::error_code ec;
-  for (auto it = fs::directory_iterator(directory, ec); it != fs::directory_iterator();
+  int n = 0;
+  for (auto it = fs::directory_iterator(directory, ec); !ec && it != fs::directory_iterator();
        it.increment(ec)) {
-    if (ec) break;
     ++n;
   }
   return n;
 }
 
 std::string InChild(const std::function<std::string()>& body, bool unprivileged) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return "pipe failed";
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
   pid_t pid = ::fork();
   if (pid < 0) return "fork failed";
   if (pid == 0) {
-    ::close(pipeFds[0]);
+    ::close(fds[0]);
     std::string result;
-    if (unprivileged && ::geteuid() == 0) {
-      const gid_t nogroup = 65534;
-      const uid_t nobody = 65534;
-      if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0) {
-        result = "cannot drop privileges";
-      }
+    if (unprivileged && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      result = "cannot drop privileges";
     }
     if (result.empty()) {
       try {
@@ -108,24 +86,18 @@ std::string InChild(const std::function<std::string()>& body, bool unprivileged)
         result = std::string("exception: ") + e.what();
       }
     }
-    if (!result.empty()) {
-      ssize_t ignored = ::write(pipeFds[1], result.data(), result.size());
-      (void)ignored;
-    }
-    ::close(pipeFds[1]);
+    if (::write(fds[1], result.data(), result.size()) < 0) result = "x";
     ::_exit(result.empty() ? 0 : 1);
   }
-  ::close(pipeFds[1]);
+  ::close(fds[1]);
   std::string message;
   char buffer[512];
-  ssize_t n;
-  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) message.append(buffer, n);
-  ::close(pipeFds[0]);
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
+  ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   if (!WIFEXITED(status)) return "child ended by signal " + std::to_string(WTERMSIG(status));
-  if (WEXITSTATUS(status) != 0 && message.empty()) return "child failed";
-  return message;
+  return WEXITSTATUS(status) != 0 && message.empty() ? "child failed" : message;
 }
 
 std::string MakeSharedDir(const TempDir& base, const std::string& name) {

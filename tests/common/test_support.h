@@ -1,5 +1,5 @@
-// Helpers shared by the tests of common and app: scratch directories, file bytes, and
-// running a piece of a test as an ordinary user (permission checks mean nothing to root).
+// Helpers shared by the tests of common, app and ui: scratch directories, file bytes, and
+// running part of a test as an ordinary user (permission checks mean nothing to root).
 #pragma once
 
 #include <functional>
@@ -7,16 +7,14 @@
 
 namespace tavrun::testing {
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
+// A fresh directory under the temporary directory, removed with everything in it.
 class TempDir {
  public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::string& path() const { return path_; }
-  // path() + "/" + name
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -25,16 +23,15 @@ class TempDir {
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
-int ModeOf(const std::string& path);  // permission bits, -1 when missing
+bool Exists(const std::string& path);  // lstat: a dangling link exists
+int ModeOf(const std::string& path);   // permission bits, -1 when missing
 int CountEntries(const std::string& directory);
 
-// Runs `body` in a child process as an unprivileged user (when the test runs as root) and
-// returns what the body returned: "" for success, else a description of what went wrong.
+// Runs `body` in a child process, as nobody when the test runs as root, and returns what the
+// body returned: "" for success, else what went wrong.
 std::string InChild(const std::function<std::string()>& body, bool unprivileged = true);
 
-// The path of a directory that an InChild body creates itself (so that it owns it): the
-// parent, `base`, is made world-writable.
+// base/name for a directory that an InChild body creates itself; `base` becomes world-writable.
 std::string MakeSharedDir(const TempDir& base, const std::string& name);
 
 }  // namespace tavrun::testing
