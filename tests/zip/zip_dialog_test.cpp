@@ -1,5 +1,7 @@
 // The libraries' dialogs with a real owner window (offscreen): cancel and the overwrite
 // question, and the switches that turn the progress dialog off.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -7,36 +9,40 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <gtest/gtest.h>
-
-#include "unzip32.h"
 #include "zip_test_util.h"
 
 using namespace ziptest;
 
 namespace {
 
-// Cancels the first progress dialog that appears below `owner`, once.
-void CancelWhenShown(QWidget* owner, bool* seen) {
-  QTimer::singleShot(0, owner, [owner, seen] {
-    if (auto* d = owner->findChild<QProgressDialog*>()) {
-      *seen = true;
-      d->cancel();
-      return;
-    }
-    CancelWhenShown(owner, seen);
+// Calls `act` on every turn of the event loop (the libraries run their dialogs' loops) until
+// it returns true. The timer belongs to `owner`, so the test can stop it.
+template <typename F>
+void Poll(QWidget* owner, F act) {
+  auto* t = new QTimer(owner);
+  QObject::connect(t, &QTimer::timeout, [t, act]() mutable {
+    if (act()) t->deleteLater(), t->stop();
+  });
+  t->start(5);
+}
+
+void CancelProgress(QWidget* owner, bool* seen) {
+  Poll(owner, [owner, seen] {
+    auto* d = owner->findChild<QProgressDialog*>();
+    if (d) *seen = true, d->cancel();
+    return d != nullptr;
   });
 }
 
-void ClickWhenShown(const QString& name) {
-  QTimer::singleShot(20, [name] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+// Answers each overwrite question as it is shown with the next of `buttons`.
+void Answer(QWidget* owner, QStringList buttons) {
+  Poll(owner, [buttons]() mutable {
+    for (QWidget* w : QApplication::topLevelWidgets())
       if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-        if (auto* b = box->findChild<QPushButton*>(name)) b->click();
-        return;
+        if (auto* b = box->findChild<QPushButton*>(buttons.takeFirst())) b->click();
+        break;
       }
-    }
-    ClickWhenShown(name);
+    return buttons.isEmpty();
   });
 }
 
@@ -51,11 +57,7 @@ class Dialogs : public ::testing::Test {
       files_ += " " + Quote(src_ / name);
     }
   }
-  void Drain() {
-    // Stop a canceller that found nothing to cancel.
-    for (QTimer* t : owner_.findChildren<QTimer*>()) t->stop();
-    QCoreApplication::processEvents();
-  }
+  void TearDown() override { qDeleteAll(owner_.findChildren<QTimer*>()); }
   QWidget owner_;
   uintptr_t window_ = 0;
   TempDir src_, work_;
@@ -65,79 +67,67 @@ class Dialogs : public ::testing::Test {
 }  // namespace
 
 TEST_F(Dialogs, CancelledCreateOrUpdateLeavesTheArchiveAsItWas) {
-  std::string archive = work_ / "c.zip";
+  const std::string archive = work_ / "c.zip";
   ASSERT_EQ(RunZip("-q -j " + Quote(archive) + " " + Quote(src_ / "f0.txt")).code, 0);
   const std::string before = ReadFile(archive);
   for (const char* level : {"-0", "-6"}) {
     bool seen = false;
-    CancelWhenShown(&owner_, &seen);
+    CancelProgress(&owner_, &seen);
     Result r = RunZip("-j " + std::string(level) + " " + Quote(archive) + files_, window_);
     EXPECT_TRUE(seen) << level;
     EXPECT_EQ(r.code, TAVRUN_ZIP_E_CANCELLED) << level << r.output;
     EXPECT_EQ(ReadFile(archive), before) << level;
     EXPECT_EQ(ListTree(work_.path()), std::set<std::string>{"c.zip"}) << level;
   }
-  // A new archive cancelled is not created at all.
-  bool seen = false;
-  CancelWhenShown(&owner_, &seen);
+  bool seen = false;  // a new archive cancelled is not created at all
+  CancelProgress(&owner_, &seen);
   EXPECT_EQ(RunZip("-j " + Quote(work_ / "new.zip") + files_, window_).code,
             TAVRUN_ZIP_E_CANCELLED);
   EXPECT_FALSE(Exists(work_ / "new.zip"));
-  // With -q there is no dialog, so nothing can cancel.
-  CancelWhenShown(&owner_, &seen);
+  // With -q there is no dialog to cancel.
   EXPECT_EQ(RunZip("-q -j " + Quote(work_ / "q.zip") + files_, window_).code, 0);
-  Drain();
 }
 
 TEST_F(Dialogs, CancelledExtractionLeavesNoPartialFile) {
-  std::string archive = work_ / "e.zip";
+  const std::string archive = work_ / "e.zip", dest = work_ / "d";
   ASSERT_EQ(RunZip("-q -j -1 " + Quote(archive) + files_).code, 0);
-  mkdir((work_ / "d").c_str(), 0755);
+  mkdir(dest.c_str(), 0755);
   bool seen = false;
-  CancelWhenShown(&owner_, &seen);
-  Result r = RunUnZip("-x -qq " + Quote(archive) + " " + Quote(work_ / "d/"), window_);
+  CancelProgress(&owner_, &seen);
+  Result r = RunUnZip("-x -qq " + Quote(archive) + " " + Quote(dest + "/"), window_);
   EXPECT_TRUE(seen);
   EXPECT_EQ(r.code, TAVRUN_ZIP_E_CANCELLED) << r.output;
-  EXPECT_TRUE(ListTree(work_ / "d").empty());
-  CancelWhenShown(&owner_, &seen);
-  EXPECT_EQ(RunUnZip("-x -qq --i " + Quote(archive) + " " + Quote(work_ / "d/"), window_).code, 0);
-  Drain();
-  EXPECT_EQ(ListTree(work_ / "d").size(), 3u);
+  EXPECT_TRUE(ListTree(dest).empty());
+  // With --i there is no dialog to cancel.
+  EXPECT_EQ(RunUnZip("-x -qq --i " + Quote(archive) + " " + Quote(dest + "/"), window_).code, 0);
+  EXPECT_EQ(ListTree(dest).size(), 3u);
 }
 
 TEST_F(Dialogs, OverwriteQuestionAnswers) {
-  std::string archive = work_ / "o.zip";
+  const std::string archive = work_ / "o.zip", dest = work_ / "d";
   ASSERT_EQ(RunZip("-q -j " + Quote(archive) + files_).code, 0);
-  std::string d = work_ / "d";
-  mkdir(d.c_str(), 0755);
-  auto reset = [&] {
-    for (int i = 0; i < 3; ++i) WriteFile(d + "/f" + std::to_string(i) + ".txt", "old");
-  };
-  auto replaced = [&] {
-    int n = 0;
-    for (int i = 0; i < 3; ++i) n += ReadFile(d + "/f" + std::to_string(i) + ".txt") != "old";
-    return n;
-  };
-  const std::string cmd = "-x -qq --i " + Quote(archive) + " " + Quote(d + "/");
-  reset();
-  ClickWhenShown("yesToAll");
-  EXPECT_EQ(RunUnZip(cmd, window_).code, 0);
-  EXPECT_EQ(replaced(), 3);
-  reset();
-  ClickWhenShown("noToAll");
-  EXPECT_EQ(RunUnZip(cmd, window_).code, 0);
-  EXPECT_EQ(replaced(), 0);
-  reset();
-  ClickWhenShown("yes");  // first file only; then "no" for each of the others
-  QTimer::singleShot(300, [] { ClickWhenShown("no"); });
-  QTimer::singleShot(600, [] { ClickWhenShown("no"); });
-  EXPECT_EQ(RunUnZip(cmd, window_).code, 0);
-  EXPECT_EQ(replaced(), 1);
-  EXPECT_NE(ReadFile(d + "/f0.txt"), "old");
-  // -o and -n ask nobody.
-  reset();
-  EXPECT_EQ(RunUnZip("-o " + cmd, window_).code, 0);
-  EXPECT_EQ(replaced(), 3);
+  mkdir(dest.c_str(), 0755);
+  const struct {
+    const char* switches;
+    QStringList buttons;  // one answer per question, in member order
+    std::string replaced;
+  } cases[] = {{"", {"yesToAll"}, "111"},
+               {"", {"noToAll"}, "000"},
+               {"", {"yes", "no", "no"}, "100"},
+               {"", {"no", "yesToAll"}, "011"},
+               {"-o", {}, "111"}};  // asks nobody
+  for (const auto& c : cases) {
+    for (int i = 0; i < 3; ++i) WriteFile(dest + "/f" + std::to_string(i) + ".txt", "old");
+    if (!c.buttons.isEmpty()) Answer(&owner_, c.buttons);
+    Result r = RunUnZip(
+        std::string(c.switches) + " -x -qq --i " + Quote(archive) + " " + Quote(dest + "/"),
+        window_);
+    EXPECT_EQ(r.code, 0) << r.output;
+    std::string replaced;
+    for (int i = 0; i < 3; ++i)
+      replaced += ReadFile(dest + "/f" + std::to_string(i) + ".txt") == "old" ? '0' : '1';
+    EXPECT_EQ(replaced, c.replaced) << c.buttons.join(",").toStdString();
+  }
 }
 
 int main(int argc, char** argv) {

@@ -1,19 +1,66 @@
-// Helpers for the ZIP library tests: scratch directories, files, calls into the libraries,
-// outside tools, and crafted archives.
+// Shared by the ZIP tests: scratch directories and files, calls into the libraries and outside
+// tools, crafted archives, and reading archives back independently (libzip, Python's zipfile).
 #pragma once
 
-#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
 #include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "unzip32.h"
+#include "zip32j.h"
+
 namespace ziptest {
+
+namespace fs = std::filesystem;
+
+inline int Shell(const std::string& command, std::string* out = nullptr) {
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  std::string text;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+  int status = pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Wraps `arg` in `quote`, writing `escaped` for every quote inside: Quote for our command
+// lines (doubled double quotes), Sh for the shell.
+inline std::string Wrap(const std::string& arg, char quote, const char* escaped) {
+  std::string q(1, quote);
+  for (char c : arg) q += c == quote ? std::string(escaped) : std::string(1, c);
+  return q + quote;
+}
+inline std::string Quote(const std::string& path) {
+  return Wrap(path, '"', "\"\"");
+}
+inline std::string Sh(const std::string& arg) {
+  return Wrap(arg, '\'', "'\\''");
+}
 
 // A scratch directory removed with everything in it (read-only parts included).
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    char templ[] = "/tmp/tavrun-ziptest.XXXXXX";
+    if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp");
+    path_ = templ;
+  }
+  ~TempDir() { Shell("chmod -R u+rwx " + Sh(path_) + " 2>/dev/null; rm -rf " + Sh(path_)); }
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
@@ -21,52 +68,206 @@ class TempDir {
   std::string path_;
 };
 
-void WriteFile(const std::string& path, const std::string& data);
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-void SetMtime(const std::string& path, int64_t mtime);
-int64_t Mtime(const std::string& path);
-uint32_t Mode(const std::string& path);
+inline void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(data.data(), std::streamsize(data.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline bool Exists(const std::string& path) {
+  return fs::exists(fs::symlink_status(path));
+}
+
+inline void SetMtime(const std::string& path, int64_t mtime) {
+  timespec t[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
+  utimensat(AT_FDCWD, path.c_str(), t, 0);
+}
+
+inline struct stat Stat(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st;
+}
+inline int64_t Mtime(const std::string& path) {
+  return Stat(path).st_mtime;
+}
 
 // Every path below `dir`, relative, directories with a trailing "/" (symlinks not followed).
-std::set<std::string> ListTree(const std::string& dir);
+inline std::set<std::string> ListTree(const std::string& dir) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::end(it); it.increment(ec))
+    out.insert(it->path().lexically_relative(dir).string() +
+               (it->is_directory() && !it->is_symlink() ? "/" : ""));
+  return out;
+}
 
-// Deterministic test data of several kinds.
-std::string TextData(size_t size, unsigned seed);
-std::string RandomData(size_t size, unsigned seed);
+inline std::string TextData(size_t size, unsigned seed) {
+  static const char* words[] = {
+      "archive ",  "member ",    "deflate ", "圧縮 ", "解凍 ", "\n", "int main() { return 0; }\n",
+      "ファイル ", "0123456789 "};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < size) s += words[rng() % 9];
+  s.resize(size);
+  return s;
+}
 
-std::string Quote(const std::string& path);
+inline std::string RandomData(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = char(rng());
+  return s;
+}
 
 struct Result {
   int32_t code;
   std::string output;
 };
-Result RunZip(const std::string& commandLine, uintptr_t window = 0);
-Result RunUnZip(const std::string& commandLine, uintptr_t window = 0);
-int32_t Check(const std::string& path, int32_t mode = 1);
+inline Result Run(decltype(&Zip) entry, const std::string& commandLine, uintptr_t window) {
+  char buf[4096];
+  int32_t code = entry(window, commandLine.c_str(), buf, sizeof buf);
+  return {code, buf};
+}
+inline Result RunZip(const std::string& commandLine, uintptr_t window = 0) {
+  return Run(&Zip, commandLine, window);
+}
+inline Result RunUnZip(const std::string& commandLine, uintptr_t window = 0) {
+  return Run(&UnZip, commandLine, window);
+}
+// Zip with the quoted archive and files; UnZip into `dest`, which it creates.
+inline Result ZipFiles(const std::string& switches, const std::string& archive,
+                       const std::vector<std::string>& files, uintptr_t window = 0) {
+  std::string cmd = switches + " " + Quote(archive);
+  for (const std::string& f : files) cmd += " " + Quote(f);
+  return RunZip(cmd, window);
+}
+inline Result UnZipTo(const std::string& switches, const std::string& archive,
+                      const std::string& dest, uintptr_t window = 0) {
+  mkdir(dest.c_str(), 0755);
+  return RunUnZip(switches + " " + Quote(archive) + " " + Quote(dest + "/"), window);
+}
+inline int32_t Check(const std::string& path, int32_t mode = 1) {
+  return UnZipCheckArchive(path.c_str(), mode);
+}
 
-// Runs a shell command, returning its exit status; stdout in `out` when given.
-int Shell(const std::string& command, std::string* out = nullptr);
-bool HaveTool(const std::string& name);
-// Runs a Python 3 script (with `args` available as sys.argv[1:]); exit status.
-int Python(const std::string& script, const std::vector<std::string>& args = {},
-           std::string* out = nullptr);
+inline bool HaveTool(const std::string& name) {
+  return Shell("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+// Runs a Python 3 script with `args` as sys.argv[1:]; its exit status, output in `out`.
+inline int Python(const std::string& script, const std::vector<std::string>& args = {},
+                  std::string* out = nullptr) {
+  std::string cmd = "python3 -c " + Sh(script);
+  for (const std::string& a : args) cmd += " " + Sh(a);
+  return Shell(cmd + " 2>&1", out);
+}
 
 // A member for a crafted archive written with libzip as it is told, however hostile.
 struct CraftMember {
-  std::string rawName;   // bytes as stored
+  std::string rawName;  // bytes as stored
   std::string data;
-  bool utf8Flag = false;      // else stored without bit 11
-  int opsys = 3;              // 3 Unix, 0 MS-DOS
+  bool utf8Flag = false;  // else stored without bit 11
+  int opsys = 3;          // 3 Unix (external attributes: unixMode), 0 MS-DOS (dosAttr)
   uint32_t unixMode = 0100644;
-  bool store = false;
-  bool directory = false;
-  uint32_t dosAttr = 0x20;  // used when opsys is not Unix
+  int32_t method = ZIP_CM_DEFLATE;
+  uint32_t dosAttr = 0x20;
+  std::string unicodePath{};  // the body of a Unicode-path field (0x7075) when not empty
 };
-void CraftArchive(const std::string& path, const std::vector<CraftMember>& members);
 
-// Offsets of the first local header's fields in a simple archive (for patching).
-size_t FindLocalHeader(const std::string& zip, const std::string& name);
-void Patch32(std::string& bytes, size_t offset, uint32_t value);
+// Offset of the local header or central directory entry of `name` (for patching).
+inline size_t FindHeader(const std::string& zip, const std::string& name, bool central = false) {
+  const size_t lenAt = central ? 28 : 26, nameAt = central ? 46 : 30;
+  for (size_t at = 0; (at = zip.find(central ? "PK\x01\x02" : "PK\x03\x04", at)) != zip.npos;
+       at += 4) {
+    unsigned len = uint8_t(zip[at + lenAt]) | uint8_t(zip[at + lenAt + 1]) << 8;
+    if (len == name.size() && zip.compare(at + nameAt, len, name) == 0) return at;
+  }
+  throw std::runtime_error("no header for " + name);
+}
+inline void Patch32(std::string& bytes, size_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[offset + size_t(i)] = char(value >> (8 * i));
+}
+
+inline void CraftArchive(const std::string& path, const std::vector<CraftMember>& members) {
+  int err = 0;
+  zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  if (za == nullptr) throw std::runtime_error("zip_open");
+  for (const CraftMember& m : members) {
+    zip_source_t* src = zip_source_buffer(za, m.data.data(), m.data.size(), 0);
+    zip_int64_t i = zip_file_add(za, m.rawName.c_str(), src, ZIP_FL_ENC_GUESS);
+    if (i < 0) throw std::runtime_error(std::string("add: ") + zip_strerror(za));
+    zip_set_file_compression(za, zip_uint64_t(i), m.method, 6);
+    zip_file_set_external_attributes(za, zip_uint64_t(i), 0, zip_uint8_t(m.opsys),
+                                     m.opsys == 3 ? m.unixMode << 16 : m.dosAttr);
+    zip_file_set_mtime(za, zip_uint64_t(i), 1500000000, 0);  // DOS time only
+    // libzip will not write a Unicode-path field itself: it goes in under another id.
+    if (!m.unicodePath.empty())
+      zip_file_extra_field_set(za, zip_uint64_t(i), 0x6666, ZIP_EXTRA_FIELD_NEW,
+                               reinterpret_cast<const zip_uint8_t*>(m.unicodePath.data()),
+                               zip_uint16_t(m.unicodePath.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+  }
+  if (zip_close(za) != 0) throw std::runtime_error(std::string("close: ") + zip_strerror(za));
+  // libzip flags every name that happens to be valid UTF-8, and knows no field 0x7075.
+  std::string zip = ReadFile(path);
+  for (const CraftMember& m : members)
+    for (bool central : {false, true}) {
+      const size_t h = FindHeader(zip, m.rawName, central);
+      const size_t extra = h + (central ? 46 : 30) + m.rawName.size();
+      char& flags = zip[h + (central ? 9 : 7)];  // bit 11 of the general-purpose flags
+      flags = char(m.utf8Flag ? flags | 0x08 : flags & ~0x08);
+      if (zip.compare(extra, 2, "\x66\x66") == 0) zip.replace(extra, 2, "up");
+    }
+  WriteFile(path, zip);
+}
+
+// Every member's stored (compressed) bytes by raw name, read with libzip.
+inline std::map<std::string, std::string> RawMembers(const std::string& zip) {
+  std::map<std::string, std::string> out;
+  int err = 0;
+  zip_t* za = zip_open(zip.c_str(), ZIP_RDONLY, &err);
+  for (zip_int64_t i = 0; za != nullptr && i < zip_get_num_entries(za, 0); ++i) {
+    std::string& data = out[zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW)];
+    zip_file_t* f = zip_fopen_index(za, zip_uint64_t(i), ZIP_FL_COMPRESSED);
+    char buf[65536];
+    for (zip_int64_t n; f != nullptr && (n = zip_fread(f, buf, sizeof buf)) > 0;)
+      data.append(buf, size_t(n));
+    if (f != nullptr) zip_fclose(f);
+  }
+  if (za != nullptr) zip_discard(za);
+  return out;
+}
+
+// Every member as Python's zipfile lists it: name -> "<bit 11> <method> <DOS date, local>
+// <central extra field in hex or -> <Unix mode> <1 when compressed smaller> <size>";
+// `testzip` gets Python's CRC check ("None" when good) or its error.
+inline std::map<std::string, std::string> PyList(const std::string& zip, std::string& testzip) {
+  static const char* script = R"(import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+print(z.testzip())
+for i in z.infolist():
+    print(i.filename.encode().hex(), i.flag_bits & 0x800, i.compress_type,
+          '%04d-%02d-%02d_%02d:%02d:%02d' % i.date_time, i.extra.hex() or '-',
+          i.external_attr >> 16, int(i.compress_size < i.file_size), i.file_size))";
+  std::map<std::string, std::string> members;
+  std::string out, hex;
+  if (Python(script, {zip}, &out) != 0) return testzip = out, members;
+  std::istringstream in(out);
+  std::getline(in, testzip);
+  while (in >> hex && in.get()) {
+    std::string name;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      name += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    std::getline(in, members[name]);
+  }
+  return members;
+}
 
 }  // namespace ziptest
