@@ -69,9 +69,9 @@ TEST_F(Hostile, TheWholeArchiveIsRefusedBeforeAnythingIsWritten) {
 
   // The very same name twice (Python allows it) is not a consistent archive.
   const std::string dup = work_ / "dup.zip";
-  ASSERT_EQ(Python("import sys, zipfile, warnings\nwarnings.simplefilter('ignore')\n"
-                   "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                   "    z.writestr('same.txt', 'one'); z.writestr('same.txt', 'two')\n",
+  ASSERT_EQ(Python("import sys, zipfile, warnings; warnings.simplefilter('ignore'); "
+                   "z = zipfile.ZipFile(sys.argv[1], 'w'); z.writestr('same.txt', 'one'); "
+                   "z.writestr('same.txt', 'two'); z.close()",
                    {dup}),
             0);
   cases.emplace_back("same name twice", dup, TAVRUN_ZIP_E_NOT_ARCHIVE);
@@ -104,31 +104,21 @@ TEST_F(Hostile, TheWholeArchiveIsRefusedBeforeAnythingIsWritten) {
       {"only the end record", zip.substr(zip.rfind("PK\x05\x06"))}};
   for (const auto& [label, bytes] : notWhole)
     cases.emplace_back(label, File(bytes), TAVRUN_ZIP_E_NOT_ARCHIVE);
+  // A FIFO is refused at once, without waiting for a writer.
+  ASSERT_EQ(mkfifo((work_ / "fifo.zip").c_str(), 0600), 0);
+  for (const std::string& path : {work_ / "fifo.zip", work_ / "missing.zip", work_.path()})
+    cases.emplace_back(path, path, TAVRUN_ZIP_E_ARCHIVE_OPEN);
 
   for (const auto& [label, archive, code] : cases) {
     Result r = ExtractChecked(archive);
     EXPECT_EQ(r.code, code) << label << " " << r.output;
     EXPECT_TRUE(ListTree(dest_).empty()) << label;
-    if (code == TAVRUN_ZIP_E_NOT_ARCHIVE) {
+    if (code != TAVRUN_ZIP_E_UNSAFE_PATH) {
       EXPECT_EQ(Check(archive), 0) << label;
       EXPECT_EQ(Check(archive, 2), 0) << label;
     }
   }
-}
-
-TEST_F(Hostile, ArchivePathsThatAreNotPlainFiles) {
-  const std::string good = Archive({{"b.txt", "b"}});
-  ASSERT_EQ(mkfifo((work_ / "fifo.zip").c_str(), 0600), 0);
-  for (const std::string& path : {work_ / "fifo.zip", work_ / "missing.zip", work_.path()}) {
-    EXPECT_EQ(Check(path), 0) << path;  // a FIFO: at once, without waiting for a writer
-    EXPECT_EQ(ExtractChecked(path).code, TAVRUN_ZIP_E_ARCHIVE_OPEN) << path;
-  }
   EXPECT_EQ(UnZipCheckArchive(nullptr, 1), 0);
-  // An archive reached through a symlink is read like any other.
-  ASSERT_EQ(symlink(good.c_str(), (work_ / "link.zip").c_str()), 0);
-  EXPECT_EQ(Check(work_ / "link.zip"), 1);
-  EXPECT_EQ(ExtractChecked(work_ / "link.zip").code, 0);
-  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "b");
 }
 
 TEST_F(Hostile, SymlinksAreNeverCreatedOrWrittenThrough) {
@@ -145,6 +135,12 @@ TEST_F(Hostile, SymlinksAreNeverCreatedOrWrittenThrough) {
   ASSERT_EQ(symlink((work_ / "outside/target.txt").c_str(), (dest_ + "/file.txt").c_str()), 0);
   r = ExtractChecked(Archive({{"dir/target.txt", "through"}, {"file.txt", "through"}}));
   EXPECT_EQ(r.code, TAVRUN_ZIP_E_WRITE) << r.output;
+
+  // An archive reached through a symlink is read like any other.
+  ASSERT_EQ(symlink(Archive({{"b.txt", "b"}}).c_str(), (work_ / "link.zip").c_str()), 0);
+  EXPECT_EQ(Check(work_ / "link.zip"), 1);
+  EXPECT_EQ(ExtractChecked(work_ / "link.zip").code, 0);
+  EXPECT_EQ(ReadFile(dest_ + "/b.txt"), "b");
 }
 
 TEST_F(Hostile, DamagedMemberDataLeavesNoFile) {

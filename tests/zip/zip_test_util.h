@@ -246,7 +246,7 @@ inline std::map<std::string, std::string> RawMembers(const std::string& zip) {
 }
 
 // Every member as Python's zipfile lists it: name -> "<bit 11> <method> <DOS date, local>
-// <central extra field in hex or -> <Unix mode> <1 when compressed smaller> <size>";
+// <Unix mode> <1 when compressed smaller> <size>";
 // `testzip` gets Python's CRC check ("None" when good) or its error.
 inline std::map<std::string, std::string> PyList(const std::string& zip, std::string& testzip) {
   static const char* script = R"(import sys, zipfile
@@ -254,7 +254,7 @@ z = zipfile.ZipFile(sys.argv[1])
 print(z.testzip())
 for i in z.infolist():
     print(i.filename.encode().hex(), i.flag_bits & 0x800, i.compress_type,
-          '%04d-%02d-%02d_%02d:%02d:%02d' % i.date_time, i.extra.hex() or '-',
+          '%04d-%02d-%02d_%02d:%02d:%02d' % i.date_time,
           i.external_attr >> 16, int(i.compress_size < i.file_size), i.file_size))";
   std::map<std::string, std::string> members;
   std::string out, hex;
