@@ -117,5 +117,17 @@ TEST_F(EndToEndTest, MixedDirectoryWarnsForEveryFileOfAnotherKind) {
                         warning + "fake.zip]", warning + "notes.txt]", warning + "report.lzh]"}));
 }
 
+// A user's file at the destination survives extraction unless overwriting was chosen.
+TEST_F(EndToEndTest, ExistingFileIsKeptUnlessOverwriteIsSet) {
+  ASSERT_TRUE(Run("0", "1", in_, root_ + "/archives")) << message_;
+  mkdir((root_ + "/target").c_str(), 0755);
+  WriteFile(root_ + "/target/report.txt", "mine, keep it");
+  EXPECT_FALSE(Run("1", "1", root_ + "/archives", root_ + "/target"));
+  EXPECT_EQ(ReadFile(root_ + "/target/report.txt"), "mine, keep it");
+  Setting(UnzipOverwriteConfirm) = "2";
+  EXPECT_TRUE(Run("1", "1", root_ + "/archives", root_ + "/target")) << message_;
+  EXPECT_EQ(ReadFile(root_ + "/target/report.txt"), source_.at("report.txt").first);
+}
+
 }  // namespace
 }  // namespace tavrun::test
