@@ -7,8 +7,8 @@ scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
-# The fuzz targets first, so the test summary is the last thing printed.
-# The archivers' fuzz targets, for a bounded time (TAVRUN_FUZZ_SECONDS=0 skips them).
+# The archivers' fuzz targets for a bounded time (TAVRUN_FUZZ_SECONDS=0 skips them); before
+# the suite, so that the test summary ends the output.
 if [ "${TAVRUN_FUZZ_SECONDS:-45}" -gt 0 ]; then
   scripts/fuzz.sh "${TAVRUN_FUZZ_SECONDS:-45}"
 fi
