@@ -29,35 +29,25 @@ class LogTest : public ::testing::Test {
   std::string log_ = dir_ / "Tavrun.log";
 };
 
-TEST_F(LogTest, LayoutTagsAndAppending) {
+TEST_F(LogTest, LayoutTagsThresholdAndAppending) {
+  WriteLog(log_, "off", LogLevelError, LogOff);
+  WriteLog(log_, "", LogLevelError, 0);
+  EXPECT_FALSE(Exists(log_));
   WriteBytes(log_, "old line\r\n");
   WriteLog(log_, "done [ZIP32J:/src/a.txt]", LogLevelInfo, 0);
-  WriteLog(log_, "skipped", LogLevelWarn, 0);
-  WriteLog(log_, "a\r\nb", LogLevelError, 0);
+  WriteLog(log_, "below", LogLevelWarn, LogLevelError);
+  WriteLog(log_, "a\r\nb", LogLevelError, LogLevelError);
+  WriteLog(log_, "skipped", LogLevelWarn, LogLevelWarn);
   WriteLog(log_, "level seven", 7, 0);
   SetLogClock([] { return At("0987/12/31 23:00:05"); });
   WriteLog(log_, "padded", 0, 0);
   EXPECT_EQ(ReadBytes(log_),
             "old line\r\n"
             "2024/03/05 14:07:09 [INFO] done [ZIP32J:/src/a.txt]\r\n"
-            "2024/03/05 14:07:09 [WARN] skipped\r\n"
             "2024/03/05 14:07:09 [ERR] a\r\nb\r\n"
+            "2024/03/05 14:07:09 [WARN] skipped\r\n"
             "2024/03/05 14:07:09 [INFO] level seven\r\n"
             "0987/12/31 23:00:05 [INFO] padded\r\n");
-}
-
-TEST_F(LogTest, ThresholdNineAndEmptyMessages) {
-  WriteLog(log_, "err", LogLevelError, LogOff);
-  WriteLog(log_, "high", 12, LogOff);
-  WriteLog(log_, "", LogLevelError, 0);
-  EXPECT_FALSE(Exists(log_));
-  WriteLog(log_, "info", LogLevelInfo, LogLevelError);
-  WriteLog(log_, "warn", LogLevelWarn, LogLevelError);
-  WriteLog(log_, "err", LogLevelError, LogLevelError);
-  WriteLog(log_, "warn2", LogLevelWarn, LogLevelWarn);
-  EXPECT_EQ(ReadBytes(log_),
-            "2024/03/05 14:07:09 [ERR] err\r\n"
-            "2024/03/05 14:07:09 [WARN] warn2\r\n");
 }
 
 TEST_F(LogTest, UnwritablePlacesAreSilent) {

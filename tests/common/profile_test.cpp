@@ -46,6 +46,8 @@ TEST(ProfileRead, ValuesAreCutTo254BytesWithoutSplittingACharacter) {
   EXPECT_EQ(Lookup("[S]\nk=" + std::string(300, 'b') + "\n", "S", "k"), std::string(254, 'b'));
   EXPECT_EQ(Lookup("[S]\nk=" + pad + "aa" + a + "\n", "S", "k"), pad + "aa");
   EXPECT_EQ(Lookup("[S]\nk=" + pad + a + a + "\n", "S", "k"), pad + a);  // fits exactly
+  // Stray continuation bytes are no character: they are cut like any byte.
+  EXPECT_EQ(Lookup("[S]\nk=" + pad + a + "\x80\x80\n", "S", "k"), pad + a);
 }
 
 TEST(ProfileEdit, ReplacesInPlaceAndAppendsWhatIsMissing) {

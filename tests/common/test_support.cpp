@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace tavrun::testing {
@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tavrun-test-XXXXXX";
-  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  path_ = std::string(base && *base ? base : "/tmp") + "/tavrun-test-XXXXXX";
+  if (::mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
@@ -36,15 +35,13 @@ TempDir::~TempDir() {
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
+  if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes)) {
+    throw std::runtime_error("cannot write " + path);
+  }
 }
 
 bool Exists(const std::string& path) {
@@ -59,12 +56,7 @@ int ModeOf(const std::string& path) {
 
 int CountEntries(const std::string& directory) {
   std::error_code ec;
-  int n = 0;
-  for (auto it = fs::directory_iterator(directory, ec); !ec && it != fs::directory_iterator();
-       it.increment(ec)) {
-    ++n;
-  }
-  return n;
+  return static_cast<int>(std::distance(fs::directory_iterator(directory, ec), {}));
 }
 
 std::string InChild(const std::function<std::string()>& body, bool unprivileged) {
@@ -78,8 +70,7 @@ std::string InChild(const std::function<std::string()>& body, bool unprivileged)
     if (unprivileged && ::geteuid() == 0 &&
         (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       result = "cannot drop privileges";
-    }
-    if (result.empty()) {
+    } else {
       try {
         result = body();
       } catch (const std::exception& e) {

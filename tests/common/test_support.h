@@ -1,5 +1,5 @@
-// Helpers shared by the tests of common, app and ui: scratch directories, file bytes, and
-// running part of a test as an ordinary user (permission checks mean nothing to root).
+// Shared by the tests of common, app and ui: scratch directories, file bytes, and running part
+// of a test as an ordinary user (permission checks mean nothing to root).
 #pragma once
 
 #include <functional>
@@ -23,15 +23,15 @@ class TempDir {
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);  // lstat: a dangling link exists
+bool Exists(const std::string& path);  // a dangling link exists
 int ModeOf(const std::string& path);   // permission bits, -1 when missing
 int CountEntries(const std::string& directory);
 
-// Runs `body` in a child process, as nobody when the test runs as root, and returns what the
-// body returned: "" for success, else what went wrong.
+// Runs `body` in a child process, as nobody when the test runs as root; returns what the body
+// returned: "" for success, else what went wrong.
 std::string InChild(const std::function<std::string()>& body, bool unprivileged = true);
 
-// base/name for a directory that an InChild body creates itself; `base` becomes world-writable.
+// base/name for a directory an InChild body creates itself; `base` becomes world-writable.
 std::string MakeSharedDir(const TempDir& base, const std::string& name);
 
 }  // namespace tavrun::testing
