@@ -62,10 +62,7 @@ TEST_P(ZipLevels, RoundTripAgreesWithOtherReaders) {
   r = UnZipTo("-x -qq --i", archive, work / "x");
   ASSERT_EQ(r.code, 0) << r.output;
 
-  std::string testzip, listing, out;
-  auto py = PyList(archive, testzip);
-  EXPECT_EQ(testzip, "None");
-  EXPECT_EQ(py.size(), std::size(samples));
+  std::string listing, out, python = "None";
   const bool have7z = HaveTool("7zz"), haveBsdtar = HaveTool("bsdtar");
   if (have7z) {
     EXPECT_EQ(Shell("7zz t " + Sh(archive) + " 2>&1", &out), 0) << out;
@@ -80,10 +77,10 @@ TEST_P(ZipLevels, RoundTripAgreesWithOtherReaders) {
     // Flagged UTF-8 when not ASCII; stored at level 0 and wherever deflate would not make the
     // member smaller; the DOS date in 2 s steps, rounded down (7-Zip shows the exact one).
     const bool ascii = std::all_of(s.name.begin(), s.name.end(), [](char c) { return c > 0; });
-    const bool deflated = level > 0 && s.compressible;
-    EXPECT_EQ(py[s.name], std::string(ascii ? "0" : "2048") + (deflated ? " 8 " : " 0 ") +
-                              LocalTime(mtime - (mtime & 1), "%Y-%m-%d_%H:%M:%S") + " 33188 " +
-                              (deflated ? "1 " : "0 ") + std::to_string(s.data.size()));
+    python += "\n" + s.name + (ascii ? "|0|" : "|2048|") +
+              (level > 0 && s.compressible ? "8|" : "0|") +
+              LocalTime(mtime - (mtime & 1), "%Y-%m-%d_%H:%M:%S") + "|100644|" +
+              std::to_string(s.data.size());
 
     if (have7z) {  // the name, size and exact date as 7-Zip lists them
       const size_t at = listing.find("Path = " + s.name + "\n");
@@ -99,6 +96,7 @@ TEST_P(ZipLevels, RoundTripAgreesWithOtherReaders) {
       EXPECT_EQ(out, s.data);
     }
   }
+  EXPECT_EQ(PyList(archive), python);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, ZipLevels, ::testing::Values(0, 1, 6, 9));
@@ -290,7 +288,7 @@ TEST(ZipCreate, Zip64ForAMemberAbove4GiB) {
   ASSERT_EQ(truncate((src / "big").c_str(), 5ll << 30), 0);
   ASSERT_EQ(ZipFiles("-q -j -1", work / "big.zip", {src / "big"}).code, 0);
   EXPECT_EQ(Check(work / "big.zip", 2), 1);
-  std::string testzip;
-  auto py = PyList(work / "big.zip", testzip);
-  EXPECT_EQ(py["big"].substr(py["big"].rfind(' ') + 1), std::to_string(5ull << 30)) << testzip;
+  const std::string python = PyList(work / "big.zip");
+  EXPECT_EQ(python.substr(0, 5), "None\n");
+  EXPECT_NE(python.find("|5368709120"), std::string::npos) << python;
 }

@@ -1,5 +1,5 @@
-// The libraries' dialogs with a real owner window (offscreen): cancel and the overwrite
-// question, and the switches that turn the progress dialog off.
+// The libraries' dialogs with a real owner window (offscreen): cancel, the overwrite question,
+// and the switches that turn the progress dialog off.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,7 +23,7 @@ void Poll(QWidget* owner, F act) {
   QObject::connect(t, &QTimer::timeout, [t, act]() mutable {
     if (act()) t->deleteLater(), t->stop();
   });
-  t->start(5);
+  t->start(0);
 }
 
 void CancelProgress(QWidget* owner, bool* seen) {
@@ -52,61 +52,49 @@ class Dialogs : public ::testing::Test {
     owner_.show();
     window_ = uintptr_t(owner_.winId());
     for (int i = 0; i < 3; ++i) {
-      std::string name = "f" + std::to_string(i) + ".txt";
-      WriteFile(src_ / name, TextData(400000, unsigned(i)));
-      files_ += " " + Quote(src_ / name);
+      files_.push_back(src_ / ("f" + std::to_string(i) + ".txt"));
+      WriteFile(files_.back(), TextData(400000, unsigned(i)));
     }
   }
   void TearDown() override { qDeleteAll(owner_.findChildren<QTimer*>()); }
   QWidget owner_;
   uintptr_t window_ = 0;
   TempDir src_, work_;
-  std::string files_;
+  std::vector<std::string> files_;
 };
 
 }  // namespace
 
-TEST_F(Dialogs, CancelledCreateOrUpdateLeavesTheArchiveAsItWas) {
-  const std::string archive = work_ / "c.zip";
-  ASSERT_EQ(RunZip("-q -j " + Quote(archive) + " " + Quote(src_ / "f0.txt")).code, 0);
+TEST_F(Dialogs, CancelLeavesArchiveAndDestinationAsTheyWere) {
+  const std::string archive = work_ / "c.zip", dest = work_ / "d";
+  ASSERT_EQ(ZipFiles("-q -j", archive, {files_[0]}).code, 0);
   const std::string before = ReadFile(archive);
-  for (const char* level : {"-0", "-6"}) {
+  // An update at either level, then a new archive, which is not created at all.
+  for (const auto& [level, path] : {std::pair<const char*, std::string>{"-j -0", archive},
+                                    {"-j -6", archive},
+                                    {"-j", work_ / "new.zip"}}) {
     bool seen = false;
     CancelProgress(&owner_, &seen);
-    Result r = RunZip("-j " + std::string(level) + " " + Quote(archive) + files_, window_);
+    Result r = ZipFiles(level, path, files_, window_);
     EXPECT_TRUE(seen) << level;
     EXPECT_EQ(r.code, TAVRUN_ZIP_E_CANCELLED) << level << r.output;
     EXPECT_EQ(ReadFile(archive), before) << level;
     EXPECT_EQ(ListTree(work_.path()), std::set<std::string>{"c.zip"}) << level;
   }
-  bool seen = false;  // a new archive cancelled is not created at all
-  CancelProgress(&owner_, &seen);
-  EXPECT_EQ(RunZip("-j " + Quote(work_ / "new.zip") + files_, window_).code,
-            TAVRUN_ZIP_E_CANCELLED);
-  EXPECT_FALSE(Exists(work_ / "new.zip"));
-  // With -q there is no dialog to cancel.
-  EXPECT_EQ(RunZip("-q -j " + Quote(work_ / "q.zip") + files_, window_).code, 0);
-}
-
-TEST_F(Dialogs, CancelledExtractionLeavesNoPartialFile) {
-  const std::string archive = work_ / "e.zip", dest = work_ / "d";
-  ASSERT_EQ(RunZip("-q -j -1 " + Quote(archive) + files_).code, 0);
-  mkdir(dest.c_str(), 0755);
+  ASSERT_EQ(ZipFiles("-q -j -1", archive, files_, window_).code, 0);  // -q: no dialog to cancel
   bool seen = false;
   CancelProgress(&owner_, &seen);
-  Result r = RunUnZip("-x -qq " + Quote(archive) + " " + Quote(dest + "/"), window_);
+  Result r = UnZipTo("-x -qq", archive, dest, window_);
   EXPECT_TRUE(seen);
   EXPECT_EQ(r.code, TAVRUN_ZIP_E_CANCELLED) << r.output;
-  EXPECT_TRUE(ListTree(dest).empty());
-  // With --i there is no dialog to cancel.
-  EXPECT_EQ(RunUnZip("-x -qq --i " + Quote(archive) + " " + Quote(dest + "/"), window_).code, 0);
+  EXPECT_TRUE(ListTree(dest).empty());                                  // no partial file
+  EXPECT_EQ(UnZipTo("-x -qq --i -o", archive, dest, window_).code, 0);  // --i: no dialog
   EXPECT_EQ(ListTree(dest).size(), 3u);
 }
 
 TEST_F(Dialogs, OverwriteQuestionAnswers) {
   const std::string archive = work_ / "o.zip", dest = work_ / "d";
-  ASSERT_EQ(RunZip("-q -j " + Quote(archive) + files_).code, 0);
-  mkdir(dest.c_str(), 0755);
+  ASSERT_EQ(ZipFiles("-q -j", archive, files_).code, 0);
   const struct {
     const char* switches;
     QStringList buttons;  // one answer per question, in member order
@@ -117,11 +105,10 @@ TEST_F(Dialogs, OverwriteQuestionAnswers) {
                {"", {"no", "yesToAll"}, "011"},
                {"-o", {}, "111"}};  // asks nobody
   for (const auto& c : cases) {
+    mkdir(dest.c_str(), 0755);
     for (int i = 0; i < 3; ++i) WriteFile(dest + "/f" + std::to_string(i) + ".txt", "old");
     if (!c.buttons.isEmpty()) Answer(&owner_, c.buttons);
-    Result r = RunUnZip(
-        std::string(c.switches) + " -x -qq --i " + Quote(archive) + " " + Quote(dest + "/"),
-        window_);
+    Result r = UnZipTo(std::string(c.switches) + " -x -qq --i", archive, dest, window_);
     EXPECT_EQ(r.code, 0) << r.output;
     std::string replaced;
     for (int i = 0; i < 3; ++i)

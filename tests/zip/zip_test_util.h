@@ -175,10 +175,9 @@ struct CraftMember {
   std::string rawName;  // bytes as stored
   std::string data;
   bool utf8Flag = false;  // else stored without bit 11
-  int opsys = 3;          // 3 Unix (external attributes: unixMode), 0 MS-DOS (dosAttr)
+  int opsys = 3;          // 3 Unix, 0 MS-DOS
   uint32_t unixMode = 0100644;
   int32_t method = ZIP_CM_DEFLATE;
-  uint32_t dosAttr = 0x20;
   std::string unicodePath{};  // the body of a Unicode-path field (0x7075) when not empty
 };
 
@@ -206,7 +205,7 @@ inline void CraftArchive(const std::string& path, const std::vector<CraftMember>
     if (i < 0) throw std::runtime_error(std::string("add: ") + zip_strerror(za));
     zip_set_file_compression(za, zip_uint64_t(i), m.method, 6);
     zip_file_set_external_attributes(za, zip_uint64_t(i), 0, zip_uint8_t(m.opsys),
-                                     m.opsys == 3 ? m.unixMode << 16 : m.dosAttr);
+                                     m.opsys == 3 ? m.unixMode << 16 : 0x20);
     zip_file_set_mtime(za, zip_uint64_t(i), 1500000000, 0);  // DOS time only
     // libzip will not write a Unicode-path field itself: it goes in under another id.
     if (!m.unicodePath.empty())
@@ -245,29 +244,18 @@ inline std::map<std::string, std::string> RawMembers(const std::string& zip) {
   return out;
 }
 
-// Every member as Python's zipfile lists it: name -> "<bit 11> <method> <DOS date, local>
-// <Unix mode> <1 when compressed smaller> <size>";
-// `testzip` gets Python's CRC check ("None" when good) or its error.
-inline std::map<std::string, std::string> PyList(const std::string& zip, std::string& testzip) {
-  static const char* script = R"(import sys, zipfile
+// Python's zipfile check ("None" when every CRC is right), then a line per member:
+// "name|<bit 11>|<method>|<DOS date, local>|<Unix mode, octal>|<size>".
+inline std::string PyList(const std::string& zip) {
+  std::string out;
+  Python(R"(import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
-print(z.testzip())
-for i in z.infolist():
-    print(i.filename.encode().hex(), i.flag_bits & 0x800, i.compress_type,
-          '%04d-%02d-%02d_%02d:%02d:%02d' % i.date_time,
-          i.external_attr >> 16, int(i.compress_size < i.file_size), i.file_size))";
-  std::map<std::string, std::string> members;
-  std::string out, hex;
-  if (Python(script, {zip}, &out) != 0) return testzip = out, members;
-  std::istringstream in(out);
-  std::getline(in, testzip);
-  while (in >> hex && in.get()) {
-    std::string name;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-      name += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    std::getline(in, members[name]);
-  }
-  return members;
+lines = [str(z.testzip())] + ['%s|%d|%d|%04d-%02d-%02d_%02d:%02d:%02d|%o|%d' % (
+    (i.filename, i.flag_bits & 0x800, i.compress_type) + i.date_time +
+    (i.external_attr >> 16, i.file_size)) for i in z.infolist()]
+sys.stdout.buffer.write('\n'.join(lines).encode()))",
+         {zip}, &out);
+  return out;
 }
 
 }  // namespace ziptest
