@@ -76,26 +76,24 @@ TEST(ZipExtract, ArchivesFromOtherTools) {
   SetMtime(src / "plain.txt", 1600000001);  // odd: a DOS time alone cannot carry it
   const std::set<std::string> all = {"フォルダ/", "フォルダ/データ.txt", "plain.txt"};
   const struct {
-    const char* tool;
-    std::string make;  // followed by the archive and the files
+    std::string make;  // the tool's command, followed by the archive and the files
     int32_t code;
     std::set<std::string> tree;
   } cases[] = {
-      {"7zz", "7zz a -tzip -mm=Deflate", TAVRUN_ZIP_OK, all},
-      {"7zz", "7zz a -tzip -mm=BZip2", TAVRUN_ZIP_OK, all},
-      {"7zz", "7zz a -tzip -mm=Copy", TAVRUN_ZIP_OK, all},
-      {"7zz", "7zz a -tzip -mm=Deflate64", TAVRUN_ZIP_E_UNSUPPORTED, {"フォルダ/", "plain.txt"}},
-      {"7zz", "7zz a -tzip -psecret -mem=ZipCrypto", TAVRUN_ZIP_E_ENCRYPTED, {"フォルダ/"}},
-      {"7zz", "7zz a -tzip -psecret -mem=AES256", TAVRUN_ZIP_E_ENCRYPTED, {"フォルダ/"}},
-      {"bsdtar", "bsdtar --format zip -cf", TAVRUN_ZIP_OK, all},
-      {"python3",
-       "python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], \"w\").close()'",
+      {"7zz a -tzip -mm=Deflate", TAVRUN_ZIP_OK, all},
+      {"7zz a -tzip -mm=BZip2", TAVRUN_ZIP_OK, all},
+      {"7zz a -tzip -mm=Copy", TAVRUN_ZIP_OK, all},
+      {"7zz a -tzip -mm=Deflate64", TAVRUN_ZIP_E_UNSUPPORTED, {"フォルダ/", "plain.txt"}},
+      {"7zz a -tzip -psecret -mem=ZipCrypto", TAVRUN_ZIP_E_ENCRYPTED, {"フォルダ/"}},
+      {"7zz a -tzip -psecret -mem=AES256", TAVRUN_ZIP_E_ENCRYPTED, {"フォルダ/"}},
+      {"bsdtar --format zip -cf", TAVRUN_ZIP_OK, all},
+      {"python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], \"w\").close()'",
        TAVRUN_ZIP_OK,
        {}},
   };
   int n = 0;
   for (const auto& c : cases) {
-    if (!HaveTool(c.tool)) continue;
+    if (!HaveTool(c.make.substr(0, c.make.find(' ')))) continue;
     const std::string archive = work / (std::to_string(++n) + ".zip"),
                       dest = work / std::to_string(n);
     ASSERT_EQ(Shell("cd " + Sh(src.path()) + " && " + c.make + " " + Sh(archive) +

@@ -36,14 +36,14 @@ class Hostile : public ::testing::Test {
     if (Exists("/tmp/tavrun-zip-evil.txt")) out.insert("/tmp/tavrun-zip-evil.txt");
     return out;
   }
-  std::string Archive(const std::vector<CraftMember>& members) {
-    std::string a = work_ / ("a" + std::to_string(++count_) + ".zip");
-    CraftArchive(a, members);
+  std::string File(const std::string& bytes) {  // a new archive path holding `bytes`
+    std::string a = work_ / (std::to_string(++count_) + ".zip");
+    WriteFile(a, bytes);
     return a;
   }
-  std::string File(const std::string& bytes) {
-    std::string a = work_ / ("f" + std::to_string(++count_) + ".zip");
-    WriteFile(a, bytes);
+  std::string Archive(const std::vector<CraftMember>& members) {
+    std::string a = File("");
+    CraftArchive(a, members);
     return a;
   }
   TempDir work_;
