@@ -32,12 +32,14 @@ bool ReadAll(int fd, uint8_t* buf, uint64_t size, uint64_t& got) {
   return true;
 }
 
-bool HasMoreData(int fd) {
+// 1 when the file holds more bytes, 0 at its end, -1 on a read error (errno kept). A read
+// error must never pass for the end of the file: that would store a short member as good.
+int MoreData(int fd) {
   uint8_t extra;
   ssize_t n;
   do n = read(fd, &extra, 1);
   while (n < 0 && errno == EINTR);
-  return n > 0;
+  return n > 0 ? 1 : (n == 0 ? 0 : -1);
 }
 
 struct Compressor {
@@ -114,7 +116,12 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       }
       uint64_t left = m.size - s->pos;
       if (left == 0) {
-        if (HasMoreData(s->fd)) {
+        int more = MoreData(s->fd);
+        if (more < 0) {
+          s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + m.path, errno));
+          return Fail(s, ZIP_ER_READ);
+        }
+        if (more > 0) {
           s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, m.path + " grew while it was being read");
           return Fail(s, ZIP_ER_READ);
         }
@@ -230,7 +237,12 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   uint64_t got = 0;
   bool ok = ReadAll(fd, raw.get(), size, got);
   int err = errno;
-  bool grew = ok && got == size && HasMoreData(fd);
+  int more = ok && got == size ? MoreData(fd) : 0;
+  if (more < 0) {
+    ok = false;
+    err = errno;
+  }
+  bool grew = more > 0;
   close(fd);
   if (!ok) {
     ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, err));
