@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "lzh_builders.h"
 #include "test_util.h"
 
 using namespace lzhtest;
@@ -24,134 +23,86 @@ class DialogTest : public ScratchTest {
   }
   void SetUp() override {
     ScratchTest::SetUp();
+    fs::create_directories(Path("dest"));
     window_ = std::make_unique<QWidget>();
     window_->show();
-    fs::create_directories(Path("dest"));
+    // Presses `button_` in every question that comes up; "cancel" cancels progress dialogs.
+    auto* timer = new QTimer(window_.get());
+    QObject::connect(timer, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        auto* b = box && box->isVisible() ? box->findChild<QAbstractButton*>(button_) : nullptr;
+        if (b) {
+          ++questions_;
+          b->click();
+        }
+        auto* progress = qobject_cast<QProgressDialog*>(w);
+        if (progress && button_ == "cancel") {
+          ++progressDialogs_;
+          progress->cancel();
+        }
+      }
+    });
+    timer->start(2);
   }
   void TearDown() override {
     window_.reset();
     ScratchTest::TearDown();
   }
-  uintptr_t Window() const { return static_cast<uintptr_t>(window_->winId()); }
-
-  // Presses the button `objectName` of every question box that comes up; counts them.
-  void AnswerQuestions(const QString& objectName) {
-    auto* timer = new QTimer(window_.get());
-    QObject::connect(timer, &QTimer::timeout, [this, objectName] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box || !box->isVisible()) continue;
-        if (auto* b = box->findChild<QAbstractButton*>(objectName)) {
-          ++questions_;
-          b->click();
-        }
-      }
-    });
-    timer->start(10);
-  }
-
-  // Five members dated 1600000000, and files of the same names dated `existingTime`.
-  void PrepareExisting(int64_t existingTime) {
-    std::vector<Bytes> members;
-    for (int i = 0; i < 5; ++i) {
-      std::string n = "f" + std::to_string(i) + ".txt";
-      members.push_back(Level2Member(n, "archived " + n));  // member time 1600000000
-      WriteFile(Path("dest") / n, "existing");
-      SetMtime(Path("dest") / n, existingTime);
-    }
-    WriteFile(Path("a.lzh"), ArchiveOf(members));
-  }
-  int CountArchived() {
-    int n = 0;
-    for (int i = 0; i < 5; ++i) {
-      Bytes b = ReadFile(Path("dest") / ("f" + std::to_string(i) + ".txt"));
-      n += std::string(b.begin(), b.end()).rfind("archived", 0) == 0;
-    }
-    return n;
-  }
-  int Extract(const std::string& switches) {
-    std::string line = "E " + switches + " " + Q(Path("a.lzh")) + " " + Q(Path("dest")) + "/";
+  int Call(const std::string& line) {
     char out[256];
-    int rc = Unlha(Window(), line.c_str(), out, sizeof out);
-    last_ = out;
+    const int rc = Unlha(static_cast<uintptr_t>(window_->winId()), line.c_str(), out, sizeof out);
+    output_ = out;
     return rc;
   }
 
   std::unique_ptr<QWidget> window_;
-  int questions_ = 0;
-  std::string last_;
+  QString button_;
+  int questions_ = 0, progressDialogs_ = 0;
 };
 
 }  // namespace
 
-TEST_F(DialogTest, YesToAllAsksOnceAndReplacesEverything) {
-  PrepareExisting(1500000000);
-  AnswerQuestions("yesToAll");
-  EXPECT_EQ(Extract("-n1"), 0);
-  EXPECT_EQ(questions_, 1);
-  EXPECT_EQ(CountArchived(), 5);
-}
-
-TEST_F(DialogTest, NoToAllKeepsEverythingWithoutAnError) {
-  PrepareExisting(1500000000);
-  AnswerQuestions("noToAll");
-  EXPECT_EQ(Extract("-n1"), 0);
-  EXPECT_EQ(questions_, 1);
-  EXPECT_EQ(CountArchived(), 0);
-}
-
-TEST_F(DialogTest, EachYesAndNoIsForOneFile) {
-  PrepareExisting(1500000000);
-  AnswerQuestions("no");
-  EXPECT_EQ(Extract("-n1"), 0);
-  EXPECT_EQ(questions_, 5);
-  EXPECT_EQ(CountArchived(), 0);
-  // -y1 asks nothing; newer existing files are not even considered without -c1.
-  questions_ = 0;
-  EXPECT_EQ(Extract("-n1 -y1"), 0);
-  EXPECT_EQ(questions_, 0);
-  EXPECT_EQ(CountArchived(), 5);
-}
-
-TEST_F(DialogTest, UpdateAsksBeforeReplacingAMember) {
-  WriteFile(Path("m.txt"), "v1");
-  SetMtime(Path("m.txt"), 1500000000);
-  char out[256];
-  std::string line = "U -n1 " + Q(Path("u.lzh")) + " " + Q(Path("m.txt"));
-  ASSERT_EQ(Unlha(Window(), line.c_str(), out, sizeof out), 0);
-  const Bytes v1 = ReadFile(Path("u.lzh"));
-  WriteFile(Path("m.txt"), "v2");
-  SetMtime(Path("m.txt"), 1600000000);
-  AnswerQuestions("no");
-  EXPECT_EQ(Unlha(Window(), line.c_str(), out, sizeof out), 0);
-  EXPECT_EQ(questions_, 1);
-  EXPECT_EQ(ReadFile(Path("u.lzh")), v1);
+TEST_F(DialogTest, EachOverwriteAnswerDoesWhatItSays) {
+  std::vector<Bytes> members;
+  for (int i = 0; i < 5; ++i) members.push_back(Level2Member("f" + std::to_string(i), "archived"));
+  WriteFile(Path("a.lzh"), ArchiveOf(members));  // members dated 1600000000
+  struct Case {
+    const char* button;
+    const char* switches;
+    int questions, replaced;
+  } cases[] = {{"yes", "-n1", 5, 5},
+               {"no", "-n1", 5, 0},
+               {"yesToAll", "-n1", 1, 5},
+               {"noToAll", "-n1", 1, 0},
+               {"no", "-n1 -y1", 0, 5}};
+  const auto existing = [&](int i) { return Path("dest/f" + std::to_string(i)); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.button) + " " + c.switches);
+    for (int i = 0; i < 5; ++i) WriteFile(existing(i), std::string("old"));
+    for (int i = 0; i < 5; ++i) SetMtime(existing(i), 1500000000);
+    button_ = c.button;
+    questions_ = 0;
+    EXPECT_EQ(
+        Call("E " + std::string(c.switches) + " " + Q(Path("a.lzh")) + " " + Q(Path("dest/"))), 0);
+    EXPECT_EQ(questions_, c.questions);
+    int replaced = 0;
+    for (int i = 0; i < 5; ++i) replaced += ReadText(existing(i)) == "archived";
+    EXPECT_EQ(replaced, c.replaced);
+  }
 }
 
 TEST_F(DialogTest, CancelInTheProgressDialogLeavesNothingHalfDone) {
   WriteFile(Path("big.bin"), RandomBytes(4u << 20, 40));
-  char out[256];
-  ASSERT_EQ(Unlha(0, ("U -jm0 " + Q(Path("a.lzh")) + " " + Q(Path("big.bin"))).c_str(), out, sizeof out), 0);
+  ASSERT_EQ(Run("U -jm0 " + Q(Path("a.lzh")) + " " + Q(Path("big.bin"))), 0) << output_;
   const Bytes archive = ReadFile(Path("a.lzh"));
-  int dialogs = 0;
-  auto* timer = new QTimer(window_.get());
-  QObject::connect(timer, &QTimer::timeout, [&] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* p = qobject_cast<QProgressDialog*>(w)) {
-        ++dialogs;
-        p->cancel();
-      }
-  });
-  timer->start(1);
-  int rc = Extract("");
-  EXPECT_EQ(rc, UNLHA_ERROR_CANCELLED);
-  EXPECT_GT(dialogs, 0) << last_;
-  EXPECT_EQ(Listing(Path("dest")), std::vector<std::string>());
-  // The same for an update: the archive stays as it was.
   WriteFile(Path("more.bin"), RandomBytes(4u << 20, 41));
-  EXPECT_EQ(Unlha(Window(), ("U " + Q(Path("a.lzh")) + " " + Q(Path("more.bin"))).c_str(), out, sizeof out),
-            UNLHA_ERROR_CANCELLED);
+  button_ = "cancel";
+  EXPECT_EQ(Call("E " + Q(Path("a.lzh")) + " " + Q(Path("dest")) + "/"), UNLHA_ERROR_CANCELLED)
+      << output_;
+  EXPECT_GT(progressDialogs_, 0);
+  EXPECT_EQ(Call("U " + Q(Path("a.lzh")) + " " + Q(Path("more.bin"))), UNLHA_ERROR_CANCELLED)
+      << output_;
   EXPECT_EQ(ReadFile(Path("a.lzh")), archive);
-  for (const auto& e : fs::directory_iterator(dir_))
-    EXPECT_EQ(e.path().filename().string().find("a.lzh."), std::string::npos) << e.path();
+  EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"a.lzh", "big.bin", "dest/", "more.bin"}));
 }

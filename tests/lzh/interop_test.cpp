@@ -1,166 +1,148 @@
-// Other programs read what we write, and we read what another encoder wrote.
-#include <fstream>
+// What we write reads back here and in other programs; what another encoder wrote reads here
+// and keeps its members byte for byte when we update it.
 #include <functional>
 #include <sstream>
 
-#include "header.h"
 #include "test_util.h"
 
 using namespace lzhtest;
 
 namespace {
 
+struct File {
+  std::string name;
+  Bytes data;
+  int packsFrom;  // the lowest -jm at which compressing pays off (9: never)
+  mode_t mode = 0644;
+};
+
 class InteropTest : public ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
     fs::create_directories(Path("in"));
-    files_ = {{"empty", {}},
-              {"one", {'1'}},
-              {"three", {'a', 'b', 'c'}},
-              {"run", Bytes(100000, 0)},
-              {"text.txt", Text(200000, 31)},
-              {"random", RandomBytes(20000, 32)},
-              {"表示.txt", Text(9000, 33)}};  // 0x5C as a CP932 trail byte
-    // A 210-byte name makes our header exactly 256 bytes long before it is grown.
-    files_.push_back({std::string(206, 'n') + ".txt", Text(3000, 35)});
-    Bytes far = RandomBytes(70000, 34);
-    far.insert(far.end(), far.begin(), far.begin() + 40000);  // matches up to 70 KB back
-    files_.push_back({"far.bin", far});
-    for (const auto& [name, data] : files_) WriteFile(Path("in") / name, data);
+    Bytes far = RandomBytes(60000, 34);
+    far.insert(far.end(), far.begin(), far.begin() + 40000);  // 60,000 back: only -lh7- reaches
+    files_ = {{"empty", {}, 9},
+              {"one", {'1'}, 9, 0600},
+              {"three", {'a', 'b', 'c'}, 9},
+              {"run", Bytes(100000, 0), 1},
+              {"text.txt", Text(300000, 31), 1, 0755},
+              {"random", RandomBytes(20000, 32), 9, 0640},
+              {"表示.txt", Text(9000, 33), 1},                      // CP932, 0x5C as a trail byte
+              {"café.txt", Text(5000, 36), 1},                      // not in CP932: stored as UTF-8
+              {std::string(206, 'n') + ".txt", Text(3000, 35), 1},  // a 256-byte header, grown
+              {"far.bin", far, 4}};
+    int64_t t = 1500000000;
+    for (const File& f : files_) {
+      WriteFile(Path("in") / f.name, f.data);
+      fs::permissions(Path("in") / f.name, static_cast<fs::perms>(f.mode));
+      SetMtime(Path("in") / f.name, t += 3601);
+    }
   }
-  fs::path Make(int jm) {
-    fs::path a = Path("m" + std::to_string(jm) + ".lzh");
-    for (const auto& f : files_)
-      EXPECT_EQ(Run("U -jm" + std::to_string(jm) + " " + Q(a) + " " + Q(Path("in") / f.first)), 0) << output_;
-    return a;
-  }
-  Bytes Concatenated() const {
-    Bytes all;
-    for (const auto& f : files_) all.insert(all.end(), f.second.begin(), f.second.end());
-    return all;
-  }
-  std::vector<std::pair<std::string, Bytes>> files_;
+  std::vector<File> files_;
 };
 
 std::string Slurp(const fs::path& p) {
-  std::ifstream f(p);
   std::stringstream ss;
-  ss << f.rdbuf();
+  ss << std::ifstream(p).rdbuf();
   return ss.str();
 }
 
 }  // namespace
 
-TEST_F(InteropTest, EveryReaderAcceptsOurArchives) {
+TEST_F(InteropTest, OurArchivesAtEveryMethodReadBackHereAndInEveryOtherReader) {
   const std::string n = std::to_string(files_.size());
-  struct Reader {
-    const char* tool;
-    std::function<bool(const fs::path&)> accepts;
-  };
-  const std::vector<Reader> readers = {
+  Bytes all;
+  for (const File& f : files_) all.insert(all.end(), f.data.begin(), f.data.end());
+  const std::vector<std::pair<std::string, std::function<bool(const std::string& a)>>> readers = {
       // lhasa stops silently at a header it rejects: it must also list every member.
-      {"lhasa", [&](const fs::path& a) {
-         return Shell("lhasa t " + Q(a) + " >/dev/null 2>&1") == 0 &&
-                Shell("test $(lhasa l " + Q(a) + " | grep -c -- '-rw') -eq " + n) == 0;
+      {"lhasa",
+       [&](const std::string& a) {
+         return Shell("lhasa t " + a + " >/dev/null 2>&1") == 0 &&
+                Shell("test $(lhasa l " + a + " | grep -c -- '-rw') -eq " + n) == 0;
        }},
-      {"bsdtar", [&](const fs::path& a) {
-         return Shell("bsdtar -xOf " + Q(a) + " > " + Q(Path("cat.out")) + " 2>/dev/null") == 0 &&
-                ReadFile(Path("cat.out")) == Concatenated();
+      {"bsdtar",
+       [&](const std::string& a) {
+         return Shell("bsdtar -xOf " + a + " >" + Q(Path("cat.out")) + " 2>/dev/null") == 0 &&
+                ReadFile(Path("cat.out")) == all;
        }},
-      {"7zz", [&](const fs::path& a) {
-         return Shell("7zz t " + Q(a) + " >" + Q(Path("7z.out")) + " 2>&1") == 0 &&
+      {"7zz",
+       [&](const std::string& a) {
+         return Shell("7zz t " + a + " >" + Q(Path("7z.out")) + " 2>&1") == 0 &&
                 Slurp(Path("7z.out")).find("Files: " + n) != std::string::npos;
        }},
-      // Its summary line goes to a file, not to this suite's output.
-      {"lsar", [&](const fs::path& a) {
-         Shell("lsar -t " + Q(a) + " >" + Q(Path("lsar.out")) + " 2>&1");
+      {"lsar",
+       [&](const std::string& a) {
+         Shell("lsar -t " + a + " >" + Q(Path("lsar.out")) + " 2>&1");
          return Slurp(Path("lsar.out")).find(n + " passed, 0 failed") != std::string::npos;
        }},
   };
-  int ran = 0;
-  for (int jm : {0, 2, 3, 4}) {
-    const fs::path a = Make(jm);
-    for (const auto& r : readers) {
-      if (!HaveTool(r.tool)) continue;
-      ++ran;
-      EXPECT_TRUE(r.accepts(a)) << r.tool << " rejects -jm" << jm;
+  const char* methods[] = {"-lh0-", "-lh5-", "-lh5-", "-lh6-", "-lh7-"};
+  for (int jm = 0; jm <= 4; ++jm) {
+    SCOPED_TRACE("-jm" + std::to_string(jm));
+    const fs::path a = Path("m" + std::to_string(jm) + ".lzh"),
+                   out = Path("out" + std::to_string(jm));
+    for (const File& f : files_)
+      ASSERT_EQ(Run("U -jm" + std::to_string(jm) + " " + Q(a) + " " + Q(Path("in") / f.name)), 0)
+          << output_;
+    const auto members = Members(a);
+    ASSERT_EQ(members.size(), files_.size());
+    for (size_t i = 0; i < files_.size(); ++i) {
+      EXPECT_EQ(members[i].level, 2);
+      EXPECT_EQ(members[i].method, jm >= files_[i].packsFrom ? methods[jm] : "-lh0-")
+          << files_[i].name;
     }
-  }
-  if (ran == 0) GTEST_SKIP() << "none of lhasa, bsdtar, 7zz, lsar is installed";
-}
+    EXPECT_EQ(members[6].nameRaw, "\x95\x5C\x8E\xA6.txt");
+    EXPECT_EQ(members[6].codePage, 932u);
+    EXPECT_EQ(members[7].nameRaw, "café.txt");
+    EXPECT_EQ(members[7].codePage, 65001u);
+    EXPECT_EQ(members[8].headerSize, 257u);
 
-TEST_F(InteropTest, JlhaExtractsOurArchives) {
-  if (!HaveTool("jlha")) GTEST_SKIP() << "jlha not installed";
-  fs::path a = Make(4);
-  fs::create_directories(Path("j"));
-  ASSERT_EQ(Shell("cd " + Q(Path("j")) + " && jlha x " + Q(a) + " >/dev/null 2>&1"), 0);
-  // jlha replaces non-ASCII names, so only the ASCII ones are compared by name.
-  for (const auto& [name, data] : files_)
-    if (IsAsciiName(name)) {
-      EXPECT_TRUE(ReadFile(Path("j") / name) == data) << name;
-    }
-}
-
-TEST_F(InteropTest, ArchivesOfAnotherEncoderExtract) {
-  const fs::path fixtures = fs::path(LZH_FIXTURES) / "jlha";
-  const fs::path expected = fixtures / "expected";
-  int seen = 0;
-  for (int level : {0, 1, 2}) {
-    for (int method : {5, 6, 7}) {
-      SCOPED_TRACE(std::to_string(level) + "/" + std::to_string(method));
-      fs::path a = fixtures / ("j_l" + std::to_string(level) + "_lh" + std::to_string(method) + ".lzh");
-      ASSERT_TRUE(fs::exists(a));
-      ++seen;
-      EXPECT_EQ(UnlhaCheckArchive(a.c_str(), 2), 1);
-      fs::path out = Path("x" + std::to_string(level) + std::to_string(method));
-      fs::create_directories(out);
-      ASSERT_EQ(Run("E -x1 " + Q(a) + " " + Q(out) + "/"), 0) << output_;
-      for (const char* f : {"text.txt", "bin.dat", "sub/inner.txt"})
-        EXPECT_TRUE(ReadFile(out / f) == ReadFile(expected / f)) << f;
-      fs::path flat = Path("flat");
-      fs::remove_all(flat);
-      fs::create_directories(flat);
-      ASSERT_EQ(Run("E " + Q(a) + " " + Q(flat) + "/"), 0);
-      EXPECT_EQ(Listing(flat), std::vector<std::string>({"bin.dat", "inner.txt", "text.txt"}));
-    }
-  }
-  EXPECT_EQ(seen, 9);
-}
-
-TEST_F(InteropTest, UpdatingAnotherEncodersArchiveKeepsItsMembers) {
-  const fs::path fixtures = fs::path(LZH_FIXTURES) / "jlha";
-  for (int level : {0, 1, 2}) {
-    SCOPED_TRACE(level);
-    const fs::path original = fixtures / ("j_l" + std::to_string(level) + "_lh6.lzh");
-    const fs::path a = Path("u" + std::to_string(level) + ".lzh");
-    fs::copy_file(original, a);
-    // Added: the old members are the old bytes, in front of the new one and the end mark.
-    ASSERT_EQ(Run("U -jm4 " + Q(a) + " " + Q(Path("in") / "one")), 0) << output_;
-    const Bytes before = ReadFile(original), added = ReadFile(a);
-    ASSERT_GT(added.size(), before.size());
-    EXPECT_TRUE(std::equal(before.begin(), before.end() - 1, added.begin()));
-    // Replaced in place (the first member): everything after it is copied unchanged.
-    ASSERT_EQ(Run("U -c1 -t1 " + Q(a) + " " + Q(Path("in") / "text.txt")), 0) << output_;
-    const Bytes replaced = ReadFile(a);
-    EXPECT_EQ(UnlhaCheckArchive(a.c_str(), 2), 1);
-    if (HaveTool("lhasa")) {
-      EXPECT_EQ(Shell("lhasa t " + Q(a) + " >/dev/null 2>&1"), 0);
-    }
-    fs::path out = Path("o" + std::to_string(level));
     fs::create_directories(out);
     ASSERT_EQ(Run("E -x1 " + Q(a) + " " + Q(out) + "/"), 0) << output_;
-    EXPECT_TRUE(ReadFile(out / "text.txt") == ReadFile(Path("in") / "text.txt"));
-    EXPECT_TRUE(ReadFile(out / "one") == ReadFile(Path("in") / "one"));
-    EXPECT_TRUE(ReadFile(out / "bin.dat") == ReadFile(fixtures / "expected/bin.dat"));
-    EXPECT_TRUE(ReadFile(out / "sub/inner.txt") == ReadFile(fixtures / "expected/sub/inner.txt"));
-    // The members after the replaced one are byte for byte those of the other encoder.
-    tavrun::lzh::MemberHeader first;
-    std::string reason;
-    ASSERT_EQ(tavrun::lzh::ParseMemberHeader(before.data(), before.size(), first, reason),
-              tavrun::lzh::ScanStatus::Member);
-    const Bytes oldTail(before.begin() + static_cast<long>(first.totalSize()), before.end() - 1);
-    ASSERT_GT(oldTail.size(), 20000u);
-    EXPECT_NE(std::search(replaced.begin(), replaced.end(), oldTail.begin(), oldTail.end()), replaced.end());
+    for (const File& f : files_) {
+      EXPECT_TRUE(ReadFile(out / f.name) == f.data) << f.name;
+      EXPECT_EQ(Mtime(out / f.name), Mtime(Path("in") / f.name)) << f.name;
+      EXPECT_EQ(fs::status(out / f.name).permissions(), static_cast<fs::perms>(f.mode)) << f.name;
+    }
+    for (const auto& [tool, accepts] : readers)
+      EXPECT_TRUE(!HaveTool(tool) || accepts(Q(a))) << tool << " rejects the archive";
+  }
+}
+
+TEST_F(InteropTest, ArchivesOfAnotherEncoderExtractAndKeepTheirMembersWhenUpdated) {
+  const fs::path fixtures = fs::path(LZH_FIXTURES) / "jlha", expected = fixtures / "expected";
+  for (int level : {0, 1, 2}) {
+    for (int method : {5, 6, 7}) {
+      const std::string id = "l" + std::to_string(level) + "_lh" + std::to_string(method);
+      SCOPED_TRACE(id);
+      const fs::path original = fixtures / ("j_" + id + ".lzh"), out = Path("x" + id);
+      ASSERT_TRUE(fs::exists(original));
+      EXPECT_EQ(UnlhaCheckArchive(original.c_str(), 2), 1);
+      fs::create_directories(out);
+      ASSERT_EQ(Run("E -x1 " + Q(original) + " " + Q(out) + "/"), 0) << output_;
+      for (const char* f : {"text.txt", "bin.dat", "sub/inner.txt"})
+        EXPECT_TRUE(ReadFile(out / f) == ReadFile(expected / f)) << f;
+      if (method != 6) continue;
+
+      // Updated: the first member replaced in place, one added; the others stay byte for byte.
+      const fs::path a = Path(id + ".lzh"), u = Path("u" + id);
+      fs::copy_file(original, a);
+      ASSERT_EQ(Run("U -c1 -t1 " + Q(a) + " " + Q(Path("in/text.txt")) + " " + Q(Path("in/one"))),
+                0)
+          << output_;
+      const Bytes before = ReadFile(original), after = ReadFile(a);
+      const auto old = Members(original), now = Members(a);
+      ASSERT_EQ(now.size(), 4u);
+      EXPECT_EQ(Bytes(after.begin() + now[1].offset, after.begin() + now[3].offset),
+                Bytes(before.begin() + old[1].offset, before.end() - 1));
+      fs::create_directories(u);
+      ASSERT_EQ(Run("E -x1 " + Q(a) + " " + Q(u) + "/"), 0) << output_;
+      EXPECT_TRUE(ReadFile(u / "text.txt") == files_[4].data &&
+                  ReadFile(u / "one") == files_[1].data);
+      EXPECT_TRUE(ReadFile(u / "bin.dat") == ReadFile(expected / "bin.dat"));
+      EXPECT_TRUE(!HaveTool("lhasa") || Shell("lhasa t " + Q(a) + " >/dev/null 2>&1") == 0);
+    }
   }
 }

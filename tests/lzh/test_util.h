@@ -1,16 +1,13 @@
-// Helpers shared by the LZH tests: scratch directories, files, the entry points, tools.
+// Helpers shared by the LZH tests: files, data, a scratch directory, hand-made members.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "crc16.h"
+#include "header.h"
 #include "unlha32.h"
 
 namespace lzhtest {
@@ -29,49 +28,50 @@ inline Bytes ReadFile(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(f)), {});
 }
-
-inline void WriteFile(const fs::path& p, const Bytes& data) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+inline std::string ReadText(const fs::path& p) {
+  Bytes b = ReadFile(p);
+  return std::string(b.begin(), b.end());
 }
-
-inline void WriteFile(const fs::path& p, const std::string& text) {
-  WriteFile(p, Bytes(text.begin(), text.end()));
+template <class Container>
+void WriteFile(const fs::path& p, const Container& data) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
-
 inline void SetMtime(const fs::path& p, int64_t t) {
   timespec times[2] = {{static_cast<time_t>(t), 0}, {static_cast<time_t>(t), 0}};
   utimensat(AT_FDCWD, p.c_str(), times, 0);
 }
-
 inline int64_t Mtime(const fs::path& p) {
   struct stat st {};
   stat(p.c_str(), &st);
   return st.st_mtime;
 }
 
-// Data sets of the kinds the round trips cover.
 inline Bytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 r(seed);
   Bytes b(n);
   for (auto& x : b) x = static_cast<uint8_t>(r());
   return b;
 }
-
 inline Bytes Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"archive", "file",   "the",  "of",     "圧縮", "解凍", "and",
-                                "directory", "member", "LZH", "window", "\n",   "data", "to"};
+  static const char* words[] = {"archive", "file", "the",    "of", "圧縮",
+                                "解凍",    "and",  "member", "\n", "data"};
   std::mt19937 r(seed);
   std::string s;
-  while (s.size() < n) {
-    s += words[r() % (sizeof words / sizeof *words)];
-    s += ' ';
-  }
+  while (s.size() < n) s += std::string(words[r() % std::size(words)]) + ' ';
   s.resize(n);
   return Bytes(s.begin(), s.end());
 }
 
-// A scratch directory removed at the end of each test.
+inline int Shell(const std::string& cmd) {
+  int rc = std::system(cmd.c_str());
+  return rc == -1 ? -1 : WEXITSTATUS(rc);
+}
+inline bool HaveTool(const std::string& name) {
+  return Shell("command -v " + name + " >/dev/null") == 0;
+}
+
+// A scratch directory per test, and the command entry point.
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,21 +85,22 @@ class ScratchTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
   fs::path Path(const std::string& name) const { return dir_ / name; }
-
-  // Runs a command line; `output_` receives the text.
-  int Run(const std::string& commandLine, uint32_t outputSize = 1024) {
-    std::vector<char> buf(outputSize + 1, '\x7F');
-    int rc = Unlha(0, commandLine.c_str(), outputSize ? buf.data() : nullptr, outputSize);
-    output_ = outputSize ? std::string(buf.data()) : std::string();
-    return rc;
-  }
   static std::string Q(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-  // Every regular file and link below `root`, as relative paths.
+  // Runs a command line without a window; `output_` receives the text.
+  int Run(const std::string& commandLine) {
+    char buf[1024];
+    int rc = Unlha(0, commandLine.c_str(), buf, sizeof buf);
+    output_ = buf;
+    return rc;
+  }
+
+  // Every entry below `root`, relative, directories with a trailing '/'.
   static std::vector<std::string> Listing(const fs::path& root) {
     std::vector<std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-      out.push_back(fs::relative(it->path(), root).string() + (it->is_directory() ? "/" : ""));
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it)
+      out.push_back(it->path().lexically_relative(root).string() + (it->is_directory() ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -108,20 +109,99 @@ class ScratchTest : public ::testing::Test {
   std::string output_;
 };
 
-// Runs a shell command; its exit status, or -1 when it could not run.
-inline int Shell(const std::string& cmd) {
-  int rc = std::system(cmd.c_str());
-  return rc == -1 ? -1 : WEXITSTATUS(rc);
+// ---- hand-made members (stored, so any name bytes and any header level can be tried) ----
+inline void Put(Bytes& v, uint64_t x, int bytes) {
+  for (int k = 0; k < bytes; ++k) v.push_back(static_cast<uint8_t>(x >> (8 * k)));
+}
+constexpr uint32_t kDosTime = 0x5A210000;
+
+// A level-0 or level-1 header as older archivers wrote it: the whole path in the name field,
+// a byte checksum; level 1 may carry a 0x02 directory record.
+inline Bytes OldMember(int level, const std::string& path, const std::string& data,
+                       const std::string& dirRecord = "") {
+  Bytes ext;
+  if (!dirRecord.empty()) {
+    ext.push_back(0x02);
+    ext.insert(ext.end(), dirRecord.begin(), dirRecord.end());
+    Put(ext, 0, 2);
+  }
+  Bytes h = {0, 0, '-', 'l', 'h', '0', '-'};
+  Put(h, data.size() + ext.size(), 4);
+  Put(h, data.size(), 4);
+  Put(h, kDosTime, 4);
+  h.insert(h.end(), {0x20, static_cast<uint8_t>(level), static_cast<uint8_t>(path.size())});
+  h.insert(h.end(), path.begin(), path.end());
+  Put(h, tavrun::lzh::Crc16(0, data.data(), data.size()), 2);
+  if (level == 1) {
+    h.push_back('M');
+    Put(h, ext.size(), 2);
+  }
+  h[0] = static_cast<uint8_t>(h.size() - 2);
+  for (size_t i = 2; i < h.size(); ++i) h[1] = static_cast<uint8_t>(h[1] + h[i]);
+  h.insert(h.end(), ext.begin(), ext.end());
+  h.insert(h.end(), data.begin(), data.end());
+  return h;
 }
 
-inline bool IsAsciiName(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
+// A level-2 header as we write it (time 1600000000), with any name bytes and method.
+inline Bytes Level2Member(const std::string& name, const std::string& data,
+                          std::vector<std::string> dirs = {}, uint32_t codePage = 932,
+                          uint16_t mode = 0100644, const char* method = "-lh0-") {
+  tavrun::lzh::NewMember m;
+  m.method = method;
+  m.name = name;
+  m.directories = std::move(dirs);
+  m.codePage = codePage;
+  m.mode = mode;
+  m.mtime = 1600000000;
+  m.compressedSize = m.originalSize = static_cast<uint32_t>(data.size());
+  m.crc = tavrun::lzh::Crc16(0, data.data(), data.size());
+  Bytes h = tavrun::lzh::BuildLevel2Header(m);
+  h.insert(h.end(), data.begin(), data.end());
+  return h;
 }
 
-inline bool HaveTool(const std::string& name) {
-  return Shell("command -v " + name + " >/dev/null 2>&1") == 0;
+// Sets a level-2 header's size and header CRC (record 0x00 comes first) after a change.
+inline void Reseal(Bytes& h, size_t headerSize) {
+  h[0] = static_cast<uint8_t>(headerSize);
+  h[1] = static_cast<uint8_t>(headerSize >> 8);
+  h[27] = h[28] = 0;
+  const uint16_t crc = tavrun::lzh::Crc16(0, h.data(), headerSize);
+  h[27] = static_cast<uint8_t>(crc);
+  h[28] = static_cast<uint8_t>(crc >> 8);
+}
+
+// The members of an archive as its headers say, and one member's bytes.
+inline std::vector<tavrun::lzh::MemberHeader> Members(const fs::path& archive) {
+  std::vector<tavrun::lzh::MemberHeader> out;
+  const Bytes a = ReadFile(archive);
+  for (size_t off = 0; off < a.size();) {
+    tavrun::lzh::MemberHeader h;
+    std::string why;
+    if (tavrun::lzh::ParseMemberHeader(a.data() + off, a.size() - off, h, why) !=
+        tavrun::lzh::ScanStatus::Member)
+      break;
+    h.offset = off;
+    off += h.totalSize();
+    out.push_back(h);
+  }
+  return out;
+}
+inline Bytes MemberBytes(const fs::path& archive, const std::string& nameRaw,
+                         bool withHeader = true) {
+  const Bytes a = ReadFile(archive);
+  for (const auto& m : Members(archive))
+    if (m.nameRaw == nameRaw)
+      return Bytes(a.begin() + m.offset + (withHeader ? 0 : m.headerSize),
+                   a.begin() + m.offset + m.totalSize());
+  return {};
+}
+
+inline Bytes ArchiveOf(const std::vector<Bytes>& members) {
+  Bytes a;
+  for (const auto& m : members) a.insert(a.end(), m.begin(), m.end());
+  a.push_back(0);
+  return a;
 }
 
 }  // namespace lzhtest
