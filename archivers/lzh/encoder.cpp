@@ -69,6 +69,20 @@ EncoderTuning DefaultTuning(Method method) {
   return t;
 }
 
+namespace {
+
+// The buffers of the last encoder that finished on this thread. A batch compresses
+// thousands of small files; fresh window-sized buffers for each one cost more in page
+// faults than compressing the file does.
+struct SpareBuffers {
+  std::vector<uint8_t> buf, out;
+  std::vector<int32_t> head, prev, head3;
+  std::vector<uint16_t> codes, distances;
+};
+thread_local SpareBuffers spare;
+
+}  // namespace
+
 struct Encoder::Impl {
   Params params;
   Sink sink;
@@ -104,7 +118,18 @@ struct Encoder::Impl {
       : params(ParamsFor(m)), sink(std::move(s)), tuning(t) {
     mask = params.window - 1;
     maxDistance = params.window - 1;
-    buf.resize(params.window + kSlide + kLookahead);
+    buf.swap(spare.buf);
+    out.swap(spare.out);
+    head.swap(spare.head);
+    prev.swap(spare.prev);
+    head3.swap(spare.head3);
+    codes.swap(spare.codes);
+    distances.swap(spare.distances);
+    codes.clear();
+    distances.clear();
+    out.clear();
+    // Filled as a fresh buffer would be, so the output never depends on an earlier file.
+    buf.assign(params.window + kSlide + kLookahead, 0);
     head.assign(1u << kHashBits, -1);
     prev.assign(params.window, -1);
     head3.assign(1u << kHash3Bits, -1);
@@ -113,6 +138,16 @@ struct Encoder::Impl {
     codes.reserve(tuning.blockCommands);
     distances.reserve(tuning.blockCommands);
     out.reserve(1 << 16);
+  }
+
+  ~Impl() {
+    spare.buf.swap(buf);
+    spare.out.swap(out);
+    spare.head.swap(head);
+    spare.prev.swap(prev);
+    spare.head3.swap(head3);
+    spare.codes.swap(codes);
+    spare.distances.swap(distances);
   }
 
   // --- bits -------------------------------------------------------------------------

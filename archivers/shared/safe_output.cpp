@@ -312,8 +312,10 @@ void SafeDestination::Writer::Discard() {
 
 bool AtomicFile::Open(const std::string& path, std::string& error) {
   finalPath_ = path;
+  replacing_ = false;
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
+    replacing_ = true;
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) == nullptr) {
       error = ErrnoText("cannot resolve " + path, errno);
@@ -343,7 +345,10 @@ bool AtomicFile::Commit(uint32_t mode, std::string& error) {
     error = "file already finished";
     return false;
   }
-  if (fsync(fd_) != 0) {
+  // Only a replacement needs the data on disk before the rename: after a crash the old
+  // file must still be there. A new file has nothing to lose, and one sync per small
+  // archive would dominate a batch of thousands.
+  if (replacing_ && fsync(fd_) != 0) {
     error = ErrnoText("cannot write " + finalPath_, errno);
     Discard();
     return false;

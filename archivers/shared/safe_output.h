@@ -76,7 +76,8 @@ class AtomicFile {
   ~AtomicFile();
   int fd() const { return fd_; }
   const std::string& finalPath() const { return finalPath_; }
-  // fsyncs, applies `mode`, renames over the final path.
+  // Applies `mode` and renames over the final path; when it replaces a file, the data is
+  // synced first so a crash leaves the old file or the new one, never an empty one.
   bool Commit(uint32_t mode, std::string& error);
   void Discard();
 
@@ -85,6 +86,7 @@ class AtomicFile {
   std::string tempPath_;
   std::string finalPath_;
   bool done_ = false;
+  bool replacing_ = false;  // something stood at the path when opened
 };
 
 }  // namespace tavrun::arc
