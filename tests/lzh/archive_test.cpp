@@ -39,13 +39,8 @@ TEST_F(ArchiveTest, UpdateReplacesOnlyNewerFilesAndCopiesTheRestByteForByte) {
   ASSERT_EQ(Add("-jm4 -y1", In("b.txt")), 0);
   EXPECT_EQ(Mtime(Path("a.lzh")), 1600000000);  // -y1: the newest member's time
   const Bytes rawB = MemberBytes(Path("a.lzh"), "b.txt"), before = ReadFile(Path("a.lzh"));
-  struct Step {
-    std::string content;
-    int64_t mtime;
-    const char* switches;
-    int rc;
-    bool replaced;
-  };
+  // clang-format off
+  struct Step { std::string content; int64_t mtime; const char* switches; int rc; bool replaced; };
   const Step steps[] = {
       {"same date", 1600000000, "-t1", 0, false},
       {"older", 1500000000, "-t1", 0, false},
@@ -53,6 +48,7 @@ TEST_F(ArchiveTest, UpdateReplacesOnlyNewerFilesAndCopiesTheRestByteForByte) {
       {"newer", 1700000000, "-t1", 0, true},
       {"older with -c1", 1400000000, "-c1 -t1", 0, true},
   };
+  // clang-format on
   std::string stored = "first";
   for (const Step& s : steps) {
     SCOPED_TRACE(s.content);
@@ -81,13 +77,8 @@ TEST_F(ArchiveTest, FailedUpdatesLeaveTheArchiveIdentical) {
   WriteFile(In("huge"), RandomBytes(400000, 8));
   std::ofstream(In("4g")).close();
   fs::resize_file(In("4g"), 4ull << 30);  // sparse
-  struct Case {
-    const char* what;
-    fs::path file;
-    int rc;
-    rlim_t sizeLimit = RLIM_INFINITY;
-  };
   // clang-format off
+  struct Case { const char* what; fs::path file; int rc; rlim_t sizeLimit = RLIM_INFINITY; };
   const Case cases[] = {
       {"read fails", "/proc/self/mem", UNLHA_ERROR_SOURCE},
       {"missing", In("missing"), UNLHA_ERROR_SOURCE},
@@ -123,14 +114,8 @@ TEST_F(ArchiveTest, FailedUpdatesLeaveTheArchiveIdentical) {
 
 TEST_F(ArchiveTest, ExtractSwitchesDecideWhatIsReplaced) {
   WriteFile(Path("a.lzh"), ArchiveOf({Level2Member("f.txt", "archived", {"d"})}));  // 1600000000
-  struct Case {
-    std::string existing;
-    int64_t mtime;
-    const char* switches;
-    int rc;
-    bool replaced;
-  };
   // clang-format off
+  struct Case { std::string existing; int64_t mtime; const char* switches; int rc; bool replaced; };
   const Case cases[] = {{"", 0, "", 0, true},
                         {"newer", 1700000000, "-y1", 0, false},
                         {"newer", 1700000000, "-y1 -c1", 0, true},
@@ -186,11 +171,8 @@ TEST_F(ArchiveTest, CheckRefusesWhatIsNotAReadableArchive) {
   Bytes badHeader = good, badData = good;
   badHeader[15] ^= 1;  // the time, covered by the header CRC
   badData[good.size() - 50] ^= 0x10;
-  struct Case {
-    const char* what;
-    Bytes data;
-    int headersOnly, decoded;  // modes 1 and 2
-  };
+  // clang-format off
+  struct Case { const char* what; Bytes data; int headersOnly, decoded; };  // modes 1 and 2
   const Case cases[] = {
       {"good", good, 1, 1},
       {"empty", {}, 0, 0},
@@ -201,6 +183,7 @@ TEST_F(ArchiveTest, CheckRefusesWhatIsNotAReadableArchive) {
       {"bad header CRC", badHeader, 0, 0},
       {"bad data", badData, 1, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     WriteFile(Path("c.lzh"), c.data);
     EXPECT_EQ(UnlhaCheckArchive(Path("c.lzh").c_str(), 1), c.headersOnly) << c.what;

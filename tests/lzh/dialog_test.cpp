@@ -67,15 +67,11 @@ TEST_F(DialogTest, EachOverwriteAnswerDoesWhatItSays) {
   std::vector<Bytes> members;
   for (int i = 0; i < 5; ++i) members.push_back(Level2Member("f" + std::to_string(i), "archived"));
   WriteFile(Path("a.lzh"), ArchiveOf(members));  // members dated 1600000000
-  struct Case {
-    const char* button;
-    const char* switches;
-    int questions, replaced;
-  } cases[] = {{"yes", "-n1", 5, 5},
-               {"no", "-n1", 5, 0},
-               {"yesToAll", "-n1", 1, 5},
-               {"noToAll", "-n1", 1, 0},
-               {"no", "-n1 -y1", 0, 5}};
+  // clang-format off
+  struct Case { const char* button; const char* switches; int questions, replaced; };
+  const Case cases[] = {{"yes", "-n1", 5, 5}, {"no", "-n1", 5, 0}, {"yesToAll", "-n1", 1, 5},
+                        {"noToAll", "-n1", 1, 0}, {"no", "-n1 -y1", 0, 5}};
+  // clang-format on
   const auto existing = [&](int i) { return Path("dest/f" + std::to_string(i)); };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.button) + " " + c.switches);

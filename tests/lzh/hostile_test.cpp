@@ -57,33 +57,31 @@ TEST_F(HostileTest, EachHostileOrDamagedArchiveIsRefusedAndTheRestExtracted) {
   const Bytes symlink = Level2Member("link|../outside", "", {}, 932, 0120777, "-lhd-");
   const Bytes unknownMethod = Level2Member("odd.bin", "xxxx", {}, 932, 0100644, "-zz9-");
 
-  struct Case {
-    const char* what;
-    Bytes archive;
-    int rc;
-    std::vector<std::string> dest;
-  };
+  const int unsafe = UNLHA_ERROR_UNSAFE, notLzh = UNLHA_ERROR_NOT_LZH;
   // clang-format off
+  struct Case { const char* what; Bytes archive; int rc; std::vector<std::string> dest; };
   const Case cases[] = {
       {"names with ..", ArchiveOf({OldMember(0, "..\\outside\\victim.txt", "evil"),
                                    OldMember(0, "s\\..\\..\\outside\\victim.txt", "evil"),
                                    Level2Member("victim.txt", "evil", {"..", "outside"}), ok}),
-       UNLHA_ERROR_UNSAFE, {"ok.txt"}},
-      {"absolute names", ArchiveOf({OldMember(0, absolute, "evil"), OldMember(0, "C:\\evil", "evil"), ok}),
-       UNLHA_ERROR_UNSAFE, {"ok.txt"}},
-      {"control characters", ArchiveOf({Level2Member("a\x1b[31m", "x"), OldMember(0, "new\nline", "x"), ok}),
-       UNLHA_ERROR_UNSAFE, {"ok.txt"}},
+       unsafe, {"ok.txt"}},
+      {"absolute names",
+       ArchiveOf({OldMember(0, absolute, "evil"), OldMember(0, "C:\\evil", "evil"), ok}),
+       unsafe, {"ok.txt"}},
+      {"control characters",
+       ArchiveOf({Level2Member("a\x1b[31m", "x"), OldMember(0, "new\nline", "x"), ok}),
+       unsafe, {"ok.txt"}},
       {"a symlink member and a file through it",  // "link" becomes a plain directory
        ArchiveOf({symlink, Level2Member("victim.txt", "evil", {"link"}), ok}),
-       UNLHA_ERROR_UNSAFE, {"link/", "link/victim.txt", "ok.txt"}},
+       unsafe, {"link/", "link/victim.txt", "ok.txt"}},
       {"bad data CRC", ArchiveOf({badData, ok}), UNLHA_ERROR_DATA, {"ok.txt"}},
       {"damaged -lh5- stream", lh5, UNLHA_ERROR_DATA, {}},
-      {"cut in the second member's data", Bytes(two.begin(), two.end() - 3), UNLHA_ERROR_NOT_LZH, {"first.txt"}},
-      {"cut in the first header", Bytes(two.begin(), two.begin() + 15), UNLHA_ERROR_NOT_LZH, {}},
-      {"bad header CRC", badHeaderCrc, UNLHA_ERROR_NOT_LZH, {"first.txt"}},
-      {"bad level-0 checksum", ArchiveOf({badChecksum, ok}), UNLHA_ERROR_NOT_LZH, {}},
-      {"more data than the file holds", ArchiveOf({tooLong}), UNLHA_ERROR_NOT_LZH, {}},
-      {"64-bit size wrapping around", ArchiveOf({wrap, ok}), UNLHA_ERROR_NOT_LZH, {}},
+      {"cut in the second member's data", Bytes(two.begin(), two.end() - 3), notLzh, {"first.txt"}},
+      {"cut in the first header", Bytes(two.begin(), two.begin() + 15), notLzh, {}},
+      {"bad header CRC", badHeaderCrc, notLzh, {"first.txt"}},
+      {"bad level-0 checksum", ArchiveOf({badChecksum, ok}), notLzh, {}},
+      {"more data than the file holds", ArchiveOf({tooLong}), notLzh, {}},
+      {"64-bit size wrapping around", ArchiveOf({wrap, ok}), notLzh, {}},
       {"unknown method", ArchiveOf({unknownMethod, ok}), UNLHA_ERROR_METHOD, {"ok.txt"}},
   };
   // clang-format on

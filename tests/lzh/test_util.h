@@ -64,8 +64,7 @@ inline Bytes Text(size_t n, uint32_t seed) {
 }
 
 inline int Shell(const std::string& cmd) {
-  int rc = std::system(cmd.c_str());
-  return rc == -1 ? -1 : WEXITSTATUS(rc);
+  return WEXITSTATUS(std::system(cmd.c_str()));
 }
 inline bool HaveTool(const std::string& name) {
   return Shell("command -v " + name + " >/dev/null") == 0;
@@ -147,15 +146,16 @@ inline Bytes OldMember(int level, const std::string& path, const std::string& da
 inline Bytes Level2Member(const std::string& name, const std::string& data,
                           std::vector<std::string> dirs = {}, uint32_t codePage = 932,
                           uint16_t mode = 0100644, const char* method = "-lh0-") {
-  tavrun::lzh::NewMember m;
-  m.method = method;
-  m.name = name;
-  m.directories = std::move(dirs);
-  m.codePage = codePage;
-  m.mode = mode;
-  m.mtime = 1600000000;
-  m.compressedSize = m.originalSize = static_cast<uint32_t>(data.size());
-  m.crc = tavrun::lzh::Crc16(0, data.data(), data.size());
+  const auto size = static_cast<uint32_t>(data.size());
+  const tavrun::lzh::NewMember m{.method = method,
+                                 .compressedSize = size,
+                                 .originalSize = size,
+                                 .mtime = 1600000000,
+                                 .crc = tavrun::lzh::Crc16(0, data.data(), size),
+                                 .name = name,
+                                 .directories = std::move(dirs),
+                                 .codePage = codePage,
+                                 .mode = mode};
   Bytes h = tavrun::lzh::BuildLevel2Header(m);
   h.insert(h.end(), data.begin(), data.end());
   return h;
