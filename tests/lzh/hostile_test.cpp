@@ -23,6 +23,16 @@ class HostileTest : public ScratchTest {
   }
 };
 
+// Sets a level-2 header's size and header CRC (record 0x00 comes first) after a change.
+void Reseal(Bytes& h, size_t headerSize) {
+  h[0] = static_cast<uint8_t>(headerSize);
+  h[1] = static_cast<uint8_t>(headerSize >> 8);
+  h[27] = h[28] = 0;
+  const uint16_t crc = tavrun::lzh::Crc16(0, h.data(), headerSize);
+  h[27] = static_cast<uint8_t>(crc);
+  h[28] = static_cast<uint8_t>(crc >> 8);
+}
+
 }  // namespace
 
 TEST_F(HostileTest, EachHostileOrDamagedArchiveIsRefusedAndTheRestExtracted) {

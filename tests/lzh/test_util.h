@@ -161,17 +161,7 @@ inline Bytes Level2Member(const std::string& name, const std::string& data,
   return h;
 }
 
-// Sets a level-2 header's size and header CRC (record 0x00 comes first) after a change.
-inline void Reseal(Bytes& h, size_t headerSize) {
-  h[0] = static_cast<uint8_t>(headerSize);
-  h[1] = static_cast<uint8_t>(headerSize >> 8);
-  h[27] = h[28] = 0;
-  const uint16_t crc = tavrun::lzh::Crc16(0, h.data(), headerSize);
-  h[27] = static_cast<uint8_t>(crc);
-  h[28] = static_cast<uint8_t>(crc >> 8);
-}
-
-// The members of an archive as its headers say, and one member's bytes.
+// The members of an archive as its headers say.
 inline std::vector<tavrun::lzh::MemberHeader> Members(const fs::path& archive) {
   std::vector<tavrun::lzh::MemberHeader> out;
   const Bytes a = ReadFile(archive);
@@ -187,16 +177,6 @@ inline std::vector<tavrun::lzh::MemberHeader> Members(const fs::path& archive) {
   }
   return out;
 }
-inline Bytes MemberBytes(const fs::path& archive, const std::string& nameRaw,
-                         bool withHeader = true) {
-  const Bytes a = ReadFile(archive);
-  for (const auto& m : Members(archive))
-    if (m.nameRaw == nameRaw)
-      return Bytes(a.begin() + m.offset + (withHeader ? 0 : m.headerSize),
-                   a.begin() + m.offset + m.totalSize());
-  return {};
-}
-
 inline Bytes ArchiveOf(const std::vector<Bytes>& members) {
   Bytes a;
   for (const auto& m : members) a.insert(a.end(), m.begin(), m.end());
