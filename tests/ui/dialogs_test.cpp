@@ -1,14 +1,15 @@
-// Message boxes as the program shows them, the about dialog, and the log and readme commands.
+// Message boxes as the program shows them, the wait pointer, the about dialog, and the log
+// and readme commands.
 #include <sys/stat.h>
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/settings.h"
@@ -17,77 +18,62 @@
 #include "ui/version_dialog.h"
 #include "ui_fixture.h"
 
-#if TAVRUN_TEST_AS_NOBODY
-#include "test_support.h"
-#endif
-
 namespace tavrun::uitest {
 namespace {
 
-namespace fs = std::filesystem;
-
-// ---- Message boxes -----------------------------------------------------------------------
+// ---- Message boxes and the pointer ---------------------------------------------------------
 
 struct BoxCase {
   int32_t style;
   QMessageBox::Icon icon;
-  std::vector<std::string> buttons;
+  std::vector<std::string> buttons;  // sorted
   std::string defaultButton;
   int32_t enterAnswer;
 };
+void PrintTo(const BoxCase& c, std::ostream* os) {
+  *os << "style " << c.style;
+}
 
 class MessageBoxTest : public ::testing::TestWithParam<BoxCase> {};
-
-std::vector<std::string> ButtonTexts(QMessageBox& box) {
-  std::vector<std::string> texts;
-  for (QAbstractButton* b : box.buttons()) texts.push_back(b->text().toStdString());
-  std::sort(texts.begin(), texts.end());
-  return texts;
-}
 
 TEST_P(MessageBoxTest, StyleGivesIconButtonsDefaultAndTheAnswerToEnter) {
   const BoxCase& c = GetParam();
   auto box = ui::BuildMessageBox("line one\r\nline two <b>", c.style, "Tavrun", nullptr);
   EXPECT_EQ(box->windowTitle(), QStringLiteral("Tavrun"));
   EXPECT_EQ(box->icon(), c.icon);
-  std::vector<std::string> expected = c.buttons;
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(ButtonTexts(*box), expected);
+  std::vector<std::string> buttons;
+  for (QAbstractButton* b : box->buttons()) buttons.push_back(b->text().toStdString());
+  std::sort(buttons.begin(), buttons.end());
+  EXPECT_EQ(buttons, c.buttons);
   ASSERT_NE(box->defaultButton(), nullptr);
   EXPECT_EQ(box->defaultButton()->text().toStdString(), c.defaultButton);
   EXPECT_EQ(box->text(), QStringLiteral("line one\nline two <b>"));
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
-
   QTimer::singleShot(0, [] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      QTest::keyClick(modal, Qt::Key_Return);
-    }
+    if (QWidget* modal = QApplication::activeModalWidget()) QTest::keyClick(modal, Qt::Key_Return);
   });
   EXPECT_EQ(ui::ExecMessageBox(*box), c.enterAnswer);
 }
 
+const std::vector<std::string> kYesNo{"いいえ(&N)", "はい(&Y)"};
 INSTANTIATE_TEST_SUITE_P(
     Styles, MessageBoxTest,
-    ::testing::Values(
-        BoxCase{16, QMessageBox::Critical, {"OK"}, "OK", IdOk},
-        BoxCase{36, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "はい(&Y)", IdYes},
-        BoxCase{48, QMessageBox::Warning, {"OK"}, "OK", IdOk},
-        BoxCase{64, QMessageBox::Information, {"OK"}, "OK", IdOk},
-        BoxCase{292, QMessageBox::Question, {"はい(&Y)", "いいえ(&N)"}, "いいえ(&N)", IdNo}),
+    ::testing::Values(BoxCase{16, QMessageBox::Critical, {"OK"}, "OK", IdOk},
+                      BoxCase{36, QMessageBox::Question, kYesNo, "はい(&Y)", IdYes},
+                      BoxCase{48, QMessageBox::Warning, {"OK"}, "OK", IdOk},
+                      BoxCase{64, QMessageBox::Information, {"OK"}, "OK", IdOk},
+                      BoxCase{292, QMessageBox::Question, kYesNo, "いいえ(&N)", IdNo},
+                      BoxCase{0, QMessageBox::NoIcon, {"OK"}, "OK", IdOk}),
     [](const auto& info) { return "Style" + std::to_string(info.param.style); });
 
 TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
   ui::InstallQtSeams();
   SetMousePointer(PointerHourglass);
   SetMousePointer(PointerHourglass);
-  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
   Qt::CursorShape during = Qt::BlankCursor;
   QTimer::singleShot(0, [&during] {
-    if (QGuiApplication::overrideCursor()) during = QGuiApplication::overrideCursor()->shape();
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    for (QAbstractButton* b : box->buttons()) {
+    during = QGuiApplication::overrideCursor()->shape();
+    for (QAbstractButton* b : QApplication::activeModalWidget()->findChildren<QAbstractButton*>()) {
       if (b->text() == QStringLiteral("はい(&Y)")) b->click();
     }
   });
@@ -101,169 +87,89 @@ TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
   SetShellOpenHandler(nullptr);
 }
 
-// ---- About dialog ------------------------------------------------------------------------
-
-class VersionDialogTest : public UiTest {};
-
-TEST_F(VersionDialogTest, ShowsTitleLongVersionAndAddressAndFitsItsWindow) {
-  Init();
-  ui::FrmTavrunVersion dialog;
-  dialog.Form_Load();
-  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Tavrun Ver.0.1"));
-  auto* label1 = dialog.findChild<QLabel*>(QStringLiteral("Label1"));
-  auto* label2 = dialog.findChild<QLabel*>(QStringLiteral("Label2"));
-  auto* label3 = dialog.findChild<QLabel*>(QStringLiteral("Label3"));
-  EXPECT_EQ(label1->text(), QStringLiteral("Tavrun"));
-  EXPECT_EQ(label2->text(), QStringLiteral("Ver.0.01.0000"));
-  EXPECT_EQ(label3->text(), QString::fromUtf8(ui::kMakerWebAddress));
-  EXPECT_EQ(label1->font().pointSize(), 12);
-  EXPECT_TRUE(label1->font().bold());
-  EXPECT_EQ(label2->font().pointSize(), 9);
-  EXPECT_TRUE(label3->font().bold());
-  EXPECT_EQ(dialog.size(), QSize(227, 135));
-  for (QLabel* label : {label1, label2, label3}) {
-    EXPECT_LE(label->geometry().right(), dialog.width()) << label->objectName().toStdString();
-    EXPECT_GE(label->width(), label->sizeHint().width());
-  }
-  auto* image = dialog.findChild<QLabel*>(QStringLiteral("Image1"));
-  EXPECT_EQ(image->pixmap().size(), QSize(32, 32));
-}
-
-TEST_F(VersionDialogTest, EscapeDoesNotCloseButEnterDoesAndItHasNoOwner) {
-  Init();
-  OpenMain();
-  for (int round = 0; round < 2; ++round) {
-    bool stayedOpen = false;
-    bool ownerless = false;
-    std::string title;
-    QTimer::singleShot(0, [&] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (!modal) return;
-      ownerless = modal->parentWidget() == nullptr;
-      title = modal->windowTitle().toStdString();
-      QTest::keyClick(modal, Qt::Key_Escape);
-      stayedOpen = QApplication::activeModalWidget() == modal && modal->isVisible();
-      QTest::keyClick(modal, Qt::Key_Return);
-    });
-    window_->findChild<QAction*>(QStringLiteral("mnuVersion"))->trigger();
-    EXPECT_TRUE(stayedOpen) << "round " << round;
-    EXPECT_TRUE(ownerless);
-    EXPECT_EQ(title, "Tavrun Ver.0.1");
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  }
-}
-
-// ---- Log and readme commands -------------------------------------------------------------
+// ---- About dialog and the commands ---------------------------------------------------------
 
 class CommandsTest : public UiTest {
  protected:
   void SetUp() override {
     UiTest::SetUp();
     SetShellOpenHandler([this](const std::string& path) { opened_.push_back(path); });
-  }
-  BoxScript Expect(const std::string& text, int32_t style, int32_t answer = IdOk) {
-    return [text, style, answer](const MessageRecord& box) {
-      EXPECT_EQ(box.prompt, text);
-      EXPECT_EQ(box.style, style);
-      EXPECT_EQ(box.title, "Tavrun");
-      return answer;
-    };
+    Init();
   }
   std::vector<std::string> opened_;
 };
 
-TEST_F(CommandsTest, ShowLogOpensAnExistingLogAndOtherwiseSaysItIsMissing) {
-  Init();
-  Script({Expect("ログファイルが存在しません。", MsgInformation)});
-  ui::ShowLogCommand();
-  EXPECT_TRUE(opened_.empty());
-
-  fs::create_directory(App().LogFilePath);  // a folder of that name is no log
-  Script({Expect("ログファイルが存在しません。", MsgInformation)});
-  ui::ShowLogCommand();
-  EXPECT_TRUE(opened_.empty());
-  fs::remove(App().LogFilePath);
-
-  WriteFile(App().LogFilePath, "a line\r\n");
-  ui::ShowLogCommand();
-  EXPECT_EQ(opened_, std::vector<std::string>{dir_ + "/Tavrun.log"});
-}
-
-TEST_F(CommandsTest, ClearLogAnsweredNoKeepsTheLog) {
-  Init();
-  WriteFile(App().LogFilePath, "kept\r\n");
-  Script({Expect("ログを消去しますか？", MsgYesNoDefNo, IdNo)});
-  ui::ClearLogCommand();
-  EXPECT_EQ(ReadFile(App().LogFilePath), "kept\r\n");
-}
-
-TEST_F(CommandsTest, ClearLogWithoutALogAsksFirstThenWarns) {
-  Init();
-  Script({Expect("ログを消去しますか？", MsgYesNoDefNo, IdYes),
-          Expect("ログファイルが存在しません。", MsgExclamation)});
-  ui::ClearLogCommand();
-}
-
-TEST_F(CommandsTest, ClearLogDeletesAReadOnlyLog) {
-  Init();
-  WriteFile(App().LogFilePath, "old\r\n");
-  ::chmod(App().LogFilePath.c_str(), 0444);
-  Script({Expect("ログを消去しますか？", MsgYesNoDefNo, IdYes),
-          Expect("消去しました。", MsgInformation)});
-  ui::ClearLogCommand();
-  EXPECT_FALSE(FileExists(App().LogFilePath));
-  EXPECT_TRUE(FileExists(dir_)) << "only the file goes";
-}
-
-#if TAVRUN_TEST_AS_NOBODY
-TEST_F(CommandsTest, ClearLogThatCannotBeDeletedNamesTheCauseAndKeepsTheLog) {
-  Init();
-  // A log in a folder the user may read but not change.
-  ::chmod(dir_.c_str(), 0755);
-  const std::string locked = dir_ + "/locked";
-  fs::create_directory(locked);
-  ::chmod(locked.c_str(), 0755);
-  App().LogFilePath = locked + "/Tavrun.log";
-  WriteFile(App().LogFilePath, "stays\r\n");
-  const std::string outcome = testing::InChild([] {
-    SetMessageBoxHandler(nullptr);
-    ClearMessageHistory();
-    SetNextMessageAnswer(IdYes);
-    ui::ClearLogCommand();
-    const auto& boxes = MessageHistory();
-    if (boxes.size() != 2) return std::string("expected two boxes");
-    const std::string first = "ログファイルを消去できません。\r\n";
-    if (boxes[1].style != MsgExclamation) return "style " + std::to_string(boxes[1].style);
-    if (boxes[1].prompt.rfind(first, 0) != 0) return "prompt: " + boxes[1].prompt;
-    if (boxes[1].prompt.size() == first.size()) return std::string("no cause given");
-    return std::string();
+TEST_F(CommandsTest, AboutDialogShowsTheVersionHasNoOwnerAndOnlyEnterClosesIt) {
+  OpenMain();
+  std::vector<std::string> seen;
+  QTimer::singleShot(0, [&seen] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    seen.push_back(modal->windowTitle().toStdString());
+    for (QLabel* label : modal->findChildren<QLabel*>())
+      seen.push_back(label->text().toStdString());
+    seen.push_back(modal->parentWidget() ? "owned" : "ownerless");
+    QTest::keyClick(modal, Qt::Key_Escape);
+    seen.push_back(modal->isVisible() ? "open" : "closed");
+    QTest::keyClick(modal, Qt::Key_Return);
   });
-  EXPECT_EQ(outcome, "");
-  EXPECT_EQ(ReadFile(App().LogFilePath), "stays\r\n");
+  Trigger("mnuVersion");
+  EXPECT_EQ(seen, (std::vector<std::string>{"Tavrun Ver.0.1", "", "Tavrun", "Ver.0.01.0000",
+                                            ui::kMakerWebAddress, "ownerless", "open"}));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
-#endif
 
-TEST_F(CommandsTest, ReadmeOpensWhenPresentAndIsNamedWhenMissing) {
-  Init();
-  Script({Expect("「Readme.txt」が存在しません。", MsgExclamation)});
-  ui::OpenReadmeCommand();
+TEST_F(CommandsTest, LogAndReadmeOpenWhenTheyArePlainFilesAndAreMissedOtherwise) {
+  OpenMain();
+  Script({Expect("ログファイルが存在しません。", MsgInformation),
+          Expect("ログファイルが存在しません。", MsgInformation),
+          Expect("「Readme.txt」が存在しません。", MsgExclamation)});
+  Trigger("mnuLog");
+  std::filesystem::create_directory(App().LogFilePath);  // a folder of that name is no log
+  Trigger("mnuLog");
+  Trigger("mnuReadme");
   EXPECT_TRUE(opened_.empty());
-  WriteFile(App().ReadmeFilePath, "readme\r\n");
-  OpenMain();
-  window_->findChild<QAction*>(QStringLiteral("mnuReadme"))->trigger();
-  EXPECT_EQ(opened_, std::vector<std::string>{dir_ + "/Readme.txt"});
+  std::filesystem::remove(App().LogFilePath);
+  WriteBytes(App().LogFilePath, "a line\r\n");
+  WriteBytes(App().ReadmeFilePath, "readme\r\n");
+  Trigger("mnuLog");
+  Trigger("mnuReadme");
+  EXPECT_EQ(opened_, (std::vector<std::string>{dir_ + "/Tavrun.log", dir_ + "/Readme.txt"}));
 }
 
-TEST_F(CommandsTest, LogMenuEntriesReachTheCommands) {
-  Init();
-  WriteFile(App().LogFilePath, "x\r\n");
+TEST_F(CommandsTest, ClearLogAsksFirstDeletesEvenAReadOnlyLogAndNamesWhyItCannot) {
   OpenMain();
-  window_->findChild<QAction*>(QStringLiteral("mnuLog"))->trigger();
-  EXPECT_EQ(opened_.size(), 1u);
-  Script({Expect("ログを消去しますか？", MsgYesNoDefNo, IdYes),
-          Expect("消去しました。", MsgInformation)});
-  window_->findChild<QAction*>(QStringLiteral("mnuClearLog"))->trigger();
-  EXPECT_FALSE(FileExists(App().LogFilePath));
+  const std::string ask = "ログを消去しますか？";
+  Script(
+      {Expect(ask, MsgYesNoDefNo, IdYes), Expect("ログファイルが存在しません。", MsgExclamation)});
+  Trigger("mnuClearLog");
+  WriteBytes(App().LogFilePath, "old\r\n");
+  ::chmod(App().LogFilePath.c_str(), 0444);
+  Script({Expect(ask, MsgYesNoDefNo, IdNo)});
+  Trigger("mnuClearLog");
+  EXPECT_EQ(ReadBytes(App().LogFilePath), "old\r\n");
+  Script({Expect(ask, MsgYesNoDefNo, IdYes), Expect("消去しました。", MsgInformation)});
+  Trigger("mnuClearLog");
+  EXPECT_FALSE(Exists(App().LogFilePath));
+
+  // A log in a folder the user may not change (root may change any: the child is nobody).
+  ::chmod(dir_.c_str(), 0755);
+  std::filesystem::create_directory(dir_ + "/locked");
+  App().LogFilePath = dir_ + "/locked/Tavrun.log";
+  WriteBytes(App().LogFilePath, "stays\r\n");
+  const std::string shown = testing::InChild([this, ask] {
+    std::string second;
+    script_ = {Expect(ask, MsgYesNoDefNo, IdYes), [&second](const MessageRecord& box) {
+                 second = std::to_string(box.style) + " " + box.prompt;
+                 return IdOk;
+               }};
+    ui::ClearLogCommand();
+    return second;
+  });
+  const std::string cannot = "48 ログファイルを消去できません。\r\n";
+  EXPECT_EQ(shown.rfind(cannot, 0), 0u) << shown;
+  EXPECT_GT(shown.size(), cannot.size()) << "the cause must be named";
+  EXPECT_EQ(ReadBytes(App().LogFilePath), "stays\r\n");
 }
 
 }  // namespace

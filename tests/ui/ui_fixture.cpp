@@ -1,85 +1,50 @@
 #include "ui_fixture.h"
 
-#include <stdlib.h>
-
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/runtime.h"
 #include "app/settings.h"
 #include "ui/folder_select.h"
+#include "ui/fonts.h"
 #include "ui/startup.h"
 
 namespace tavrun::uitest {
 
-std::string MakeScratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tavrun-ui-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return "";
-  return pattern;
-}
-
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  if (path.empty()) return;
-  // Read-only leftovers must not keep the tree alive.
-  for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  }
-  std::filesystem::remove_all(path, ec);
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
+BoxScript Expect(const std::string& prompt, int32_t style, int32_t answer) {
+  return [=](const MessageRecord& box) {
+    EXPECT_EQ(box.prompt, prompt);
+    EXPECT_EQ(box.style, style);
+    EXPECT_EQ(box.title, "Tavrun");
+    return answer;
+  };
 }
 
 void UiTest::SetUp() {
-  dir_ = MakeScratchDirectory();
-  ASSERT_FALSE(dir_.empty());
-  ini_ = dir_ + "/Tavrun.ini";
-  ClearMessageAnswers();
   ClearMessageHistory();
-  SetMousePointer(PointerDefault);
-  SetShellOpenHandler(nullptr);
   ui::ClearFolderChooserSeam();
-  // The real chooser would wait for a user.
-  ui::SetFolderChooserHandler([](QWidget*) {
+  ui::SetFolderChooserHandler([](QWidget*) {  // the real chooser would wait for a user
     ADD_FAILURE() << "unexpected folder chooser";
     return std::string();
   });
   SetMessageBoxHandler([this](const std::string& prompt, int32_t style, const std::string& title) {
-    MessageRecord box{prompt, style, title, 0};
     if (script_.empty()) {
       ADD_FAILURE() << "unexpected message box: " << prompt;
       return 0;
     }
     BoxScript next = std::move(script_.front());
     script_.pop_front();
-    return next(box);
+    return next(MessageRecord{prompt, style, title, 0});
   });
   ui::SetProcessEndHandler([this] { ++processEnds_; });
 }
 
 void UiTest::TearDown() {
   window_.reset();
-  ui::SetMainWindow(nullptr);
   EXPECT_TRUE(script_.empty()) << script_.size() << " scripted message boxes were not shown";
   SetMessageBoxHandler(nullptr);
   SetShellOpenHandler(nullptr);
@@ -87,47 +52,59 @@ void UiTest::TearDown() {
   ui::ClearFolderChooserSeam();
   ui::SetProcessEndHandler(nullptr);
   SetMousePointer(PointerDefault);
-  RemoveTree(dir_);
 }
 
 void UiTest::Init(const std::string& ini, Libraries libraries) {
-  if (!ini.empty()) WriteFile(ini_, ini);
+  if (!ini.empty()) WriteBytes(ini_, ini);
   std::string errorText;
   ASSERT_TRUE(InitAppIn(dir_, errorText)) << errorText;
-  App().CanCompress[0] = libraries.lzh;
-  App().CanExtract[0] = libraries.lzh;
+  App().CanCompress[0] = App().CanExtract[0] = libraries.lzh;
   App().CanCompress[1] = libraries.zipCreate;
   App().CanExtract[1] = libraries.zipExtract;
 }
 
-ui::FrmTavrunMain* UiTest::OpenMain() {
+void UiTest::OpenMain() {
   window_ = std::make_unique<ui::FrmTavrunMain>();
   window_->Form_Load();
   window_->show();
   QApplication::setActiveWindow(window_.get());
   EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  return window_.get();
 }
 
-void UiTest::Script(std::vector<BoxScript> boxes) {
-  for (BoxScript& box : boxes) script_.push_back(std::move(box));
+void UiTest::Trigger(const char* action) const {
+  Find<QAction>(action)->trigger();
 }
 
-BoxScript UiTest::Answer(int32_t answer) {
-  return [answer](const MessageRecord&) { return answer; };
+void UiTest::Click(const char* button) const {
+  auto* b = Find<QAbstractButton>(button);
+  QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
 }
 
-std::vector<MessageRecord> UiTest::Messages() const {
-  return MessageHistory();
+bool UiTest::Drop(const char* box, const QList<QUrl>& urls, const QString& text) const {
+  QMimeData data;
+  if (!urls.isEmpty()) data.setUrls(urls);
+  if (!text.isEmpty()) data.setText(text);
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(Find(box), &enter);
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(Find(box), &drop);
+  return enter.isAccepted();
 }
 
-QWidget* UiTest::FocusedWidget() const {
-  return QApplication::focusWidget();
-}
-
-std::string UiTest::FocusedName() const {
-  QWidget* widget = FocusedWidget();
-  return widget ? widget->objectName().toStdString() : std::string("(none)");
+std::string UiTest::FocusedName() {
+  QWidget* widget = QApplication::focusWidget();
+  return widget ? widget->objectName().toStdString() : "(none)";
 }
 
 }  // namespace tavrun::uitest
+
+// One QApplication for all, offscreen unless told otherwise; windows come and go in every
+// test and none may end it.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  tavrun::ui::ApplyProgramLook();
+  QApplication::setQuitOnLastWindowClosed(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,64 +1,59 @@
-// Scaffolding of the UI tests: a scratch directory that stands for the executable's
-// directory, settings read from a file the test writes, scripted message boxes and folder
-// choices, and the main window.
+// Scaffolding of the UI tests: a scratch directory standing for the executable's directory,
+// settings from a file the test writes, scripted message boxes and the main window.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QString>
+#include <QList>
+#include <QUrl>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "common/seams.h"
+#include "test_support.h"
 #include "ui/main_window.h"
-
-class QWidget;
 
 namespace tavrun::uitest {
 
-// Which archiver libraries count as present: LZH, ZIP creation, ZIP extraction.
-struct Libraries {
-  bool lzh = true;
-  bool zipCreate = true;
-  bool zipExtract = true;
+using testing::Exists;
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+struct Libraries {  // which archivers count as present
+  bool lzh = true, zipCreate = true, zipExtract = true;
 };
 
-std::string MakeScratchDirectory();
-void RemoveTree(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
-
-// A message box answered by the test: the callback sees the window as it is while the box
-// would be shown and gives the answer.
+// A scripted message box: it sees the box while the window stands as it is, and answers.
 using BoxScript = std::function<int32_t(const MessageRecord& box)>;
+// Checks prompt, style and the title "Tavrun", then answers.
+BoxScript Expect(const std::string& prompt, int32_t style, int32_t answer = IdOk);
 
 class UiTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-
-  // Writes Tavrun.ini (when not empty), runs the settings initialisation and sets the tables.
+  // Writes Tavrun.ini (unless empty), initialises the settings and sets the archiver tables.
   void Init(const std::string& ini = "", Libraries libraries = {});
-  // Creates, loads, shows and activates the main window.
-  ui::FrmTavrunMain* OpenMain();
-  // Answers the next boxes in order; a box beyond the script answers 0 and fails the test.
-  void Script(std::vector<BoxScript> boxes);
-  static BoxScript Answer(int32_t answer);
-  std::vector<MessageRecord> Messages() const;
-
-  template <class T>
-  T* Find(const char* name) const {
-    return window_ ? window_->findChild<T*>(QString::fromUtf8(name)) : nullptr;
+  void OpenMain();  // creates, loads, shows and activates the main window
+  // The next boxes in order; a box beyond the script fails the test.
+  void Script(std::vector<BoxScript> boxes) {
+    for (BoxScript& box : boxes) script_.push_back(std::move(box));
   }
-  QWidget* FocusedWidget() const;
-  std::string FocusedName() const;
+  template <class T = QWidget>
+  T* Find(const char* name) const {
+    return window_->findChild<T*>(QString::fromUtf8(name));
+  }
+  void Trigger(const char* action) const;  // a menu entry
+  void Click(const char* button) const;
+  // Drags onto a box and drops; whether the drag was accepted.
+  bool Drop(const char* box, const QList<QUrl>& urls, const QString& text = {}) const;
+  static std::string FocusedName();
 
-  std::string dir_;  // the executable's directory, without "/"
-  std::string ini_;  // dir_/Tavrun.ini
+  testing::TempDir tmp_;
+  const std::string dir_ = tmp_.path();  // the executable's directory
+  const std::string ini_ = dir_ + "/Tavrun.ini";
   std::unique_ptr<ui::FrmTavrunMain> window_;
   std::deque<BoxScript> script_;
   int processEnds_ = 0;
