@@ -45,10 +45,6 @@ class DialogTest : public ScratchTest {
     });
     timer->start(2);
   }
-  void TearDown() override {
-    window_.reset();
-    ScratchTest::TearDown();
-  }
   int Call(const std::string& line) {
     char out[256];
     const int rc = Unlha(static_cast<uintptr_t>(window_->winId()), line.c_str(), out, sizeof out);
