@@ -113,6 +113,7 @@ struct Encoder::Impl {
   uint64_t written = 0;
   uint32_t blockCount = 0;
   bool failed = false;
+  bool finishing = false;  // the commands left are the last of the stream
 
   Impl(Method m, Sink s, EncoderTuning t)
       : params(ParamsFor(m)), sink(std::move(s)), tuning(t) {
@@ -275,7 +276,31 @@ struct Encoder::Impl {
     return bits;
   }
 
-  void WriteBlock(const Tables& t, size_t a, size_t b) {
+  // Some readers look ahead as many bits as a table's longest code before decoding each
+  // symbol and fail when the stream ends sooner; the stream may not be padded beyond its
+  // last byte. Giving the last command's symbols the longest length of their tables
+  // (swapping two lengths keeps every table complete) leaves enough bits after each.
+  void EndWithLongestCodes(Tables& t, size_t last) const {
+    auto toLongest = [](std::vector<uint8_t>& len, size_t sym) {
+      size_t longest = sym;
+      for (size_t i = 0; i < len.size(); ++i)
+        if (len[i] > len[longest]) longest = i;
+      std::swap(len[sym], len[longest]);
+    };
+    const uint16_t c = codes[last];
+    toLongest(t.cLen, c);
+    if (c >= 256) toLongest(t.pLen, static_cast<size_t>(PositionSymbol(distances[last])));
+    t.nC = Trim(t.cLen);
+    t.nP = Trim(t.pLen);
+    std::vector<uint32_t> tFreq(kNT, 0);
+    WalkCLengths(t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; });
+    t.tLen = CodeLengths(tFreq, kMaxCodeLength);
+    t.nT = Trim(t.tLen);
+  }
+
+  void WriteBlock(const Tables& planned, size_t a, size_t b) {
+    Tables t = planned;
+    if (finishing && b == codes.size()) EndWithLongestCodes(t, b - 1);
     auto put = [this](int n, uint32_t v) { PutBits(n, v); };
     PutTables(t, b - a, put);
     const std::vector<uint16_t> cCode = CanonicalCodes(t.cLen);
@@ -315,9 +340,11 @@ struct Encoder::Impl {
   }
 
   void AddCommand(uint16_t code, uint16_t distance) {
+    // A full block is written once the next command arrives, so the last block of the
+    // stream is always written by Finish.
+    if (codes.size() >= tuning.blockCommands) FlushBlock();
     codes.push_back(code);
     distances.push_back(distance);
-    if (codes.size() >= tuning.blockCommands) FlushBlock();
   }
   void Literal(uint8_t byte) { AddCommand(byte, 0); }
   void Match(int length, uint32_t distance) {
@@ -453,6 +480,7 @@ struct Encoder::Impl {
 
   bool Finish() {
     Process(true);
+    finishing = true;
     FlushBlock();
     if (accBits > 0) {
       out.push_back(static_cast<uint8_t>(acc << (8 - accBits)));

@@ -20,6 +20,11 @@ class InteropTest : public ScratchTest {
     fs::create_directories(Path("in"));
     Bytes far = RandomBytes(60000, 34);
     far.insert(far.end(), far.begin(), far.begin() + 40000);  // 60,000 back: only -lh7- reaches
+    // Few distinct bytes: short codes beside long ones, so the stream used to end fewer bits
+    // after its last symbol than the longest code, which one reader cannot decode.
+    Bytes letters(300000);
+    std::mt19937 r(37);
+    for (uint8_t& b : letters) b = static_cast<uint8_t>('a' + r() % 16);
     files_ = {{"empty", {}, 9},
               {"one", {'1'}, 9, 0600},
               {"three", {'a', 'b', 'c'}, 9},
@@ -29,7 +34,8 @@ class InteropTest : public ScratchTest {
               {"表示.txt", Text(9000, 33), 1},                      // CP932, 0x5C as a trail byte
               {"café.txt", Text(5000, 36), 1},                      // not in CP932: stored as UTF-8
               {std::string(206, 'n') + ".txt", Text(3000, 35), 1},  // a 256-byte header, grown
-              {"far.bin", far, 4}};
+              {"far.bin", far, 4},
+              {"letters", letters, 1}};
     int64_t t = 1500000000;
     for (const File& f : files_) {
       WriteFile(Path("in") / f.name, f.data);
