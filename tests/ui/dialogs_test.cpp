@@ -1,10 +1,8 @@
-// Message boxes as the program shows them, the wait pointer, the about dialog, and the log
-// and readme commands.
+// Message boxes as the program shows them, the wait pointer, and the log and readme commands.
 #include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -15,7 +13,6 @@
 #include "app/settings.h"
 #include "ui/commands.h"
 #include "ui/qt_seams.h"
-#include "ui/version_dialog.h"
 #include "ui_fixture.h"
 
 namespace tavrun::uitest {
@@ -29,10 +26,8 @@ struct BoxCase {
   std::vector<std::string> buttons;  // sorted
   std::string defaultButton;
   int32_t enterAnswer;
+  friend void PrintTo(const BoxCase& c, std::ostream* os) { *os << "style " << c.style; }
 };
-void PrintTo(const BoxCase& c, std::ostream* os) {
-  *os << "style " << c.style;
-}
 
 class MessageBoxTest : public ::testing::TestWithParam<BoxCase> {};
 
@@ -87,7 +82,7 @@ TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
   SetShellOpenHandler(nullptr);
 }
 
-// ---- About dialog and the commands ---------------------------------------------------------
+// ---- The log and readme commands --------------------------------------------------------
 
 class CommandsTest : public UiTest {
  protected:
@@ -95,32 +90,12 @@ class CommandsTest : public UiTest {
     UiTest::SetUp();
     SetShellOpenHandler([this](const std::string& path) { opened_.push_back(path); });
     Init();
+    OpenMain();
   }
   std::vector<std::string> opened_;
 };
 
-TEST_F(CommandsTest, AboutDialogShowsTheVersionHasNoOwnerAndOnlyEnterClosesIt) {
-  OpenMain();
-  std::vector<std::string> seen;
-  QTimer::singleShot(0, [&seen] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) return;
-    seen.push_back(modal->windowTitle().toStdString());
-    for (QLabel* label : modal->findChildren<QLabel*>())
-      seen.push_back(label->text().toStdString());
-    seen.push_back(modal->parentWidget() ? "owned" : "ownerless");
-    QTest::keyClick(modal, Qt::Key_Escape);
-    seen.push_back(modal->isVisible() ? "open" : "closed");
-    QTest::keyClick(modal, Qt::Key_Return);
-  });
-  Trigger("mnuVersion");
-  EXPECT_EQ(seen, (std::vector<std::string>{"Tavrun Ver.0.1", "", "Tavrun", "Ver.0.01.0000",
-                                            ui::kMakerWebAddress, "ownerless", "open"}));
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
 TEST_F(CommandsTest, LogAndReadmeOpenWhenTheyArePlainFilesAndAreMissedOtherwise) {
-  OpenMain();
   Script({Expect("ログファイルが存在しません。", MsgInformation),
           Expect("ログファイルが存在しません。", MsgInformation),
           Expect("「Readme.txt」が存在しません。", MsgExclamation)});
@@ -138,7 +113,6 @@ TEST_F(CommandsTest, LogAndReadmeOpenWhenTheyArePlainFilesAndAreMissedOtherwise)
 }
 
 TEST_F(CommandsTest, ClearLogAsksFirstDeletesEvenAReadOnlyLogAndNamesWhyItCannot) {
-  OpenMain();
   const std::string ask = "ログを消去しますか？";
   Script(
       {Expect(ask, MsgYesNoDefNo, IdYes), Expect("ログファイルが存在しません。", MsgExclamation)});

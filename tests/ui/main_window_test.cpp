@@ -1,6 +1,5 @@
 // The main window on its own: the states loaded from the settings, the operation and format
-// switches, the keyboard, drops, browsing and the lock-key panels.
-#include <QApplication>
+// switches and drops.
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -8,8 +7,6 @@
 #include <QTest>
 
 #include "app/settings.h"
-#include "ui/folder_select.h"
-#include "ui/key_state.h"
 #include "ui_fixture.h"
 
 namespace tavrun::uitest {
@@ -43,10 +40,8 @@ struct SwitchCase {
   Libraries libraries;
   const char* steps;  // clicks on C compress, E extract, l LZH, z ZIP; > the right arrow key
   const char* shown;
+  friend void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
 };
-void PrintTo(const SwitchCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class SwitchTest : public MainWindowTest, public ::testing::WithParamInterface<SwitchCase> {};
 
@@ -109,28 +104,6 @@ TEST_F(MainWindowTest, FixedWindowWhoseControlsFitAndShowTheirCaptions) {
   }
 }
 
-TEST_F(MainWindowTest, TabOrderSelectingFocusAccessKeysAndNoDefaultButton) {
-  Init("[INIT]\r\nFromDirectory=/nonexistent-a\r\nToDirectory=/b\r\n");
-  OpenMain();
-  Find("Command3")->setFocus();
-  std::vector<std::string> visited;
-  for (int i = 0; i < 8; ++i) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    visited.push_back(FocusedName());
-  }
-  // A frame's radio buttons are one stop, at the selected one.
-  EXPECT_EQ(visited, (std::vector<std::string>{"Text1", "Command1", "Text2", "Command2",
-                                               "Option1_0", "Option2_0", "Command3", "Text1"}));
-  EXPECT_EQ(Find<QLineEdit>("Text1")->selectedText(), QStringLiteral("/nonexistent-a"));
-  Find("Command3")->setFocus();
-  QTest::keyClick(window_.get(), Qt::Key_F, Qt::AltModifier);
-  EXPECT_EQ(FocusedName(), "Text1");
-  // Neither Enter nor Escape may start a run.
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-  EXPECT_TRUE(MessageHistory().empty());
-}
-
 TEST_F(MainWindowTest, BoxesTakeTheFirstDroppedPathOnlyAndRefuseTyping) {
   Init("[INIT]\r\nFromDirectory=/kept\r\n");
   OpenMain();
@@ -146,49 +119,6 @@ TEST_F(MainWindowTest, BoxesTakeTheFirstDroppedPathOnlyAndRefuseTyping) {
   EXPECT_TRUE(Drop("Text1", {QUrl::fromLocalFile(QStringLiteral("/data/dir"))}));
   EXPECT_EQ(Text("Text1"), QStringLiteral("/data/dir"));
   EXPECT_EQ(Setting(FromDirectory), "/kept") << "only a run copies the boxes";
-}
-
-TEST_F(MainWindowTest, BrowsingFillsTheBoxOrKeepsItSelectedWhenCancelled) {
-  Init("[INIT]\r\nFromDirectory=/old\r\nToDirectory=/kept/here\r\n");
-  OpenMain();
-  QWidget* owner = nullptr;
-  ui::SetFolderChooserHandler([&owner](QWidget* w) {
-    owner = w;
-    return std::string("/");
-  });
-  Click("Command1");
-  EXPECT_EQ(owner, window_.get());
-  EXPECT_EQ(Text("Text1"), QStringLiteral("/"));
-  EXPECT_EQ(Find("Text1")->toolTip(), QStringLiteral("/"));
-  EXPECT_EQ(FocusedName(), "Text1");
-  EXPECT_EQ(Setting(FromDirectory), "/old");
-  ui::ClearFolderChooserSeam();
-  ui::SetNextDirectory("");  // cancelled
-  Trigger("mnuTo");
-  EXPECT_EQ(FocusedName(), "Text2");
-  EXPECT_EQ(Find<QLineEdit>("Text2")->selectedText(), QStringLiteral("/kept/here"));
-  ui::SetNextDirectory("/from/menu");
-  Trigger("mnuFrom");
-  EXPECT_EQ(Text("Text1"), QStringLiteral("/from/menu"));
-  EXPECT_EQ(ui::FolderChooserCalls(), 2);
-}
-
-TEST_F(MainWindowTest, LockKeyPanelsFollowTheKeys) {
-  Init();
-  OpenMain();
-  ui::FrmTavrunMain* w = window_.get();
-  if (w->lockKeys().readsServerState()) GTEST_SKIP() << "lock states come from the X server";
-  std::string lit;
-  for (Qt::Key key : {Qt::Key_CapsLock, Qt::Key_Insert, Qt::Key_NumLock, Qt::Key_CapsLock,
-                      Qt::Key_A, Qt::Key_Insert}) {
-    QTest::keyClick(w->windowHandle(), key);
-    for (const char* panel : {"StatusBar1_2", "StatusBar1_3", "StatusBar1_4"}) {
-      lit += Find(panel)->isEnabled() ? '1' : '0';
-    }
-    lit += ' ';
-  }
-  EXPECT_EQ(lit, "100 101 111 011 011 010 ");
-  EXPECT_EQ(Find<QLabel>("StatusBar1_2")->text(), QStringLiteral("CAPS"));
 }
 
 }  // namespace
