@@ -53,10 +53,8 @@ TEST_P(SwitchTest, ShowsTheOperationAndAnAvailableFormat) {
       Find("Option1_0")->setFocus();
       QTest::keyClick(Find("Option1_0"), Qt::Key_Right);
     } else {
-      Click(step == 'C'   ? "Option1_0"
-            : step == 'E' ? "Option1_1"
-            : step == 'l' ? "Option2_0"
-                          : "Option2_1");
+      const char* buttons[] = {"Option1_0", "Option1_1", "Option2_0", "Option2_1"};
+      Click(buttons[std::string("CElz").find(step)]);
     }
   }
   EXPECT_EQ(Shown(), GetParam().shown);
