@@ -243,13 +243,18 @@ struct Encoder::Impl {
     }
     t.cLen = CodeLengths(t.cf, kMaxCodeLength);
     t.pLen = CodeLengths(t.pf, kMaxCodeLength);
+    PlanLengthCodes(t);
+    return t;
+  }
+
+  // Trims the two tables and builds the code that transmits the literal/length lengths.
+  static void PlanLengthCodes(Tables& t) {
     t.nC = Trim(t.cLen);
     t.nP = Trim(t.pLen);
     std::vector<uint32_t> tFreq(kNT, 0);
     WalkCLengths(t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; });
     t.tLen = CodeLengths(tFreq, kMaxCodeLength);
     t.nT = Trim(t.tLen);
-    return t;
   }
 
   // Writes the block header and tables through put(bits, value).
@@ -290,12 +295,7 @@ struct Encoder::Impl {
     const uint16_t c = codes[last];
     toLongest(t.cLen, c);
     if (c >= 256) toLongest(t.pLen, static_cast<size_t>(PositionSymbol(distances[last])));
-    t.nC = Trim(t.cLen);
-    t.nP = Trim(t.pLen);
-    std::vector<uint32_t> tFreq(kNT, 0);
-    WalkCLengths(t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; });
-    t.tLen = CodeLengths(tFreq, kMaxCodeLength);
-    t.nT = Trim(t.tLen);
+    PlanLengthCodes(t);
   }
 
   void WriteBlock(const Tables& planned, size_t a, size_t b) {
