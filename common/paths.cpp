@@ -134,18 +134,21 @@ std::string GetBaseName(const std::string& path, std::string& errorText) {
   }
 }
 
-bool IsPlainFile(const std::string& path) {
+// True for a plain file, with its status (of the target, for a symlink) in `st`.
+static bool StatPlainFile(const std::string& path, struct stat& st) {
   if (path.empty() || IsHiddenName(LastComponent(path))) return false;
-  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsPlainFile(const std::string& path) {
+  struct stat st {};
+  return StatPlainFile(path, st);
 }
 
 bool ResetFileAttributes(const std::string& path, std::string& errorText) {
   try {
-    if (!IsPlainFile(path)) return true;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return true;
-    if ((st.st_mode & S_IWUSR) != 0) return true;
+    if (!StatPlainFile(path, st) || (st.st_mode & S_IWUSR) != 0) return true;
     if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
       errorText = PlatformErrorText(errno);
       return false;
@@ -159,12 +162,8 @@ bool ResetFileAttributes(const std::string& path, std::string& errorText) {
 
 bool RemoveFile(const std::string& path, bool allowReadOnly, std::string& errorText) {
   try {
-    if (!IsPlainFile(path)) {
-      errorText = "ファイルが存在しません";
-      return false;
-    }
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (!StatPlainFile(path, st)) {
       errorText = "ファイルが存在しません";
       return false;
     }
