@@ -222,6 +222,17 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Writes `data` from the start, syncs and closes `fd`; false with the first error in `err`.
+bool WriteSyncClose(int fd, std::string_view data, int& err) {
+  bool ok = WriteAll(fd, data, 0, false) && ::fsync(fd) == 0;
+  err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  return ok;
+}
+
 // A new file: nothing can be lost, so it is written directly and removed again on failure.
 bool CreateNewFile(const std::string& path, std::string_view data, std::string& errorText) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -229,12 +240,8 @@ bool CreateNewFile(const std::string& path, std::string_view data, std::string& 
     errorText = PlatformErrorText(errno);
     return false;
   }
-  bool ok = WriteAll(fd, data, 0, false) && ::fsync(fd) == 0;
-  int err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
+  int err = 0;
+  bool ok = WriteSyncClose(fd, data, err);
   if (!ok) {
     ::unlink(path.c_str());
     errorText = PlatformErrorText(err);
@@ -289,12 +296,14 @@ bool ReplaceFile(const std::string& path, std::string_view data, const struct st
   if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
     // Not permitted for an ordinary user unless the file was ours already.
   }
-  bool ok = ::fchmod(fd, original.st_mode & 07777) == 0 && WriteAll(fd, data, 0, false) &&
-            ::fsync(fd) == 0;
-  int err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
+  int err = 0;
+  bool ok;
+  if (::fchmod(fd, original.st_mode & 07777) != 0) {
     err = errno;
+    ::close(fd);
+    ok = false;
+  } else {
+    ok = WriteSyncClose(fd, data, err);
   }
   if (ok && ::rename(name.data(), path.c_str()) != 0) {
     ok = false;
