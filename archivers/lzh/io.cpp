@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace tavrun::lzh {
 
@@ -31,15 +30,5 @@ ssize_t ReadSome(int fd, void* data, size_t size) {
 }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
-
-mode_t CurrentUmask() {
-  // /proc tells the umask without the set-and-restore race of umask().
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  }
-  return 022;
-}
 
 }  // namespace tavrun::lzh

@@ -14,7 +14,5 @@ bool WriteAll(int fd, const void* data, size_t size);
 // Reads up to `size` bytes, retrying on EINTR; -1 on error.
 ssize_t ReadSome(int fd, void* data, size_t size);
 std::string ErrnoText(int err);
-// The process umask, read without changing it.
-mode_t CurrentUmask();
 
 }  // namespace tavrun::lzh

@@ -332,7 +332,7 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   const uint8_t endMark = 0;
   if (!WriteAll(file.fd(), &endMark, 1))
     return fail({UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)});
-  const mode_t mode = exists ? (ast.st_mode & 0777) : (0666 & ~CurrentUmask());
+  const mode_t mode = exists ? (ast.st_mode & 0777) : (0666 & ~tavrun::arc::ProcessUmask());
   if (!file.Commit(mode, error)) {
     message = error;
     return UNLHA_ERROR_WRITE;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 namespace tavrun::arc {
@@ -17,16 +18,6 @@ namespace tavrun::arc {
 namespace {
 
 std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
-
-mode_t ProcessUmask() {
-  // Read once; umask() can only be read by setting it.
-  static const mode_t mask = [] {
-    mode_t m = umask(022);
-    umask(m);
-    return m;
-  }();
-  return mask;
-}
 
 std::string RandomSuffix() {
   static std::atomic<unsigned> counter{0};
@@ -89,6 +80,21 @@ int WalkDirectories(int rootFd, const std::vector<std::string>& components, size
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 }  // namespace
+
+mode_t ProcessUmask() {
+  // Read once. /proc tells it without changing it; umask() can only be read by setting it,
+  // which races with files other threads create meanwhile.
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    mode_t m = umask(022);
+    umask(m);
+    return m;
+  }();
+  return mask;
+}
 
 bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
                         std::string& reason) {

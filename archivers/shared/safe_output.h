@@ -3,6 +3,8 @@
 // place, so a failure never leaves a partial file where a good one stood.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -10,6 +12,9 @@
 #include <vector>
 
 namespace tavrun::arc {
+
+// The process umask, which new files and archives honour.
+mode_t ProcessUmask();
 
 // Splits a decoded member name on "/" and "\" into components. False (with a reason) for
 // an absolute name, a drive letter, an empty result, a ".." component, or NUL / control
