@@ -146,16 +146,11 @@ bool DecodeCurrent(LHAReader* r, const LHAFileHeader* h, F consume, bool& stoppe
 }
 
 int OpenArchive(const std::string& archive, struct stat& st, std::string& message) {
-  int fd = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    message = "cannot open the archive " + archive + ": " + ErrnoText(errno);
-    return -1;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    message = "the archive is not a regular file: " + archive;
-    close(fd);
-    return -1;
-  }
+  bool notRegular = false;
+  int fd = OpenRegularFile(archive, st, notRegular);
+  if (fd < 0)
+    message = notRegular ? "the archive is not a regular file: " + archive
+                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
   return fd;
 }
 

@@ -1,5 +1,6 @@
 #include "io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,5 +31,26 @@ ssize_t ReadSome(int fd, void* data, size_t size) {
 }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
+
+int OpenRegularFile(const std::string& path, struct stat& st, bool& notRegular) {
+  notRegular = false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    notRegular = true;
+    return -1;
+  }
+  // Regular files never block; the flag is cleared only so that later reads behave plainly.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
 
 }  // namespace tavrun::lzh

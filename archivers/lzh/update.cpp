@@ -176,12 +176,13 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
     auto s = std::make_unique<Source>();
     s->path = path;
     s->name = BaseName(path);
-    s->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (s->fd < 0) {
+    bool notRegular = false;
+    s->fd = OpenRegularFile(path, s->st, notRegular);
+    if (s->fd < 0 && !notRegular) {
       message = "cannot read " + path + ": " + ErrnoText(errno);
       return UNLHA_ERROR_SOURCE;
     }
-    if (fstat(s->fd, &s->st) != 0 || !S_ISREG(s->st.st_mode) || s->name.empty()) {
+    if (s->fd < 0 || s->name.empty()) {
       message = "not a regular file: " + path;
       return UNLHA_ERROR_SOURCE;
     }
@@ -203,9 +204,12 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   std::vector<MemberHeader> members;
   struct stat ast {};
   int archiveFd = -1;
-  bool exists = stat(archive.c_str(), &ast) == 0;
-  if (!exists && errno != ENOENT) {
-    message = "cannot open the archive " + archive + ": " + ErrnoText(errno);
+  bool notRegular = false;
+  archiveFd = OpenRegularFile(archive, ast, notRegular);
+  const bool exists = archiveFd >= 0;
+  if (!exists && (notRegular || errno != ENOENT)) {
+    message = notRegular ? "the archive is not a regular file: " + archive
+                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
     return UNLHA_ERROR_ARCHIVE;
   }
   struct FdCloser {
@@ -215,15 +219,6 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
     }
   } closer{archiveFd};
   if (exists) {
-    if (!S_ISREG(ast.st_mode)) {
-      message = "the archive is not a regular file: " + archive;
-      return UNLHA_ERROR_ARCHIVE;
-    }
-    archiveFd = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-    if (archiveFd < 0) {
-      message = "cannot open the archive " + archive + ": " + ErrnoText(errno);
-      return UNLHA_ERROR_ARCHIVE;
-    }
     if (ast.st_size == 0) {
       message = "not an LZH archive (empty file); it was not changed: " + archive;
       return UNLHA_ERROR_NOT_LZH;

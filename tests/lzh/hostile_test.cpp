@@ -2,6 +2,7 @@
 // symbolic link is created, no partial file is left, and each gets its own code.
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "test_util.h"
 
@@ -131,5 +132,33 @@ TEST_F(HostileTest, SetuidBitsAreDroppedAndAFullDiskLeavesNoPartialFile) {
   const int rc = Run("E -y1 " + Q(Path("h.lzh")) + " " + Q(Path("dest")) + "/");
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(rc, UNLHA_ERROR_WRITE) << output_;
+  EXPECT_EQ(Listing(Path("dest")), std::vector<std::string>{});
+}
+
+// A FIFO given as the archive would block open() until a writer came; every entry point must
+// refuse it at once. The calls run in a child that an alarm kills, so a hang fails the test.
+TEST_F(HostileTest, AFifoAsTheArchiveIsRefusedWithoutBlocking) {
+  ASSERT_EQ(mkfifo(Path("pipe.lzh").c_str(), 0600), 0);
+  WriteFile(Path("src.txt"), std::string("data"));
+  const std::string fifo = Q(Path("pipe.lzh"));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);
+    char buf[256];
+    const int check1 = UnlhaCheckArchive(Path("pipe.lzh").c_str(), 1);
+    const int check2 = UnlhaCheckArchive(Path("pipe.lzh").c_str(), 2);
+    const int e = Unlha(0, ("E -y1 " + fifo + " " + Q(Path("dest")) + "/").c_str(), buf, sizeof buf);
+    const int u = Unlha(0, ("U " + fifo + " " + Q(Path("src.txt"))).c_str(), buf, sizeof buf);
+    const bool ok = check1 == 0 && check2 == 0 && e == UNLHA_ERROR_ARCHIVE && u == UNLHA_ERROR_ARCHIVE;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the calls blocked on the FIFO (killed by the alarm)";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a call accepted the FIFO or gave the wrong code";
+  struct stat st {};
+  ASSERT_EQ(lstat(Path("pipe.lzh").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(Listing(Path("dest")), std::vector<std::string>{});
 }
