@@ -1,5 +1,5 @@
-// The E command and the archive check. liblhasa decodes; names, safety, the CRC check and
-// the file writing are ours.
+// The E command and the archive check. Our decoder handles the common methods and liblhasa
+// the rest; names, safety, the CRC check and the file writing are ours.
 #include <fcntl.h>
 #include <lhasa.h>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "crc16.h"
+#include "decoder.h"
 #include "dialogs.h"
 #include "header.h"
 #include "io.h"
@@ -66,18 +67,18 @@ int StreamSkip(void* handle, size_t bytes) {
 void StreamClose(void*) {}
 const LHAInputStreamType kStreamType = {StreamRead, StreamSkip, StreamClose};
 
-struct Reader {
-  int fd = -1;
+// liblhasa, for the methods our decoder lacks: restarted at the header of each such member.
+struct LhasaReader {
+  int fd = -1;  // not owned
   BufferedFd input;
   LHAInputStream* stream = nullptr;
   LHAReader* reader = nullptr;
-  ~Reader() {
+  ~LhasaReader() {
     if (reader) lha_reader_free(reader);
     if (stream) lha_input_stream_free(stream);
-    if (fd >= 0) close(fd);
   }
   // (Re)starts reading at `offset`, the start of a member header.
-  bool Start(uint64_t offset = 0) {
+  bool Start(uint64_t offset) {
     if (reader) lha_reader_free(reader);
     if (stream) lha_input_stream_free(stream);
     reader = nullptr;
@@ -91,6 +92,23 @@ struct Reader {
     if (!reader) return false;
     lha_reader_set_dir_policy(reader, LHA_READER_DIR_PLAIN);
     return true;
+  }
+};
+
+
+int OpenArchive(const std::string& archive, struct stat& st, std::string& message) {
+  bool notRegular = false;
+  int fd = OpenRegularFile(archive, st, notRegular);
+  if (fd < 0)
+    message = notRegular ? "the archive is not a regular file: " + archive
+                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
+  return fd;
+}
+
+struct ArchiveFd {
+  int fd = -1;
+  ~ArchiveFd() {
+    if (fd >= 0) close(fd);
   }
 };
 
@@ -118,238 +136,343 @@ Scan ScanArchive(int fd, uint64_t size) {
   return scan;
 }
 
-bool DecoderExists(const std::string& method) {
-  if (method == "-lhd-") return true;
+bool LhasaDecodes(const std::string& method) {
   std::string m = method;
   return lha_decoder_for_name(m.data()) != nullptr;
 }
 
-// Decodes the current member, passing the data on; returns false on a length or CRC error.
-template <typename F>
-bool DecodeCurrent(LHAReader* r, const LHAFileHeader* h, F consume, bool& stopped) {
-  std::vector<uint8_t> buf(kChunk);
-  uint64_t total = 0;
-  uint16_t crc = 0;
-  stopped = false;
-  for (;;) {
-    size_t n = lha_reader_read(r, buf.data(), buf.size());
-    if (n == 0) break;
-    total += n;
-    if (total > h->length) return false;
-    crc = Crc16(crc, buf.data(), n);
-    if (!consume(buf.data(), n, total)) {
-      stopped = true;
-      return false;
-    }
-  }
-  return total == h->length && crc == h->crc;
+bool CanDecode(const MemberHeader& m) {
+  return m.isDirectory() || OwnDecoderSupports(m.method) || LhasaDecodes(m.method);
 }
 
-int OpenArchive(const std::string& archive, struct stat& st, std::string& message) {
-  bool notRegular = false;
-  int fd = OpenRegularFile(archive, st, notRegular);
-  if (fd < 0)
-    message = notRegular ? "the archive is not a regular file: " + archive
-                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
-  return fd;
+// liblhasa's path: the member's header is read once more by liblhasa, then its data.
+DecodeStatus DecodeWithLhasa(LhasaReader& lhasa, const MemberHeader& m, const DecodeSink& sink) {
+  if (!lhasa.Start(m.offset)) return DecodeStatus::ReadError;
+  LHAFileHeader* h = lha_reader_next_file(lhasa.reader);
+  while (h && lha_reader_current_is_fake(lhasa.reader)) h = lha_reader_next_file(lhasa.reader);
+  if (!h || h->length != m.originalSize) return DecodeStatus::Damaged;
+  std::vector<uint8_t> buf(kChunk);
+  uint64_t total = 0;
+  for (;;) {
+    const size_t n = lha_reader_read(lhasa.reader, buf.data(), buf.size());
+    if (n == 0) break;
+    total += n;
+    if (total > m.originalSize) return DecodeStatus::Damaged;
+    if (!sink(buf.data(), n)) return DecodeStatus::Stopped;
+  }
+  return total == m.originalSize ? DecodeStatus::Ok : DecodeStatus::Damaged;
+}
+
+// Decodes a member and checks its length and CRC over exactly what the archive stored; the
+// bytes reach `sink` as they come, so the caller discards its output unless this says Ok.
+DecodeStatus DecodeVerified(int fd, LhasaReader& lhasa, const MemberHeader& m, const DecodeSink& sink) {
+  uint16_t crc = 0;
+  const DecodeSink checked = [&](const uint8_t* d, size_t n) {
+    crc = Crc16(crc, d, n);
+    return sink(d, n);
+  };
+  const DecodeStatus st =
+      OwnDecoderSupports(m.method)
+          ? DecodeMember(fd, m.offset + m.headerSize, m.compressedSize, m.originalSize, m.method, checked)
+          : DecodeWithLhasa(lhasa, m, checked);
+  if (st == DecodeStatus::Ok && crc != m.crc) return DecodeStatus::Damaged;
+  return st;
+}
+
+// Mac LHA tools store a file as MacBinary (a 128-byte header, the data fork, the resource
+// fork); only the data fork is written, while the CRC stays over the whole stream.
+class MacBinaryFilter {
+ public:
+  MacBinaryFilter(uint64_t total, DecodeSink next) : total_(total), next_(std::move(next)) {}
+
+  bool operator()(const uint8_t* d, size_t n) {
+    if (!decided_) {
+      const size_t take = std::min(n, kHeader - head_.size());
+      head_.insert(head_.end(), d, d + take);
+      d += take;
+      n -= take;
+      if (head_.size() < kHeader) return true;
+      if (!Decide()) return false;
+    }
+    const size_t pass = static_cast<size_t>(std::min<uint64_t>(n, keep_));
+    keep_ -= pass;
+    return pass == 0 || next_(d, pass);
+  }
+  // Passes on a member too short to be MacBinary.
+  bool Finish() { return decided_ || Decide(); }
+
+ private:
+  static constexpr size_t kHeader = 128;
+  static uint32_t Be32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+  }
+  bool Decide() {
+    decided_ = true;
+    const uint8_t* h = head_.data();
+    const bool macBinary = head_.size() == kHeader && h[0] == 0 && h[1] >= 1 && h[1] <= 63 &&
+                           h[74] == 0 && h[82] == 0 &&
+                           kHeader + uint64_t{Be32(h + 83)} + Be32(h + 87) <= total_;
+    if (macBinary) {
+      keep_ = Be32(h + 83);
+      return true;
+    }
+    keep_ = UINT64_MAX;
+    return head_.empty() || next_(head_.data(), head_.size());
+  }
+
+  uint64_t total_;
+  DecodeSink next_;
+  std::vector<uint8_t> head_;
+  bool decided_ = false;
+  uint64_t keep_ = 0;
+};
+
+// True when something on the way to the member (a parent component) is a symbolic link or
+// not a directory: the destination refused it for safety, not for lack of room or rights.
+bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
+  int dir = dup(rootFd);
+  bool obstructed = false;
+  for (size_t i = 0; dir >= 0 && i + 1 < comps.size(); ++i) {
+    struct stat st {};
+    if (fstatat(dir, comps[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+    if (!S_ISDIR(st.st_mode)) {
+      obstructed = true;
+      break;
+    }
+    const int next = openat(dir, comps[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(dir);
+    dir = next;
+  }
+  if (dir >= 0) close(dir);
+  return obstructed;
+}
+
+// Everything one E call shares between its members.
+struct Extraction {
+  Extraction(uintptr_t w, const Options& opts, const std::string& a) : window(w), o(opts), archive(a) {}
+  uintptr_t window;
+  const Options& o;
+  const std::string& archive;
+  ArchiveFd file;
+  Scan scan;
+  LhasaReader lhasa;
+  tavrun::arc::SafeDestination dest;
+  ArchiveFd root;  // the destination once more, to tell why a path was refused
+  Outcome out;
+  std::unique_ptr<tavrun::arc::Progress> progress;
+  std::optional<bool> toAll;
+  std::vector<std::pair<std::vector<std::string>, int64_t>> directories;
+  uint64_t total = 0, done = 0;
+  int extracted = 0;
+  bool stop = false;  // cancelled, or a write failure that would repeat for every member
+};
+
+// Where a member goes. False (recorded in the outcome) for a member that is skipped.
+struct Target {
+  std::string path;
+  std::vector<std::string> comps;
+  bool directory = false;
+};
+
+bool ResolveTarget(Extraction& x, const MemberHeader& m, Target& t) {
+  t.path = DecodeMemberPath(m);
+  if (IsSymbolicLink(m)) {
+    x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": symbolic link not created");
+    return false;
+  }
+  std::string reason;
+  if (!tavrun::arc::SanitizeMemberPath(RelativeMemberPath(t.path), t.comps, reason)) {
+    x.out.Fail(UNLHA_ERROR_UNSAFE, reason);
+    return false;
+  }
+  t.directory = IsDirectoryEntry(m);
+  if (!t.directory && !x.o.directories) t.comps = {t.comps.back()};
+  return true;
+}
+
+void MakeDirectory(Extraction& x, const MemberHeader& m, const Target& t) {
+  if (!x.o.directories) return;
+  std::string error;
+  if (!x.dest.MakeDirectories(t.comps, false, error)) {
+    const bool unsafe = PathObstructed(x.root.fd, t.comps) ||
+                        x.dest.Existing(t.comps) == tavrun::arc::ExistingFile::NotRegular;
+    x.out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, t.path + ": " + error);
+  } else {
+    x.directories.push_back({t.comps, m.mtime});
+  }
+}
+
+enum class Decision { Write, Replace, Keep };
+
+// What to do when something already stands where the member goes.
+Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) {
+  const tavrun::arc::ExistingFile existing = x.dest.Existing(t.comps);
+  if (existing == tavrun::arc::ExistingFile::None) return Decision::Write;
+  std::string error;
+  if (existing == tavrun::arc::ExistingFile::NotRegular) {
+    // Either a directory on the way is not one (a symlink, a file), or the entry itself.
+    if (PathObstructed(x.root.fd, t.comps))
+      x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": a symbolic link or a file is on the way; not written");
+    else
+      x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": something that is not a regular file is in the way; kept");
+    return Decision::Keep;
+  }
+  if (existing == tavrun::arc::ExistingFile::ReadOnly && x.o.keepReadOnly) {
+    x.out.Note(t.path + ": read-only file kept");
+    return Decision::Keep;
+  }
+  if (!x.o.ignoreDates && !(m.mtime > x.dest.ExistingMtime(t.comps) + (m.level < 2 ? 1 : 0))) {
+    x.out.Note(t.path + ": the existing file is not older; kept");
+    return Decision::Keep;
+  }
+  if (x.o.yes) return Decision::Replace;
+  if (x.toAll) return *x.toAll ? Decision::Replace : Decision::Keep;
+  if (!tavrun::arc::HasOwnerWindow(x.window)) {
+    x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": exists; kept (no window to ask, -y1 replaces)");
+    return Decision::Keep;
+  }
+  using tavrun::arc::OverwriteAnswer;
+  const OverwriteAnswer a = tavrun::arc::AskOverwrite(
+      x.window, "LZH", "次のファイルは既に存在します。上書きしますか？", t.path);
+  if (a == OverwriteAnswer::YesToAll) x.toAll = true;
+  if (a == OverwriteAnswer::NoToAll) x.toAll = false;
+  if (a == OverwriteAnswer::No || a == OverwriteAnswer::NoToAll) {
+    x.out.Note(t.path + ": kept");
+    return Decision::Keep;
+  }
+  return Decision::Replace;
+}
+
+// Decodes the member into a temporary file and puts it in place only when it is sound.
+void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool replace) {
+  std::string error;
+  std::unique_ptr<tavrun::arc::SafeDestination::Writer> w = x.dest.Create(t.comps, error);
+  if (!w) {
+    const bool unsafe = PathObstructed(x.root.fd, t.comps);
+    x.out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, t.path + ": " + error);
+    x.stop = !unsafe;  // no room or no rights: every further member would fail the same way
+    return;
+  }
+  bool writeFailed = false, cancelled = false;
+  uint64_t sofar = 0;
+  DecodeSink write = [&](const uint8_t* d, size_t n) {
+    if (!w->Write(d, n, error)) return !(writeFailed = true);
+    sofar += n;
+    const int percent = x.total ? static_cast<int>(std::min<uint64_t>(x.done + sofar, x.total) * 100 / x.total) : 100;
+    if (!x.progress->Update(t.path, percent)) return !(cancelled = true);
+    return true;
+  };
+  DecodeStatus st;
+  if (m.osId == 'm') {
+    MacBinaryFilter mac(m.originalSize, write);
+    st = DecodeVerified(x.file.fd, x.lhasa, m, std::ref(mac));
+    if (st == DecodeStatus::Ok && !mac.Finish()) st = DecodeStatus::Stopped;
+  } else {
+    st = DecodeVerified(x.file.fd, x.lhasa, m, write);
+  }
+  if (st != DecodeStatus::Ok) {
+    w->Discard();
+    if (cancelled) {
+      x.out.Fail(UNLHA_ERROR_CANCELLED, "cancelled at " + t.path + "; it was not written");
+    } else if (writeFailed) {
+      x.out.Fail(UNLHA_ERROR_WRITE, error);
+    } else if (st == DecodeStatus::ReadError) {
+      x.out.Fail(UNLHA_ERROR_ARCHIVE, "cannot read the archive " + x.archive);
+    } else {
+      x.out.Fail(UNLHA_ERROR_DATA, t.path + ": CRC error; not written");
+      return;
+    }
+    x.stop = true;
+    return;
+  }
+  // The owner can always read and write what was extracted, whatever mode was stored.
+  const uint32_t mode = m.hasMode ? (m.mode & 0777) | 0600 : 0;
+  if (!w->Commit(mode, m.mtime, replace, error)) {
+    x.out.Fail(UNLHA_ERROR_WRITE, error);
+    return;
+  }
+  ++x.extracted;
+}
+
+void ExtractMember(Extraction& x, const MemberHeader& m) {
+  if (!CanDecode(m)) {
+    x.out.Fail(UNLHA_ERROR_METHOD, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
+    return;
+  }
+  Target t;
+  if (!ResolveTarget(x, m, t)) return;
+  if (t.directory) {
+    MakeDirectory(x, m, t);
+    return;
+  }
+  const Decision d = DecideOverwrite(x, m, t);
+  if (d != Decision::Keep) WriteMember(x, m, t, d == Decision::Replace);
+}
+
+// Opens and scans the archive; 0 or the code that ends the call.
+int OpenAndScan(Extraction& x, std::string& message) {
+  struct stat st {};
+  x.file.fd = OpenArchive(x.archive, st, message);
+  if (x.file.fd < 0) return UNLHA_ERROR_ARCHIVE;
+  x.lhasa.fd = x.file.fd;
+  x.scan = ScanArchive(x.file.fd, static_cast<uint64_t>(st.st_size));
+  if (x.scan.members.empty()) {
+    message = "not an LZH archive" +
+              (x.scan.damage.empty() ? std::string() : " (" + x.scan.damage + ")") + ": " + x.archive;
+    return UNLHA_ERROR_NOT_LZH;
+  }
+  return 0;
+}
+
+int OpenDestination(Extraction& x, const std::string& destination, std::string& message) {
+  std::string error;
+  if (!x.dest.Open(destination, error)) {
+    message = "cannot write to " + destination + ": " + error;
+    return UNLHA_ERROR_WRITE;
+  }
+  x.root.fd = open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return 0;
 }
 
 }  // namespace
 
 int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
                const std::string& destination, std::string& message) {
-  Reader rd;
-  struct stat ast {};
-  rd.fd = OpenArchive(archive, ast, message);
-  if (rd.fd < 0) return UNLHA_ERROR_ARCHIVE;
-  Scan scan = ScanArchive(rd.fd, static_cast<uint64_t>(ast.st_size));
-  if (scan.members.empty()) {
-    message = "not an LZH archive" + (scan.damage.empty() ? std::string() : " (" + scan.damage + ")") +
-              ": " + archive;
-    return UNLHA_ERROR_NOT_LZH;
-  }
-  tavrun::arc::SafeDestination dest;
-  std::string error;
-  if (!dest.Open(destination, error)) {
-    message = "cannot write to " + destination + ": " + error;
-    return UNLHA_ERROR_WRITE;
-  }
-  if (!rd.Start()) {
-    message = "cannot read the archive " + archive;
-    return UNLHA_ERROR_ARCHIVE;
-  }
-
-  Outcome out;
-  uint64_t total = 0, done = 0;
-  for (const auto& m : scan.members) total += m.originalSize;
-  auto progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH 解凍");
-  std::optional<bool> toAll;
-  int extracted = 0;
-  std::vector<std::pair<std::vector<std::string>, int64_t>> directories;
-  bool cancelled = false;
-
-  for (size_t i = 0; i < scan.members.size() && !cancelled; ++i) {
-    const MemberHeader& m = scan.members[i];
-    if (!DecoderExists(m.method)) {
-      // liblhasa takes such a header for a damaged one: skip the member ourselves.
-      out.Fail(UNLHA_ERROR_METHOD, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
-      done += m.originalSize;
-      if (i + 1 < scan.members.size() && !rd.Start(scan.members[i + 1].offset)) {
-        out.Fail(UNLHA_ERROR_ARCHIVE, "cannot read the archive " + archive);
-        break;
-      }
-      continue;
-    }
-    LHAFileHeader* h = lha_reader_next_file(rd.reader);
-    while (h && lha_reader_current_is_fake(rd.reader)) h = lha_reader_next_file(rd.reader);
-    if (!h || h->length != m.originalSize) {
-      out.Fail(UNLHA_ERROR_NOT_LZH, "damaged header at member " + std::to_string(i + 1));
-      scan.damage.clear();
-      break;
-    }
-    const std::string path = DecodeMemberPath(m);
-    const int64_t mtime = m.mtime ? m.mtime : static_cast<int64_t>(h->timestamp);
-    const bool isLink = h->symlink_target != nullptr || (m.hasMode && (m.mode & 0170000) == 0120000);
-    if (isLink) {
-      out.Fail(UNLHA_ERROR_UNSAFE, path + ": symbolic link not created");
-      continue;
-    }
-    std::vector<std::string> comps;
-    std::string reason;
-    if (!tavrun::arc::SanitizeMemberPath(path, comps, reason)) {
-      out.Fail(UNLHA_ERROR_UNSAFE, reason);
-      done += m.originalSize;
-      continue;
-    }
-    if (m.isDirectory()) {
-      if (o.directories) {
-        if (!dest.MakeDirectories(comps, false, error))
-          out.Fail(UNLHA_ERROR_UNSAFE, path + ": " + error);
-        else
-          directories.push_back({comps, mtime});
-      }
-      continue;
-    }
-    if (!o.directories) comps = {comps.back()};
-
-    const tavrun::arc::ExistingFile existing = dest.Existing(comps);
-    bool replace = false;
-    if (existing == tavrun::arc::ExistingFile::NotRegular) {
-      // Either a directory on the way is not one (a symlink, a file), or the entry itself.
-      if (!dest.MakeDirectories(comps, true, error)) {
-        bool unsafe = error.find("symbolic link") != std::string::npos;
-        out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, path + ": " + error);
-      } else {
-        out.Fail(UNLHA_ERROR_KEPT, path + ": something that is not a regular file is in the way; kept");
-      }
-      done += m.originalSize;
-      continue;
-    }
-    if (existing != tavrun::arc::ExistingFile::None) {
-      bool keep = false;
-      if (existing == tavrun::arc::ExistingFile::ReadOnly && o.keepReadOnly) {
-        out.Note(path + ": read-only file kept");
-        keep = true;
-      } else if (!o.ignoreDates && !(mtime > dest.ExistingMtime(comps) + (m.level < 2 ? 1 : 0))) {
-        out.Note(path + ": the existing file is not older; kept");
-        keep = true;
-      } else if (!o.yes) {
-        if (toAll) {
-          keep = !*toAll;
-        } else if (!tavrun::arc::HasOwnerWindow(window)) {
-          out.Fail(UNLHA_ERROR_KEPT, path + ": exists; kept (no window to ask, -y1 replaces)");
-          keep = true;
-        } else {
-          auto a = tavrun::arc::AskOverwrite(window, "LZH",
-                                             "次のファイルは既に存在します。上書きしますか？", path);
-          if (a == tavrun::arc::OverwriteAnswer::YesToAll) toAll = true;
-          if (a == tavrun::arc::OverwriteAnswer::NoToAll) toAll = false;
-          keep = a == tavrun::arc::OverwriteAnswer::No || a == tavrun::arc::OverwriteAnswer::NoToAll;
-          if (keep) out.Note(path + ": kept");
-        }
-      }
-      if (keep) {
-        done += m.originalSize;
-        continue;
-      }
-      replace = true;
-    }
-
-    std::unique_ptr<tavrun::arc::SafeDestination::Writer> w = dest.Create(comps, error);
-    if (!w) {
-      // A path through a symlink or a non-directory is refused by the destination.
-      bool unsafe = error.find("symbolic link") != std::string::npos;
-      out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, path + ": " + error);
-      done += m.originalSize;
-      if (!unsafe) break;
-      continue;
-    }
-    bool writeFailed = false, stopped = false;
-    const uint64_t base = done;
-    bool ok = DecodeCurrent(rd.reader, h, [&](const uint8_t* d, size_t n, uint64_t sofar) {
-      if (!w->Write(d, n, error)) {
-        writeFailed = true;
-        return false;
-      }
-      int percent = total ? static_cast<int>((base + sofar) * 100 / total) : 100;
-      if (!progress->Update(path, std::min(percent, 100))) {
-        cancelled = true;
-        return false;
-      }
-      return true;
-    }, stopped);
-    done = base + m.originalSize;
-    if (cancelled) {
-      w->Discard();
-      out.Fail(UNLHA_ERROR_CANCELLED, "cancelled at " + path + "; it was not written");
-      break;
-    }
-    if (writeFailed) {
-      w->Discard();
-      out.Fail(UNLHA_ERROR_WRITE, error);
-      break;
-    }
-    if (!ok) {
-      w->Discard();
-      out.Fail(UNLHA_ERROR_DATA, path + ": CRC error; not written");
-      continue;
-    }
-    const uint32_t mode = m.hasMode ? (m.mode & 0777) : 0;
-    if (!w->Commit(mode, mtime, replace, error)) {
-      out.Fail(UNLHA_ERROR_WRITE, error);
-      continue;
-    }
-    ++extracted;
+  Extraction x(window, o, archive);
+  if (int rc = OpenAndScan(x, message)) return rc;
+  if (int rc = OpenDestination(x, destination, message)) return rc;
+  for (const auto& m : x.scan.members) x.total += m.originalSize;
+  x.progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH 解凍");
+  for (const MemberHeader& m : x.scan.members) {
+    ExtractMember(x, m);
+    x.done += m.originalSize;
+    if (x.stop) break;
   }
   // Directory times last: writing the files inside changed them.
-  for (auto it = directories.rbegin(); it != directories.rend(); ++it)
-    dest.SetDirectoryTimes(it->first, it->second);
-  if (!scan.damage.empty() && !cancelled)
-    out.Fail(UNLHA_ERROR_NOT_LZH, "damaged archive after member " +
-                                      std::to_string(scan.members.size()) + ": " + scan.damage);
-  message = out.Text(std::to_string(extracted) + " extracted from " + archive);
-  return out.code();
+  for (auto it = x.directories.rbegin(); it != x.directories.rend(); ++it)
+    x.dest.SetDirectoryTimes(it->first, it->second);
+  if (!x.scan.damage.empty() && !x.stop)
+    x.out.Fail(UNLHA_ERROR_NOT_LZH, "damaged archive after member " +
+                                        std::to_string(x.scan.members.size()) + ": " + x.scan.damage);
+  message = x.out.Text(std::to_string(x.extracted) + " extracted from " + archive);
+  return x.out.code();
 }
 
 bool CheckArchive(const char* path, int mode) {
-  Reader rd;
+  ArchiveFd file;
   struct stat st {};
   std::string message;
-  rd.fd = OpenArchive(path, st, message);
-  if (rd.fd < 0) return false;
-  Scan scan = ScanArchive(rd.fd, static_cast<uint64_t>(st.st_size));
+  file.fd = OpenArchive(path, st, message);
+  if (file.fd < 0) return false;
+  const Scan scan = ScanArchive(file.fd, static_cast<uint64_t>(st.st_size));
   if (scan.members.empty() || !scan.damage.empty()) return false;
   if (mode != 2) return true;
-  if (!rd.Start()) return false;
+  LhasaReader lhasa;
+  lhasa.fd = file.fd;
+  const DecodeSink discard = [](const uint8_t*, size_t) { return true; };
   for (const auto& m : scan.members) {
-    LHAFileHeader* h = lha_reader_next_file(rd.reader);
-    while (h && lha_reader_current_is_fake(rd.reader)) h = lha_reader_next_file(rd.reader);
-    if (!h || h->length != m.originalSize) return false;
-    if (m.isDirectory() || h->symlink_target) continue;
-    if (!DecoderExists(m.method)) return false;
-    bool stopped = false;
-    if (!DecodeCurrent(rd.reader, h, [](const uint8_t*, size_t, uint64_t) { return true; }, stopped))
-      return false;
+    if (IsDirectoryEntry(m) || IsSymbolicLink(m)) continue;
+    if (!CanDecode(m) || DecodeVerified(file.fd, lhasa, m, discard) != DecodeStatus::Ok) return false;
   }
   return true;
 }

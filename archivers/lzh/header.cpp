@@ -68,6 +68,12 @@ std::string Utf16ToUtf8(const uint8_t* p, size_t size) {
   return out;
 }
 
+// Length of a name field up to its first NUL.
+size_t NulTerminated(const uint8_t* p, size_t n) {
+  const void* nul = std::memchr(p, 0, n);
+  return nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : n;
+}
+
 }  // namespace
 
 std::vector<uint8_t> BuildLevel2Header(const NewMember& m) {
@@ -154,17 +160,13 @@ bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int
       case 0x00:
         if (payload >= 2 && crcAt) *crcAt = pos + 1;
         break;
-      case 0x01: h.nameRaw.assign(reinterpret_cast<const char*>(d), payload); break;
+      case 0x01: h.nameRaw.assign(reinterpret_cast<const char*>(d), NulTerminated(d, payload)); break;
       case 0x02: h.dirRaw.assign(reinterpret_cast<const char*>(d), payload); break;
-      case 0x44: {
-        std::string n = Utf16ToUtf8(d, payload);
-        h.utf16Name = h.utf16Name.empty() ? n : h.utf16Name + n;
-        break;
-      }
+      case 0x44: h.utf16Name += Utf16ToUtf8(d, payload); break;
       case 0x45: {
         std::string dir = Utf16ToUtf8(d, payload);
         if (!dir.empty() && dir.back() != '/') dir += '/';
-        h.utf16Name = dir + h.utf16Name;
+        h.utf16Dir += dir;
         break;
       }
       case 0x46:
@@ -231,7 +233,7 @@ ScanStatus ParseMemberHeader(const uint8_t* p, size_t size, MemberHeader& h, std
       return ScanStatus::Damaged;
     }
     h.mtime = DosTimeToUnix(Get32(p + 15));
-    h.nameRaw.assign(reinterpret_cast<const char*>(p + 22), n);
+    h.nameRaw.assign(reinterpret_cast<const char*>(p + 22), NulTerminated(p + 22, n));
     h.crc = Get16(p + 22 + n);
     size_t ext = 24 + n;
     if (h.level == 0) {

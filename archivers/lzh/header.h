@@ -36,9 +36,11 @@ struct MemberHeader {
   uint8_t osId = 0;
   uint16_t crc = 0;
   int64_t mtime = 0;            // Unix time (level 0/1 converted from local DOS time)
-  std::string nameRaw;          // level 0/1: the whole path field; level 2/3: record 0x01
+  std::string nameRaw;          // level 0/1: the whole path field; level 2/3: record 0x01;
+                                // up to a NUL (Amiga tools put a comment after one)
   std::string dirRaw;           // record 0x02 (components separated by 0xFF), may be empty
-  std::string utf16Name;        // records 0x44/0x45 as UTF-8 ("dir/name"), empty when none
+  std::string utf16Name;        // record 0x44 as UTF-8, empty when none
+  std::string utf16Dir;         // record 0x45 as UTF-8 ("a/b/"), empty when none
   uint32_t codePage = 0;        // record 0x46, 0 when none
   bool hasMode = false;
   uint16_t mode = 0;

@@ -17,4 +17,16 @@ void EncodeMemberName(const std::string& utf8, std::string& bytes, uint32_t& cod
 // CP932 character stays inside that character; bytes that decode in no code page are kept.
 std::string DecodeMemberPath(const MemberHeader& header);
 
+// The decoded path made relative: leading separators, a drive letter ("C:") and a "\\server"
+// prefix are dropped, so an absolute name is extracted below the destination.
+std::string RelativeMemberPath(const std::string& path);
+
+// A member that stands for a directory: the -lhd- method, or an empty member whose name is
+// only a directory (some tools store directories as -lh0- members).
+bool IsDirectoryEntry(const MemberHeader& header);
+
+// A member that stands for a symbolic link (a Unix mode saying so, or a Unix tool's
+// "name|target").
+bool IsSymbolicLink(const MemberHeader& header);
+
 }  // namespace tavrun::lzh
