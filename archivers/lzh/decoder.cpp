@@ -245,11 +245,11 @@ class StaticHuffmanDecoder {
 
   DecodeStatus Run(Output& out) {
     while (out.left() > 0) {
-      if (blockLeft_ == 0) {
+      // A block that counts no symbols is read and passed over, as other readers do.
+      while (blockLeft_ == 0) {
         blockLeft_ = in_.Get(16);
-        if (blockLeft_ == 0) blockLeft_ = 65536;  // a zero count wraps round in the format
         if (!ReadLengthCode(kLengthCodes, 5, 3) || !ReadLiteralCode() ||
-            !ReadLengthCodeInto(position_, positionCodes_, positionBits_, -1))
+            !ReadLengthCodeInto(position_, positionCodes_, positionBits_, -1) || in_.exhausted())
           return Failure();
       }
       --blockLeft_;

@@ -26,76 +26,6 @@ namespace {
 
 constexpr size_t kChunk = 1 << 16;
 
-// liblhasa asks for a few bytes at a time: a buffer in front of the descriptor.
-struct BufferedFd {
-  int fd = -1;
-  std::vector<uint8_t> buf = std::vector<uint8_t>(kChunk);
-  size_t pos = 0, end = 0;
-  void Reset() { pos = end = 0; }
-};
-
-int StreamRead(void* handle, void* out, size_t len) {
-  auto* b = static_cast<BufferedFd*>(handle);
-  size_t given = 0;
-  auto* dst = static_cast<uint8_t*>(out);
-  while (given < len) {
-    if (b->pos == b->end) {
-      ssize_t n = ReadSome(b->fd, b->buf.data(), b->buf.size());
-      if (n < 0) return given ? static_cast<int>(given) : -1;
-      if (n == 0) break;
-      b->pos = 0;
-      b->end = static_cast<size_t>(n);
-    }
-    size_t n = std::min(len - given, b->end - b->pos);
-    std::memcpy(dst + given, b->buf.data() + b->pos, n);
-    b->pos += n;
-    given += n;
-  }
-  return static_cast<int>(given);
-}
-int StreamSkip(void* handle, size_t bytes) {
-  auto* b = static_cast<BufferedFd*>(handle);
-  size_t inBuffer = b->end - b->pos;
-  if (bytes <= inBuffer) {
-    b->pos += bytes;
-    return 1;
-  }
-  bytes -= inBuffer;
-  b->Reset();
-  return lseek(b->fd, static_cast<off_t>(bytes), SEEK_CUR) >= 0;
-}
-void StreamClose(void*) {}
-const LHAInputStreamType kStreamType = {StreamRead, StreamSkip, StreamClose};
-
-// liblhasa, for the methods our decoder lacks: restarted at the header of each such member.
-struct LhasaReader {
-  int fd = -1;  // not owned
-  BufferedFd input;
-  LHAInputStream* stream = nullptr;
-  LHAReader* reader = nullptr;
-  ~LhasaReader() {
-    if (reader) lha_reader_free(reader);
-    if (stream) lha_input_stream_free(stream);
-  }
-  // (Re)starts reading at `offset`, the start of a member header.
-  bool Start(uint64_t offset) {
-    if (reader) lha_reader_free(reader);
-    if (stream) lha_input_stream_free(stream);
-    reader = nullptr;
-    stream = nullptr;
-    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
-    input.fd = fd;
-    input.Reset();
-    stream = lha_input_stream_new(&kStreamType, &input);
-    if (!stream) return false;
-    reader = lha_reader_new(stream);
-    if (!reader) return false;
-    lha_reader_set_dir_policy(reader, LHA_READER_DIR_PLAIN);
-    return true;
-  }
-};
-
-
 int OpenArchive(const std::string& archive, struct stat& st, std::string& message) {
   bool notRegular = false;
   int fd = OpenRegularFile(archive, st, notRegular);
@@ -145,27 +75,50 @@ bool CanDecode(const MemberHeader& m) {
   return m.isDirectory() || OwnDecoderSupports(m.method) || LhasaDecodes(m.method);
 }
 
-// liblhasa's path: the member's header is read once more by liblhasa, then its data.
-DecodeStatus DecodeWithLhasa(LhasaReader& lhasa, const MemberHeader& m, const DecodeSink& sink) {
-  if (!lhasa.Start(m.offset)) return DecodeStatus::ReadError;
-  LHAFileHeader* h = lha_reader_next_file(lhasa.reader);
-  while (h && lha_reader_current_is_fake(lhasa.reader)) h = lha_reader_next_file(lhasa.reader);
-  if (!h || h->length != m.originalSize) return DecodeStatus::Damaged;
+// liblhasa's bare decoder over the member's data, for the methods ours lacks. Only the data
+// goes through it, so sizes, names and the CRC stay ours whatever liblhasa's reader does.
+DecodeStatus DecodeWithLhasa(int fd, const MemberHeader& m, const DecodeSink& sink) {
+  struct Source {
+    int fd;
+    uint64_t offset, left;
+    bool failed = false;
+  } src{fd, m.offset + m.headerSize, m.compressedSize};
+  auto feed = [](void* buf, size_t len, void* data) -> size_t {
+    auto* s = static_cast<Source*>(data);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(len, s->left));
+    if (want == 0) return 0;
+    ssize_t n;
+    do n = pread(s->fd, buf, want, static_cast<off_t>(s->offset));
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      s->failed = true;
+      return 0;
+    }
+    s->offset += static_cast<uint64_t>(n);
+    s->left -= static_cast<uint64_t>(n);
+    return static_cast<size_t>(n);
+  };
+  std::string method = m.method;
+  LHADecoderType* type = lha_decoder_for_name(method.data());
+  if (!type || m.originalSize > SIZE_MAX) return DecodeStatus::Damaged;
+  std::unique_ptr<LHADecoder, void (*)(LHADecoder*)> d(
+      lha_decoder_new(type, feed, &src, static_cast<size_t>(m.originalSize)), lha_decoder_free);
+  if (!d) throw std::bad_alloc();
   std::vector<uint8_t> buf(kChunk);
   uint64_t total = 0;
-  for (;;) {
-    const size_t n = lha_reader_read(lhasa.reader, buf.data(), buf.size());
+  while (total < m.originalSize) {
+    const size_t n = lha_decoder_read(d.get(), buf.data(), buf.size());
     if (n == 0) break;
     total += n;
-    if (total > m.originalSize) return DecodeStatus::Damaged;
     if (!sink(buf.data(), n)) return DecodeStatus::Stopped;
   }
+  if (src.failed) return DecodeStatus::ReadError;
   return total == m.originalSize ? DecodeStatus::Ok : DecodeStatus::Damaged;
 }
 
 // Decodes a member and checks its length and CRC over exactly what the archive stored; the
 // bytes reach `sink` as they come, so the caller discards its output unless this says Ok.
-DecodeStatus DecodeVerified(int fd, LhasaReader& lhasa, const MemberHeader& m, const DecodeSink& sink) {
+DecodeStatus DecodeVerified(int fd, const MemberHeader& m, const DecodeSink& sink) {
   uint16_t crc = 0;
   const DecodeSink checked = [&](const uint8_t* d, size_t n) {
     crc = Crc16(crc, d, n);
@@ -174,7 +127,7 @@ DecodeStatus DecodeVerified(int fd, LhasaReader& lhasa, const MemberHeader& m, c
   const DecodeStatus st =
       OwnDecoderSupports(m.method)
           ? DecodeMember(fd, m.offset + m.headerSize, m.compressedSize, m.originalSize, m.method, checked)
-          : DecodeWithLhasa(lhasa, m, checked);
+          : DecodeWithLhasa(fd, m, checked);
   if (st == DecodeStatus::Ok && crc != m.crc) return DecodeStatus::Damaged;
   return st;
 }
@@ -255,7 +208,6 @@ struct Extraction {
   const std::string& archive;
   ArchiveFd file;
   Scan scan;
-  LhasaReader lhasa;
   tavrun::arc::SafeDestination dest;
   ArchiveFd root;  // the destination once more, to tell why a path was refused
   Outcome out;
@@ -280,12 +232,15 @@ bool ResolveTarget(Extraction& x, const MemberHeader& m, Target& t) {
     x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": symbolic link not created");
     return false;
   }
+  t.directory = IsDirectoryEntry(m);
+  const std::string relative = RelativeMemberPath(t.path);
+  // Some Unix tools store the archive's root as a directory without a name: nothing to make.
+  if (t.directory && relative.find_first_not_of("/.") == std::string::npos) return false;
   std::string reason;
-  if (!tavrun::arc::SanitizeMemberPath(RelativeMemberPath(t.path), t.comps, reason)) {
+  if (!tavrun::arc::SanitizeMemberPath(relative, t.comps, reason)) {
     x.out.Fail(UNLHA_ERROR_UNSAFE, reason);
     return false;
   }
-  t.directory = IsDirectoryEntry(m);
   if (!t.directory && !x.o.directories) t.comps = {t.comps.back()};
   return true;
 }
@@ -365,10 +320,10 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   DecodeStatus st;
   if (m.osId == 'm') {
     MacBinaryFilter mac(m.originalSize, write);
-    st = DecodeVerified(x.file.fd, x.lhasa, m, std::ref(mac));
+    st = DecodeVerified(x.file.fd, m, std::ref(mac));
     if (st == DecodeStatus::Ok && !mac.Finish()) st = DecodeStatus::Stopped;
   } else {
-    st = DecodeVerified(x.file.fd, x.lhasa, m, write);
+    st = DecodeVerified(x.file.fd, m, write);
   }
   if (st != DecodeStatus::Ok) {
     w->Discard();
@@ -414,7 +369,6 @@ int OpenAndScan(Extraction& x, std::string& message) {
   struct stat st {};
   x.file.fd = OpenArchive(x.archive, st, message);
   if (x.file.fd < 0) return UNLHA_ERROR_ARCHIVE;
-  x.lhasa.fd = x.file.fd;
   x.scan = ScanArchive(x.file.fd, static_cast<uint64_t>(st.st_size));
   if (x.scan.members.empty()) {
     message = "not an LZH archive" +
@@ -467,12 +421,10 @@ bool CheckArchive(const char* path, int mode) {
   const Scan scan = ScanArchive(file.fd, static_cast<uint64_t>(st.st_size));
   if (scan.members.empty() || !scan.damage.empty()) return false;
   if (mode != 2) return true;
-  LhasaReader lhasa;
-  lhasa.fd = file.fd;
   const DecodeSink discard = [](const uint8_t*, size_t) { return true; };
   for (const auto& m : scan.members) {
     if (IsDirectoryEntry(m) || IsSymbolicLink(m)) continue;
-    if (!CanDecode(m) || DecodeVerified(file.fd, lhasa, m, discard) != DecodeStatus::Ok) return false;
+    if (!CanDecode(m) || DecodeVerified(file.fd, m, discard) != DecodeStatus::Ok) return false;
   }
   return true;
 }

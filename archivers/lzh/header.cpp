@@ -146,7 +146,7 @@ namespace {
 // Walks the extended records starting at `p` (first size already read as `next`).
 // `sizeWidth` is 2 (level 1/2) or 4 (level 3). Returns false when a record runs past `end`.
 bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int sizeWidth,
-                 MemberHeader& h, size_t* crcAt, std::string& reason) {
+                 MemberHeader& h, size_t* crcAt, std::string& reason, size_t* chainEnd = nullptr) {
   int guard = 0;
   while (next != 0) {
     if (++guard > 4096 || next < static_cast<uint32_t>(1 + sizeWidth) || pos + next > end) {
@@ -192,6 +192,7 @@ bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int
     pos += next;
     next = sizeWidth == 2 ? Get16(base + pos - 2) : Get32(base + pos - 4);
   }
+  if (chainEnd) *chainEnd = pos;
   return true;
 }
 
@@ -283,7 +284,7 @@ ScanStatus ParseMemberHeader(const uint8_t* p, size_t size, MemberHeader& h, std
       reason = "truncated header";
       return ScanStatus::Damaged;
     }
-    const size_t total = h.level == 2 ? Get16(p) : Get32(p + 24);
+    size_t total = h.level == 2 ? Get16(p) : Get32(p + 24);
     const size_t fixed = h.level == 2 ? 26 : 32;
     if (total < fixed) {
       reason = "header too short";
@@ -298,8 +299,21 @@ ScanStatus ParseMemberHeader(const uint8_t* p, size_t size, MemberHeader& h, std
     h.osId = p[23];
     const uint32_t first = h.level == 2 ? Get16(p + 24) : Get32(p + 28);
     size_t crcAt = 0;
-    if (!ReadRecords(p, fixed, total, first, h.level == 2 ? 2 : 4, h, &crcAt, reason))
-      return ScanStatus::Damaged;
+    const MemberHeader base = h;
+    if (!ReadRecords(p, fixed, total, first, h.level == 2 ? 2 : 4, h, &crcAt, reason)) {
+      // Old OS-9 tools count a level-2 header 2 bytes short of its records; their data
+      // starts where the records end.
+      size_t chainEnd = 0;
+      std::string ignored;
+      h = base;
+      crcAt = 0;
+      if (h.level != 2 || total + 2 > size ||
+          !ReadRecords(p, fixed, total + 2, first, 2, h, &crcAt, ignored, &chainEnd) ||
+          chainEnd != total + 2)
+        return ScanStatus::Damaged;
+      total += 2;
+      reason.clear();
+    }
     if (crcAt != 0) {
       std::vector<uint8_t> copy(p, p + total);
       const uint16_t stored = Get16(p + crcAt);
@@ -336,7 +350,7 @@ ScanStatus ReadMemberHeader(int fd, uint64_t offset, uint64_t fileSize, MemberHe
     switch (first[20]) {
       case 0: need = first[0] + 2u; break;
       case 1: need = 65536 + 258; break;  // base plus a chain of records, bounded below
-      case 2: need = Get16(first); break;
+      case 2: need = Get16(first) + 2u; break;  // +2: see the OS-9 case in the parser
       case 3: need = want >= 28 ? std::min<uint32_t>(Get32(first + 24), 1u << 20) : want; break;
       default: break;
     }
