@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "decoder.h"
 #include "test_util.h"
 
 using namespace lzhtest;
@@ -211,4 +212,72 @@ TEST_F(ArchiveTest, HandMadeArchivesOfOlderLevelsAndCp932NamesExtract) {
   // Levels 0 and 1 hold local DOS time, level 2 UTC.
   EXPECT_EQ(Mtime(Path("out/ソ/表.txt")), DosTimeToUnix(kDosTime));
   EXPECT_EQ(Mtime(Path("out/表/ソ表.txt")), 1600000000);
+}
+
+namespace {
+
+// A level-2 -lh0- member with exactly the given extended records (no header CRC record).
+Bytes Level2Records(const std::vector<std::pair<uint8_t, std::string>>& records, const std::string& data) {
+  Bytes h = {0, 0, '-', 'l', 'h', '0', '-'};
+  Put(h, data.size(), 4);
+  Put(h, data.size(), 4);
+  Put(h, 1600000000, 4);
+  h.insert(h.end(), {0x20, 2});
+  Put(h, Crc16(0, data.data(), data.size()), 2);
+  h.push_back('W');
+  Put(h, records.empty() ? 0 : records[0].second.size() + 3, 2);
+  for (size_t i = 0; i < records.size(); ++i) {
+    h.push_back(records[i].first);
+    h.insert(h.end(), records[i].second.begin(), records[i].second.end());
+    Put(h, i + 1 < records.size() ? records[i + 1].second.size() + 3 : 0, 2);
+  }
+  h[0] = static_cast<uint8_t>(h.size());
+  h[1] = static_cast<uint8_t>(h.size() >> 8);
+  h.insert(h.end(), data.begin(), data.end());
+  return h;
+}
+
+}  // namespace
+
+// Names as other tools write them: UTF-16 records beside code-page ones, a comment after a
+// NUL, a member that its owner could not read.
+TEST_F(ArchiveTest, MixedNameRecordsCommentsAndUnreadableModesExtractAsOtherReadersDo) {
+  const std::string yuUtf16 = "\xE6\x30", hyoCp932 = "\x95\x5C", sep = "\xFF";
+  const std::string mode0200 = {'\x80', '\x80'};  // 0100200
+  WriteFile(Path("a.lzh"),
+            ArchiveOf({Level2Records({{0x45, yuUtf16}, {0x01, hyoCp932 + ".txt"}}, "utf-16 dir"),
+                       Level2Records({{0x02, hyoCp932 + sep}, {0x44, yuUtf16 + std::string(".\0t\0x\0t\0", 8)}},
+                                     "utf-16 name"),
+                       OldMember(0, std::string("amiga.txt\0a file comment", 24), "comment"),
+                       Level2Records({{0x01, "locked.txt"}, {0x50, mode0200}}, "mode 0200")}));
+  EXPECT_EQ(UnlhaCheckArchive(Path("a.lzh").c_str(), 2), 1);
+  ASSERT_EQ(Extract("-x1"), 0) << output_;
+  EXPECT_EQ(Listing(Path("out")), (std::vector<std::string>{"amiga.txt", "locked.txt", "ユ/", "ユ/表.txt",
+                                                            "表/", "表/ユ.txt"}));
+  EXPECT_EQ(ReadText(Path("out/ユ/表.txt")), "utf-16 dir");
+  EXPECT_EQ(ReadText(Path("out/表/ユ.txt")), "utf-16 name");
+  EXPECT_EQ(ReadText(Path("out/amiga.txt")), "comment");
+  const auto perms = fs::status(Path("out/locked.txt")).permissions();
+  EXPECT_EQ(perms & fs::perms::owner_all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadText(Path("out/locked.txt")), "mode 0200");
+}
+
+// liblhasa still decodes the methods our decoder lacks; sizes and the CRC stay ours.
+TEST_F(ArchiveTest, MethodsOnlyLiblhasaDecodesStillExtract) {
+  const fs::path corpus = LZH_CORPUS;
+  for (const char* a : {"lha_amiga_212/lh1.lzh", "larc333/lz5.lzs", "pmarc2/pm2.pma"}) {
+    SCOPED_TRACE(a);
+    fs::remove_all(Path("out"));
+    fs::create_directories(Path("out"));
+    const auto members = Members(corpus / a);
+    ASSERT_FALSE(members.empty());
+    EXPECT_FALSE(OwnDecoderSupports(members[0].method));
+    EXPECT_EQ(Run("E -n1 -y1 " + Q(corpus / a) + " " + Q(Path("out")) + "/"), 0) << output_;
+    uint64_t bytes = 0;
+    for (const auto& e : fs::directory_iterator(Path("out"))) bytes += fs::file_size(e.path());
+    uint64_t expected = 0;
+    for (const auto& m : members) expected += m.originalSize;
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(UnlhaCheckArchive((corpus / a).c_str(), 2), 1);
+  }
 }
