@@ -180,16 +180,25 @@ class MacBinaryFilter {
   uint64_t keep_ = 0;
 };
 
-// True when something on the way to the member (a parent component) is a symbolic link or
-// not a directory: the destination refused it for safety, not for lack of room or rights.
-bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
+// What the file system holds on the way to a member and at its place.
+enum class PathState {
+  Clear,        // nothing in the way (the parents are directories or missing)
+  Obstructed,   // a parent is a symbolic link or not a directory: refused for safety
+  EntryExists,  // something stands at the member's own place
+};
+
+PathState InspectPath(int rootFd, const std::vector<std::string>& comps) {
   int dir = dup(rootFd);
-  bool obstructed = false;
-  for (size_t i = 0; dir >= 0 && i + 1 < comps.size(); ++i) {
+  PathState state = PathState::Clear;
+  for (size_t i = 0; dir >= 0 && i < comps.size(); ++i) {
     struct stat st {};
     if (fstatat(dir, comps[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+    if (i + 1 == comps.size()) {
+      state = PathState::EntryExists;
+      break;
+    }
     if (!S_ISDIR(st.st_mode)) {
-      obstructed = true;
+      state = PathState::Obstructed;
       break;
     }
     const int next = openat(dir, comps[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -197,7 +206,11 @@ bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
     dir = next;
   }
   if (dir >= 0) close(dir);
-  return obstructed;
+  return state;
+}
+
+bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
+  return InspectPath(rootFd, comps) == PathState::Obstructed;
 }
 
 // Everything one E call shares between its members.
@@ -265,12 +278,17 @@ Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) 
   if (existing == tavrun::arc::ExistingFile::None) return Decision::Write;
   std::string error;
   if (existing == tavrun::arc::ExistingFile::NotRegular) {
-    // Either a directory on the way is not one (a symlink, a file), or the entry itself.
-    if (PathObstructed(x.root.fd, t.comps))
-      x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": a symbolic link or a file is on the way; not written");
-    else
-      x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": something that is not a regular file is in the way; kept");
-    return Decision::Keep;
+    // A directory on the way is not one (a symlink, a file), or the entry itself is no plain
+    // file; otherwise the path could not be looked at and creating it tells why.
+    switch (InspectPath(x.root.fd, t.comps)) {
+      case PathState::Obstructed:
+        x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": a symbolic link or a file is on the way; not written");
+        return Decision::Keep;
+      case PathState::EntryExists:
+        x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": something that is not a regular file is in the way; kept");
+        return Decision::Keep;
+      case PathState::Clear: return Decision::Write;
+    }
   }
   if (existing == tavrun::arc::ExistingFile::ReadOnly && x.o.keepReadOnly) {
     x.out.Note(t.path + ": read-only file kept");

@@ -167,3 +167,30 @@ TEST_F(HostileTest, AFifoAsTheArchiveIsRefusedWithoutBlocking) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(Listing(Path("dest")), std::vector<std::string>{});
 }
+
+// Why a member could not be written decides its code: something planted on its way is unsafe,
+// a directory that cannot be written to is a write failure, whatever the messages say.
+TEST_F(HostileTest, AnObstacleOnTheWayIsUnsafeAndAnUnwritableDirectoryIsAWriteFailure) {
+  fs::create_directory_symlink("../outside", Path("dest/sub"));
+  WriteFile(Path("dest/file"), std::string("a file"));
+  fs::create_directories(Path("dest/locked"));
+  fs::permissions(Path("dest/locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  const bool root = geteuid() == 0;  // root writes into the locked directory anyway
+  struct Case {
+    const char* what;
+    std::vector<std::string> dirs;
+    int rc;
+  };
+  const Case cases[] = {{"through a symlinked directory", {"sub"}, UNLHA_ERROR_UNSAFE},
+                        {"through a regular file", {"file"}, UNLHA_ERROR_UNSAFE},
+                        {"into a read-only directory", {"locked"}, root ? 0 : UNLHA_ERROR_WRITE},
+                        {"a directory name the file system refuses", {std::string(300, 'd')},
+                         UNLHA_ERROR_WRITE}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Extract(ArchiveOf({Level2Member("victim.txt", "evil", c.dirs)})), c.rc) << output_;
+    EXPECT_EQ(ReadText(Path("outside/victim.txt")), "untouched");
+    EXPECT_EQ(Listing(Path("outside")), std::vector<std::string>{"victim.txt"});
+  }
+  fs::permissions(Path("dest/locked"), fs::perms::owner_all);
+}
