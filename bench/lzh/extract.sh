@@ -1,6 +1,7 @@
 #!/bin/sh
 # Extraction CPU of libunlha32.so against bsdtar (libarchive's LHA reader) and lhasa
-# (liblhasa), side by side in one run, on several inputs and methods.
+# (liblhasa), side by side in one run, on several inputs and methods; then decoding alone
+# (no file written) through our decoder and through libarchive, the alternative we weighed.
 #   [REPEAT=5] bench/lzh/extract.sh BUILD_DIR [INPUT...]
 # Default inputs: the copyright files under /usr/share/doc concatenated (text), /usr/bin/gdb
 # (binary) and an already compressed file (nearly incompressible). Archives are made by our
@@ -44,7 +45,10 @@ echo hi > "$work/tiny"
 "$cli" "U -n1 \"$work/tiny.lzh\" \"$work/tiny\"" >/dev/null
 echo "start-up, 3-byte archive: ours $(best "exec '$cli' 'E -n1 \"$work/tiny.lzh\" \"$work/x/\"'")" \
   "bsdtar $(best "exec bsdtar -xf '$work/tiny.lzh' -C '$work/x'")"
-printf '%-8s %-5s %-5s %10s | %7s %7s %7s | %s\n' input maker meth bytes ours bsdtar lhasa "ours/bsdtar ours/lhasa"
+dec="$build/bin/lzh_decode_bench"
+[ -x "$dec" ] || { echo "missing $dec (needs libarchive-dev)" >&2; exit 1; }
+printf '%-8s %-5s %-5s %10s | %7s %7s %7s | %-23s | %s\n' input maker meth bytes ours bsdtar lhasa \
+  "ours/bsdtar ours/lhasa" "decode only: ours libarchive ratio"
 for input in "$@"; do
   name=$(basename "$input")
   cp "$input" "$work/$name"
@@ -63,9 +67,13 @@ for input in "$@"; do
       cmp -s "$work/x/$name" "$input" || o="$o(MISMATCH)"
       b=$(best "exec bsdtar -xf '$a' -C '$work/x'")
       l=$(best "cd '$work/x' && exec lhasa x '$a'")
-      printf '%-8s %-5s lh%-3s %10s | %7s %7s %7s | %s %s\n' "$name" $maker $m "$(stat -c %s "$input")" \
-        "$o" "$b" "$l" "$(awk -v a="$o" -v b="$b" 'BEGIN { printf "%.2f", a / b }')" \
-        "$(awk -v a="$o" -v b="$l" 'BEGIN { printf "%.2f", a / b }')"
+      do_=$(best "exec '$dec' ours '$a'")
+      da=$(best "exec '$dec' libarchive '$a'")
+      [ "$("$dec" ours "$a")" = "$("$dec" libarchive "$a")" ] || da="$da(SIZE MISMATCH)"
+      printf '%-8s %-5s lh%-3s %10s | %7s %7s %7s | %-11s %-11s | %s %s %s\n' "$name" $maker $m \
+        "$(stat -c %s "$input")" "$o" "$b" "$l" "$(awk -v a="$o" -v b="$b" 'BEGIN { printf "%.2f", a / b }')" \
+        "$(awk -v a="$o" -v b="$l" 'BEGIN { printf "%.2f", a / b }')" "$do_" "$da" \
+        "$(awk -v a="$do_" -v b="$da" 'BEGIN { printf "%.2f", a / b }')"
     done
   done
   rm -f "$work/$name"
