@@ -31,7 +31,8 @@
  *     Extracts every member into the existing directory destdir. Every method and header
  *     level that liblhasa decodes is read; each member's CRC is checked; every file is
  *     written under a temporary name and renamed into place only when complete and correct.
- *     Absolute names, ".." and control characters are refused, no path below destdir ever
+ *     Absolute names come out below destdir; a member whose name holds ".." or control
+ *     characters is skipped (the others are extracted), no path below destdir ever
  *     follows a symbolic link, symbolic-link members are never created, and setuid, setgid
  *     and sticky bits are dropped. An existing file is replaced only when the member is
  *     newer (see -c1) and, unless -y1, the user agrees.
@@ -71,7 +72,7 @@
 #define UNLHA_ERROR_SOURCE 5       /* a file to archive is missing, not a regular file or unreadable */
 #define UNLHA_ERROR_WRITE 6        /* cannot write (destination missing, read-only or full) */
 #define UNLHA_ERROR_CANCELLED 7    /* the user cancelled; nothing half-written remains */
-#define UNLHA_ERROR_UNSAFE 8       /* a member was refused: absolute name, "..", control
+#define UNLHA_ERROR_UNSAFE 8       /* a member was refused: "..", control
                                       characters, a symbolic link, or a path through one */
 #define UNLHA_ERROR_KEPT 9         /* an existing file or member was kept: nobody could be asked */
 #define UNLHA_ERROR_TOO_LARGE 10   /* a file of 4 GiB or more cannot be stored in LZH */
