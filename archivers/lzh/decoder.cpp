@@ -260,7 +260,8 @@ class StaticHuffmanDecoder {
       } else {
         const int p = position_.Decode(in_);
         if (p < 0) return Failure();
-        const size_t distance = p <= 1 ? static_cast<size_t>(p) : (size_t{1} << (p - 1)) + in_.Get(p - 1);
+        const size_t distance =
+            p <= 1 ? static_cast<size_t>(p) : (size_t{1} << (p - 1)) + in_.Get(p - 1);
         out.Match(static_cast<size_t>(c - 253), distance);
       }
       if (in_.exhausted()) return Failure();
@@ -271,7 +272,9 @@ class StaticHuffmanDecoder {
   }
 
  private:
-  DecodeStatus Failure() const { return in_.readError() ? DecodeStatus::ReadError : DecodeStatus::Damaged; }
+  DecodeStatus Failure() const {
+    return in_.readError() ? DecodeStatus::ReadError : DecodeStatus::Damaged;
+  }
 
   // The code-length code (or, with special < 0, the position code): a count, then each length
   // in 3 bits, 7 extended by a run of 1 bits; after `special` lengths, 2 bits of zero run.
@@ -294,7 +297,8 @@ class StaticHuffmanDecoder {
       }
       lengths[static_cast<size_t>(i++)] = static_cast<uint8_t>(c);
       if (i == special) {
-        for (int z = static_cast<int>(in_.Get(2)); z > 0 && i < n; --z) lengths[static_cast<size_t>(i++)] = 0;
+        for (int z = static_cast<int>(in_.Get(2)); z > 0 && i < n; --z)
+          lengths[static_cast<size_t>(i++)] = 0;
       }
     }
     return table.Build(lengths.data(), symbols);
@@ -322,7 +326,9 @@ class StaticHuffmanDecoder {
         lengths[static_cast<size_t>(i++)] = static_cast<uint8_t>(c - 2);
         continue;
       }
-      const int run = c == 0 ? 1 : c == 1 ? static_cast<int>(in_.Get(4)) + 3 : static_cast<int>(in_.Get(9)) + 20;
+      const int run = c == 0   ? 1
+                      : c == 1 ? static_cast<int>(in_.Get(4)) + 3
+                               : static_cast<int>(in_.Get(9)) + 20;
       if (i + run > kLiteralAndLengthCodes) return false;
       i += run;  // the lengths are zero already
     }
@@ -339,7 +345,8 @@ class StaticHuffmanDecoder {
 
 DecodeStatus CopyStored(Input& in, uint64_t originalSize, const DecodeSink& sink) {
   while (originalSize > 0) {
-    if (in.pos_ == in.end_ && !in.Fill()) return in.readError() ? DecodeStatus::ReadError : DecodeStatus::Damaged;
+    if (in.pos_ == in.end_ && !in.Fill())
+      return in.readError() ? DecodeStatus::ReadError : DecodeStatus::Damaged;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(originalSize, in.end_ - in.pos_));
     if (!sink(in.data_ + in.pos_, n)) return DecodeStatus::Stopped;
     in.pos_ += n;
@@ -359,8 +366,8 @@ int PositionCodes(const std::string& method, int& countBits) {
   return -1;
 }
 
-DecodeStatus Decode(Input& in, uint64_t packedSize, uint64_t originalSize, const std::string& method,
-                    const DecodeSink& sink) {
+DecodeStatus Decode(Input& in, uint64_t packedSize, uint64_t originalSize,
+                    const std::string& method, const DecodeSink& sink) {
   int countBits = 0;
   const int codes = PositionCodes(method, countBits);
   if (codes < 0) return DecodeStatus::Damaged;

@@ -124,10 +124,10 @@ DecodeStatus DecodeVerified(int fd, const MemberHeader& m, const DecodeSink& sin
     crc = Crc16(crc, d, n);
     return sink(d, n);
   };
-  const DecodeStatus st =
-      OwnDecoderSupports(m.method)
-          ? DecodeMember(fd, m.offset + m.headerSize, m.compressedSize, m.originalSize, m.method, checked)
-          : DecodeWithLhasa(fd, m, checked);
+  const DecodeStatus st = OwnDecoderSupports(m.method)
+                              ? DecodeMember(fd, m.offset + m.headerSize, m.compressedSize,
+                                             m.originalSize, m.method, checked)
+                              : DecodeWithLhasa(fd, m, checked);
   if (st == DecodeStatus::Ok && crc != m.crc) return DecodeStatus::Damaged;
   return st;
 }
@@ -215,7 +215,8 @@ bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
 
 // Everything one E call shares between its members.
 struct Extraction {
-  Extraction(uintptr_t w, const Options& opts, const std::string& a) : window(w), o(opts), archive(a) {}
+  Extraction(uintptr_t w, const Options& opts, const std::string& a)
+      : window(w), o(opts), archive(a) {}
   uintptr_t window;
   const Options& o;
   const std::string& archive;
@@ -282,12 +283,15 @@ Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) 
     // file; otherwise the path could not be looked at and creating it tells why.
     switch (InspectPath(x.root.fd, t.comps)) {
       case PathState::Obstructed:
-        x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": a symbolic link or a file is on the way; not written");
+        x.out.Fail(UNLHA_ERROR_UNSAFE,
+                   t.path + ": a symbolic link or a file is on the way; not written");
         return Decision::Keep;
       case PathState::EntryExists:
-        x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": something that is not a regular file is in the way; kept");
+        x.out.Fail(UNLHA_ERROR_KEPT,
+                   t.path + ": something that is not a regular file is in the way; kept");
         return Decision::Keep;
-      case PathState::Clear: return Decision::Write;
+      case PathState::Clear:
+        return Decision::Write;
     }
   }
   if (existing == tavrun::arc::ExistingFile::ReadOnly && x.o.keepReadOnly) {
@@ -331,7 +335,9 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   DecodeSink write = [&](const uint8_t* d, size_t n) {
     if (!w->Write(d, n, error)) return !(writeFailed = true);
     sofar += n;
-    const int percent = x.total ? static_cast<int>(std::min<uint64_t>(x.done + sofar, x.total) * 100 / x.total) : 100;
+    const int percent =
+        x.total ? static_cast<int>(std::min<uint64_t>(x.done + sofar, x.total) * 100 / x.total)
+                : 100;
     if (!x.progress->Update(t.path, percent)) return !(cancelled = true);
     return true;
   };
@@ -369,7 +375,8 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
 
 void ExtractMember(Extraction& x, const MemberHeader& m) {
   if (!CanDecode(m)) {
-    x.out.Fail(UNLHA_ERROR_METHOD, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
+    x.out.Fail(UNLHA_ERROR_METHOD,
+               DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
     return;
   }
   Target t;
@@ -390,7 +397,8 @@ int OpenAndScan(Extraction& x, std::string& message) {
   x.scan = ScanArchive(x.file.fd, static_cast<uint64_t>(st.st_size));
   if (x.scan.members.empty()) {
     message = "not an LZH archive" +
-              (x.scan.damage.empty() ? std::string() : " (" + x.scan.damage + ")") + ": " + x.archive;
+              (x.scan.damage.empty() ? std::string() : " (" + x.scan.damage + ")") + ": " +
+              x.archive;
     return UNLHA_ERROR_NOT_LZH;
   }
   return 0;
@@ -425,7 +433,8 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
     x.dest.SetDirectoryTimes(it->first, it->second);
   if (!x.scan.damage.empty() && !x.stop)
     x.out.Fail(UNLHA_ERROR_NOT_LZH, "damaged archive after member " +
-                                        std::to_string(x.scan.members.size()) + ": " + x.scan.damage);
+                                        std::to_string(x.scan.members.size()) + ": " +
+                                        x.scan.damage);
   message = x.out.Text(std::to_string(x.extracted) + " extracted from " + archive);
   return x.out.code();
 }

@@ -55,7 +55,8 @@ std::string Locate(int dirfd, const char* path) {
   std::string full = path[0] == '/' ? path : DirectoryOf(dirfd) + "/" + path;
   while (full.size() > 1 && full.back() == '/') full.pop_back();
   const size_t slash = full.rfind('/');
-  const std::string parent = slash == 0 ? "/" : full.substr(0, slash), last = full.substr(slash + 1);
+  const std::string parent = slash == 0 ? "/" : full.substr(0, slash),
+                    last = full.substr(slash + 1);
   char buf[PATH_MAX];
   if (!realpath(parent.c_str(), buf)) return full;  // a missing parent: the call fails anyway
   return std::string(buf) + "/" + last;
@@ -72,7 +73,9 @@ void Check(int dirfd, const char* path, const char* what) {
   abort();
 }
 
-bool Writes(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0; }
+bool Writes(int flags) {
+  return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
+}
 
 }  // namespace
 

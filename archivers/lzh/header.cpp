@@ -160,9 +160,13 @@ bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int
       case 0x00:
         if (payload >= 2 && crcAt) *crcAt = pos + 1;
         break;
-      case 0x01: h.nameRaw.assign(reinterpret_cast<const char*>(d), NulTerminated(d, payload)); break;
+      case 0x01:
+        h.nameRaw.assign(reinterpret_cast<const char*>(d), NulTerminated(d, payload));
+        break;
       case 0x02: h.dirRaw.assign(reinterpret_cast<const char*>(d), payload); break;
-      case 0x44: h.utf16Name += Utf16ToUtf8(d, payload); break;
+      case 0x44:
+        h.utf16Name += Utf16ToUtf8(d, payload);
+        break;
       case 0x45: {
         std::string dir = Utf16ToUtf8(d, payload);
         if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -350,7 +354,9 @@ ScanStatus ReadMemberHeader(int fd, uint64_t offset, uint64_t fileSize, MemberHe
     switch (first[20]) {
       case 0: need = first[0] + 2u; break;
       case 1: need = 65536 + 258; break;  // base plus a chain of records, bounded below
-      case 2: need = Get16(first) + 2u; break;  // +2: see the OS-9 case in the parser
+      case 2:
+        need = Get16(first) + 2u;
+        break;  // +2: see the OS-9 case in the parser
       case 3: need = want >= 28 ? std::min<uint32_t>(Get32(first + 24), 1u << 20) : want; break;
       default: break;
     }

@@ -31,13 +31,13 @@ long long Ours(const char* path) {
         tavrun::lzh::ScanStatus::Member)
       break;
     uint16_t crc = 0;
-    const auto status = tavrun::lzh::DecodeMember(
-        fd, offset + h.headerSize, h.compressedSize, h.originalSize, h.method,
-        [&](const uint8_t* d, size_t n) {
-          crc = tavrun::lzh::Crc16(crc, d, n);
-          total += static_cast<long long>(n);
-          return true;
-        });
+    const auto status =
+        tavrun::lzh::DecodeMember(fd, offset + h.headerSize, h.compressedSize, h.originalSize,
+                                  h.method, [&](const uint8_t* d, size_t n) {
+                                    crc = tavrun::lzh::Crc16(crc, d, n);
+                                    total += static_cast<long long>(n);
+                                    return true;
+                                  });
     if (status != tavrun::lzh::DecodeStatus::Ok || crc != h.crc) return -1;
     offset += h.totalSize();
   }

@@ -217,7 +217,8 @@ TEST_F(ArchiveTest, HandMadeArchivesOfOlderLevelsAndCp932NamesExtract) {
 namespace {
 
 // A level-2 -lh0- member with exactly the given extended records (no header CRC record).
-Bytes Level2Records(const std::vector<std::pair<uint8_t, std::string>>& records, const std::string& data) {
+Bytes Level2Records(const std::vector<std::pair<uint8_t, std::string>>& records,
+                    const std::string& data) {
   Bytes h = {0, 0, '-', 'l', 'h', '0', '-'};
   Put(h, data.size(), 4);
   Put(h, data.size(), 4);
@@ -246,14 +247,15 @@ TEST_F(ArchiveTest, MixedNameRecordsCommentsAndUnreadableModesExtractAsOtherRead
   const std::string mode0200 = {'\x80', '\x80'};  // 0100200
   WriteFile(Path("a.lzh"),
             ArchiveOf({Level2Records({{0x45, yuUtf16}, {0x01, hyoCp932 + ".txt"}}, "utf-16 dir"),
-                       Level2Records({{0x02, hyoCp932 + sep}, {0x44, yuUtf16 + std::string(".\0t\0x\0t\0", 8)}},
+                       Level2Records({{0x02, hyoCp932 + sep},
+                                      {0x44, yuUtf16 + std::string(".\0t\0x\0t\0", 8)}},
                                      "utf-16 name"),
                        OldMember(0, std::string("amiga.txt\0a file comment", 24), "comment"),
                        Level2Records({{0x01, "locked.txt"}, {0x50, mode0200}}, "mode 0200")}));
   EXPECT_EQ(UnlhaCheckArchive(Path("a.lzh").c_str(), 2), 1);
   ASSERT_EQ(Extract("-x1"), 0) << output_;
-  EXPECT_EQ(Listing(Path("out")), (std::vector<std::string>{"amiga.txt", "locked.txt", "ユ/", "ユ/表.txt",
-                                                            "表/", "表/ユ.txt"}));
+  EXPECT_EQ(Listing(Path("out")), (std::vector<std::string>{"amiga.txt", "locked.txt", "ユ/",
+                                                            "ユ/表.txt", "表/", "表/ユ.txt"}));
   EXPECT_EQ(ReadText(Path("out/ユ/表.txt")), "utf-16 dir");
   EXPECT_EQ(ReadText(Path("out/表/ユ.txt")), "utf-16 name");
   EXPECT_EQ(ReadText(Path("out/amiga.txt")), "comment");

@@ -1,10 +1,11 @@
 // Our decoder against liblhasa on the same streams, hand-made edge streams included, and on
 // streams that lie or are damaged.
+#include "decoder.h"
+
 #include <lhasa.h>
 
 #include <cstring>
 
-#include "decoder.h"
 #include "encoder.h"
 #include "test_util.h"
 
@@ -22,11 +23,12 @@ struct Decoded {
 
 Decoded Ours(const Bytes& packed, uint64_t length, const std::string& method) {
   Decoded d;
-  d.status = DecodeBuffer(packed.data(), packed.size(), length, method, [&](const uint8_t* p, size_t n) {
-    d.data.insert(d.data.end(), p, p + n);
-    ++d.calls;
-    return true;
-  });
+  d.status =
+      DecodeBuffer(packed.data(), packed.size(), length, method, [&](const uint8_t* p, size_t n) {
+        d.data.insert(d.data.end(), p, p + n);
+        ++d.calls;
+        return true;
+      });
   return d;
 }
 
@@ -46,7 +48,8 @@ Bytes Lhasa(const Bytes& packed, size_t length, const std::string& method) {
   LHADecoder* d = lha_decoder_new(lha_decoder_for_name(m.data()), feed, &src, length);
   Bytes out(length);
   size_t got = 0;
-  for (size_t n; got < length && (n = lha_decoder_read(d, out.data() + got, length - got)) > 0;) got += n;
+  for (size_t n; got < length && (n = lha_decoder_read(d, out.data() + got, length - got)) > 0;)
+    got += n;
   lha_decoder_free(d);
   out.resize(got);
   return out;
@@ -69,9 +72,10 @@ struct BitWriter {
 };
 
 // One block whose three codes each have a single symbol (no bits per symbol).
-void SingleSymbolBlock(BitWriter& w, uint32_t count, uint32_t symbol, uint32_t position, int positionBits) {
+void SingleSymbolBlock(BitWriter& w, uint32_t count, uint32_t symbol, uint32_t position,
+                       int positionBits) {
   w.Put(count, 16);
-  w.Put(0, 5), w.Put(0, 5);     // code-length code: one symbol
+  w.Put(0, 5), w.Put(0, 5);       // code-length code: one symbol
   w.Put(0, 9), w.Put(symbol, 9);  // literal/length code: one symbol
   w.Put(0, positionBits), w.Put(position, positionBits);
 }
@@ -94,7 +98,8 @@ TEST(Decoder, DecodesWhatLiblhasaDecodesFromOurEncoderAndFromHandMadeStreams) {
       EXPECT_EQ(d.data, *data);
       EXPECT_EQ(Lhasa(packed, data->size(), id), *data);
       // A shorter member than the stream holds ends early and is still sound.
-      EXPECT_EQ(Ours(packed, data->size() / 2, id).data, Bytes(data->begin(), data->begin() + data->size() / 2));
+      EXPECT_EQ(Ours(packed, data->size() / 2, id).data,
+                Bytes(data->begin(), data->begin() + data->size() / 2));
     }
   }
 
@@ -114,7 +119,7 @@ TEST(Decoder, DecodesWhatLiblhasaDecodesFromOurEncoderAndFromHandMadeStreams) {
   }
   {
     BitWriter w;
-    SingleSymbolBlock(w, 300, 256 + 7, 9, 5);  // copies of 10, from 257..512 back
+    SingleSymbolBlock(w, 300, 256 + 7, 9, 5);                   // copies of 10, from 257..512 back
     for (uint32_t i = 0; i < 300; ++i) w.Put(i * 37 % 256, 8);  // each copy's distance bits
     cases.push_back({"copies from before the start", "-lh7-", w.out, 3000});
   }
@@ -153,7 +158,8 @@ TEST(Decoder, LyingSizesAndDamagedStreamsCostOnlyTheirRealDataAndNeverPassAsSoun
     EXPECT_LT(huge.data.size(), 2 * text.size());
     // Cut short: never reported whole.
     for (size_t cut : {size_t{0}, size_t{1}, size_t{7}, packed.size() / 3, packed.size() - 2}) {
-      const Decoded d = Ours(Bytes(packed.begin(), packed.begin() + static_cast<long>(cut)), text.size(), id);
+      const Decoded d =
+          Ours(Bytes(packed.begin(), packed.begin() + static_cast<long>(cut)), text.size(), id);
       EXPECT_NE(d.status, DecodeStatus::Ok) << "cut at " << cut;
       EXPECT_LE(d.data.size(), text.size());
     }

@@ -66,7 +66,8 @@ TEST_F(HostileTest, EachHostileOrDamagedArchiveIsRefusedAndTheRestExtracted) {
   std::string absolute = Path("outside/abs.txt").string();
   std::replace(absolute.begin(), absolute.end(), '/', '\\');
   std::vector<std::string> absoluteBelow = {"evil", "ok.txt", "top/", "top/rooted"};
-  for (fs::path p = fs::path(Path("outside/abs.txt")).relative_path(); !p.empty(); p = p.parent_path())
+  for (fs::path p = fs::path(Path("outside/abs.txt")).relative_path(); !p.empty();
+       p = p.parent_path())
     absoluteBelow.push_back(p.string() + (p.filename() == "abs.txt" ? "" : "/"));
   std::sort(absoluteBelow.begin(), absoluteBelow.end());
   const Bytes symlink = Level2Member("link|../outside", "", {}, 932, 0120777, "-lhd-");
@@ -153,9 +154,11 @@ TEST_F(HostileTest, AFifoAsTheArchiveIsRefusedWithoutBlocking) {
     char buf[256];
     const int check1 = UnlhaCheckArchive(Path("pipe.lzh").c_str(), 1);
     const int check2 = UnlhaCheckArchive(Path("pipe.lzh").c_str(), 2);
-    const int e = Unlha(0, ("E -y1 " + fifo + " " + Q(Path("dest")) + "/").c_str(), buf, sizeof buf);
+    const int e =
+        Unlha(0, ("E -y1 " + fifo + " " + Q(Path("dest")) + "/").c_str(), buf, sizeof buf);
     const int u = Unlha(0, ("U " + fifo + " " + Q(Path("src.txt"))).c_str(), buf, sizeof buf);
-    const bool ok = check1 == 0 && check2 == 0 && e == UNLHA_ERROR_ARCHIVE && u == UNLHA_ERROR_ARCHIVE;
+    const bool ok =
+        check1 == 0 && check2 == 0 && e == UNLHA_ERROR_ARCHIVE && u == UNLHA_ERROR_ARCHIVE;
     _exit(ok ? 0 : 1);
   }
   int status = 0;
@@ -181,11 +184,11 @@ TEST_F(HostileTest, AnObstacleOnTheWayIsUnsafeAndAnUnwritableDirectoryIsAWriteFa
     std::vector<std::string> dirs;
     int rc;
   };
-  const Case cases[] = {{"through a symlinked directory", {"sub"}, UNLHA_ERROR_UNSAFE},
-                        {"through a regular file", {"file"}, UNLHA_ERROR_UNSAFE},
-                        {"into a read-only directory", {"locked"}, root ? 0 : UNLHA_ERROR_WRITE},
-                        {"a directory name the file system refuses", {std::string(300, 'd')},
-                         UNLHA_ERROR_WRITE}};
+  const Case cases[] = {
+      {"through a symlinked directory", {"sub"}, UNLHA_ERROR_UNSAFE},
+      {"through a regular file", {"file"}, UNLHA_ERROR_UNSAFE},
+      {"into a read-only directory", {"locked"}, root ? 0 : UNLHA_ERROR_WRITE},
+      {"a directory name the file system refuses", {std::string(300, 'd')}, UNLHA_ERROR_WRITE}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(Extract(ArchiveOf({Level2Member("victim.txt", "evil", c.dirs)})), c.rc) << output_;
