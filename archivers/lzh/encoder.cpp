@@ -65,18 +65,13 @@ const char* MethodId(Method method) {
 uint32_t WindowSize(Method method) { return ParamsFor(method).window; }
 
 // The near-optimal parse for every method: 2-5 % smaller than lazy matching at about a
-// third of its speed. maxChain is the depth of the tree walk; lh5's small window gains
-// little from a deeper search.
-EncoderTuning DefaultTuning(Method method) {
+// third of its speed. maxChain is the depth of the tree walk; a shallower walk or a shorter
+// niceLength costs source code and small files more than 1 %.
+EncoderTuning DefaultTuning(Method) {
   EncoderTuning t;
   t.optimalPasses = 1;
-  if (method == Method::Lh5) {
-    t.maxChain = 16;
-    t.niceLength = 32;
-  } else {
-    t.maxChain = 32;
-    t.niceLength = 64;
-  }
+  t.maxChain = 32;
+  t.niceLength = 64;
   return t;
 }
 
@@ -339,15 +334,17 @@ struct Encoder::Impl {
   // last byte. Giving the last command's symbols the longest length of their tables
   // (swapping two lengths keeps every table complete) leaves enough bits after each.
   void EndWithLongestCodes(Tables& t, size_t last) const {
-    auto toLongest = [](std::vector<uint8_t>& len, size_t sym) {
+    // Of the longest codes, the most frequent one is swapped: that costs the fewest bits.
+    auto toLongest = [](std::vector<uint8_t>& len, const std::vector<uint32_t>& freq, size_t sym) {
       size_t longest = sym;
       for (size_t i = 0; i < len.size(); ++i)
-        if (len[i] > len[longest]) longest = i;
+        if (len[i] > len[longest] || (len[i] == len[longest] && freq[i] > freq[longest]))
+          longest = i;
       std::swap(len[sym], len[longest]);
     };
     const uint16_t c = codes[last];
-    toLongest(t.cLen, c);
-    if (c >= 256) toLongest(t.pLen, static_cast<size_t>(PositionSymbol(distances[last])));
+    toLongest(t.cLen, t.cf, c);
+    if (c >= 256) toLongest(t.pLen, t.pf, static_cast<size_t>(PositionSymbol(distances[last])));
     PlanLengthCodes(t);
   }
 
@@ -388,10 +385,38 @@ struct Encoder::Impl {
     blocks.push_back({a, b, std::move(whole)});
   }
 
-  // The stream's last command needs the longest codes of its tables (see
+  // Where the stream ends too soon after its last symbols for a reader that looks a whole
+  // code ahead, the last command needs the longest codes of its tables (see
   // EndWithLongestCodes). On a small block that swap can cost more than a block of its own
   // for the last command, whose tables have nothing but one-bit codes: take the cheaper.
+  // Whether every symbol of the stream is followed by at least as many bits (padding of the
+  // last byte included) as its table's longest code, the blocks written as planned. Only
+  // the last few symbols can fall short.
+  bool LooksAheadSafely(const std::vector<PlannedBlock>& blocks) const {
+    uint64_t bits = (written + out.size()) * 8 + static_cast<uint64_t>(accBits);
+    for (const PlannedBlock& p : blocks) bits += BlockBits(p.t, p.b - p.a);
+    const uint64_t total = (bits + 7) / 8 * 8;
+    const PlannedBlock& last = blocks.back();
+    const auto longest = [](const std::vector<uint8_t>& len) {
+      return *std::max_element(len.begin(), len.end());
+    };
+    const uint32_t cMax = longest(last.t.cLen), pMax = longest(last.t.pLen);
+    uint64_t at = bits;  // the end of the command looked at
+    for (size_t i = last.b; i-- > last.a && total - at <= kMaxCodeLength;) {
+      const uint16_t c = codes[i];
+      if (c >= 256) {
+        const int p = PositionSymbol(distances[i]);
+        at -= static_cast<uint64_t>(p > 1 ? p - 1 : 0) + last.t.pLen[p];
+        if (at + pMax > total) return false;
+      }
+      at -= last.t.cLen[c];
+      if (at + cMax > total) return false;
+    }
+    return true;
+  }
+
   void EndStream(std::vector<PlannedBlock>& blocks) const {
+    if (LooksAheadSafely(blocks)) return;
     PlannedBlock& last = blocks.back();
     const size_t a = last.a, b = last.b;
     Tables swapped = last.t;
