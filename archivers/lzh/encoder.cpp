@@ -128,6 +128,7 @@ struct Encoder::Impl {
   // each position, and the prices it works with.
   std::vector<uint32_t> matchStart, price, matches;
   std::vector<uint16_t> stepLength, stepDistance;
+  std::vector<uint16_t> pendingCodes, pendingDistances;  // a parsed stretch on its way to the block
   // Binary search trees of the window's strings, one per hash of four bytes (roots in
   // `head`): each position's two children, smaller and larger strings.
   std::vector<int32_t> tree;
@@ -166,7 +167,11 @@ struct Encoder::Impl {
     // Filled as a fresh buffer would be, so the output never depends on an earlier file.
     buf.assign(params.window + kSlide + kSegment + kLookahead, 0);
     head.assign(1u << kHashBits, -1);
-    prev.assign(params.window, -1);
+    // The hash chains serve lazy matching only; the optimal parser walks trees.
+    if (t.optimalPasses > 0)
+      prev.clear();
+    else
+      prev.assign(params.window, -1);
     head3.assign(1u << kHash3Bits, -1);
     tuning.blockCommands = std::clamp<uint32_t>(tuning.blockCommands, 1, 65535);
     tuning.maxChain = std::max(1, tuning.maxChain);
@@ -660,24 +665,17 @@ struct Encoder::Impl {
     }
   }
 
-  // Appends the cheapest path's commands; returns the index of the first.
-  size_t EmitPath(uint32_t n) {
+  // Appends the cheapest path's commands to the block's, writing no block.
+  void AppendPath(uint32_t n) {
     std::vector<uint32_t>& ends = price;  // the prices are spent: reuse as a stack of steps
     size_t count = 0;
     for (uint32_t i = n; i > 0; i -= stepLength[i]) ends[count++] = i;
-    // A full block is written when the next command arrives, so commands of a stretch
-    // may land in two blocks; the first index still names this stretch's first command.
-    size_t first = codes.size();
     while (count > 0) {
       const uint32_t i = ends[--count];
       const uint16_t l = stepLength[i];
-      if (l == 1)
-        Literal(buf[pos + i - 1]);
-      else
-        Match(l, stepDistance[i] + 1u);
-      if (codes.size() == 1) first = 0;
+      codes.push_back(l == 1 ? buf[pos + i - 1] : static_cast<uint16_t>(256 + l - kMinMatch));
+      distances.push_back(l == 1 ? 0 : stepDistance[i]);
     }
-    return std::min(first, codes.size());
   }
 
   // Parses the stretch optimalPasses times, each pass priced by the last one's result;
@@ -688,37 +686,21 @@ struct Encoder::Impl {
     // which matters most for small files, all of which fit in one stretch.
     const int passes = tuning.optimalPasses + (priced ? 0 : 1);
     priced = true;
+    const size_t before = codes.size();
     for (int pass = 0; pass < passes; ++pass) {
+      codes.resize(before);
+      distances.resize(before);
       CheapestPath(n);
-      const size_t before = codes.size();
-      const bool last = pass + 1 == passes;
-      if (last) {
-        const size_t first = EmitPath(n);
-        SetPrices(first, codes.size());
-      } else {
-        // A trial parse: its commands only serve to price the next pass.
-        const size_t first = EmitTrial(n);
-        SetPrices(first, codes.size());
-        codes.resize(before);
-        distances.resize(before);
-      }
+      AppendPath(n);
+      SetPrices(before, codes.size());
     }
+    // Handed over one by one, so that a block is written where it fills.
+    pendingCodes.assign(codes.begin() + static_cast<ptrdiff_t>(before), codes.end());
+    pendingDistances.assign(distances.begin() + static_cast<ptrdiff_t>(before), distances.end());
+    codes.resize(before);
+    distances.resize(before);
+    for (size_t i = 0; i < pendingCodes.size(); ++i) AddCommand(pendingCodes[i], pendingDistances[i]);
     pos += n;
-  }
-
-  // Like EmitPath, without ever writing a block.
-  size_t EmitTrial(uint32_t n) {
-    std::vector<uint32_t>& ends = price;
-    size_t count = 0;
-    for (uint32_t i = n; i > 0; i -= stepLength[i]) ends[count++] = i;
-    const size_t first = codes.size();
-    while (count > 0) {
-      const uint32_t i = ends[--count];
-      const uint16_t l = stepLength[i];
-      codes.push_back(l == 1 ? buf[pos + i - 1] : static_cast<uint16_t>(256 + l - kMinMatch));
-      distances.push_back(l == 1 ? 0 : stepDistance[i]);
-    }
-    return first;
   }
 
   void ProcessOptimal(bool final) {
