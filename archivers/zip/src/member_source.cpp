@@ -78,9 +78,10 @@ bool ProbeCompressible(const std::string& path, uint64_t size) {
 }
 
 // Where the final block of a complete raw deflate stream starts, in bits, and how many
-// padding bits follow its end: zlib's inflate stops at every block boundary (Z_BLOCK) and
-// then tells the bits it has not used of the last byte read. False when the stream is not
-// one complete deflate stream.
+// padding bits follow its end: zlib's inflate stops at every block boundary (Z_BLOCK),
+// including the end of the final block before it drops the padding, and then tells the bits
+// it has not used of the last byte read. False when the stream is not one complete deflate
+// stream.
 bool FindFinalBlock(const uint8_t* data, size_t size, uint64_t& finalBit, int& padBits) {
   z_stream z{};
   if (inflateInit2(&z, -15) != Z_OK) return false;
@@ -89,23 +90,31 @@ bool FindFinalBlock(const uint8_t* data, size_t size, uint64_t& finalBit, int& p
   z.next_in = const_cast<Bytef*>(data);
   z.avail_in = uInt(size);
   finalBit = 0;
-  bool complete = false;
+  uint64_t endBit = 0;
+  bool ended = false, complete = false;
   for (;;) {
     z.next_out = sink.get();
     z.avail_out = uInt(kSink);
     int rc = inflate(&z, Z_BLOCK);
     if (rc == Z_STREAM_END) {
-      padBits = z.data_type & 7;
-      complete = z.avail_in == 0;
+      complete = ended && z.avail_in == 0;
       break;
     }
     if (rc != Z_OK) break;
-    // At a boundary before a block that is not known to be the last: the next may be.
-    if ((z.data_type & 128) && !(z.data_type & 64))
-      finalBit = uint64_t(z.total_in) * 8 - uint64_t(z.data_type & 7);
+    if (z.data_type & 128) {
+      const uint64_t at = uint64_t(z.total_in) * 8 - uint64_t(z.data_type & 7);
+      if (z.data_type & 64) {  // after the final block
+        endBit = at;
+        ended = true;
+      } else {  // before a block that may be the final one
+        finalBit = at;
+      }
+    }
   }
   inflateEnd(&z);
-  return complete;
+  if (!complete || endBit > uint64_t(size) * 8 || uint64_t(size) * 8 - endBit > 7) return false;
+  padBits = int(uint64_t(size) * 8 - endBit);
+  return true;
 }
 
 // Turns a piece's complete deflate stream into the middle of a longer one: its final block
