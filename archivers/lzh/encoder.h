@@ -1,7 +1,10 @@
-// The -lh5- / -lh6- / -lh7- compressor: LZ77 over a sliding window (hash chains on four
-// bytes plus a table of the latest three-byte match, lazy matching) followed by Huffman
-// coding with tables chosen per block, a block being split where separate tables pay off. Data is pushed
-// in pieces of any size; memory stays bounded by the window, whatever the input length.
+// The -lh5- / -lh6- / -lh7- compressor: LZ77 over a sliding window followed by Huffman coding
+// with tables chosen per block, a block being split where separate tables pay off. The
+// commands are chosen either by lazy matching over hash chains (on four bytes plus a table of
+// the latest three-byte match) or, by default, by a near-optimal parse: binary trees of the
+// window's strings give every position's matches, and the cheapest path through each stretch
+// of input is found with prices from the code lengths the data is expected to get. Data is
+// pushed in pieces of any size; memory stays bounded by the window, whatever the input length.
 #pragma once
 
 #include <cstddef>
@@ -20,16 +23,18 @@ const char* MethodId(Method method);
 uint32_t WindowSize(Method method);
 
 struct EncoderTuning {
-  int maxChain = 128;        // candidates looked at per position
-  int lazyLength = 64;       // no lazy search once a match is this long
-  int goodLength = 16;       // chain cut to a quarter once the previous match is this long
+  int maxChain = 128;        // candidates looked at per position (tree depth when optimal)
+  int lazyLength = 64;       // lazy: no lazy search once a match is this long
+  int goodLength = 16;       // lazy: chain cut to a quarter once the previous match is this long
   int niceLength = 128;      // stop searching at a match this long
   uint32_t blockCommands = 65535;  // commands collected before blocks are chosen (1 .. 65535)
   int splitDepth = 4;              // a collected run may be halved this often into blocks
+  // 0: lazy matching. n > 0: near-optimal parse, each stretch of input parsed n times, each
+  // time priced by the code lengths the previous parse would get.
+  int optimalPasses = 0;
 };
 
-// The settings we use per method: the 64 KiB window of lh7 has longer chains, so it looks at
-// fewer candidates per position for about the same result.
+// The settings we use per method (parser and search effort).
 EncoderTuning DefaultTuning(Method method);
 
 class Encoder {

@@ -1,25 +1,42 @@
 #!/bin/sh
-# Compression ratio, speed and peak memory of libunlha32.so against jlha (the only other
-# LZH encoder on Debian), and extraction speed against lhasa and bsdtar.
-#   [REPEAT=3] [LARGE_MIB=N] bench/lzh/run.sh BUILD_DIR [TEXT_INPUT] [BINARY_INPUT]
-# Defaults: the copyright files under /usr/share/doc, concatenated (about 20 MB), and
-# /usr/bin/gdb. Each figure is the best of REPEAT runs (default 3): "cpu" is user+system
-# seconds (steadier than wall time on a shared machine), "wall" elapsed seconds, "MiB" the
-# peak resident set.
-# Extraction writes the files to disk for all three tools.
+# Compression of libunlha32.so against jlha (the only other LZH encoder on Debian), side by
+# side on the same inputs in one run, and extraction speed against lhasa and bsdtar.
+#   [REPEAT=1] [CAP_MB=8] [LARGE_MIB=N] bench/lzh/run.sh BUILD_DIR
+# Corpora, each cut to CAP_MB megabytes:
+#   text   English: the copyright files under /usr/share/doc, concatenated
+#   ja     Japanese: vim's Japanese tutor (UTF-8, EUC-JP, Shift_JIS), gnupg's Japanese help
+#          and the Japanese message catalogues under /usr/share/locale, as text
+#   src    C headers under /usr/include, concatenated
+#   bin    /usr/bin/gdb
+#   small  a batch of 400 header files of 1-16 KB from /usr/include, one member each
+# "packed" is the sum of the members' compressed sizes (headers left out, as `lhasa v`
+# reports it), so header layouts do not count. cpu = user + system seconds (best of
+# REPEAT), MiB = peak resident set. jlha's cpu includes the start of its Java VM.
 set -eu
 build=${1:?build directory}
 cli="$build/bin/lzh_cli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-text=${2:-}
-if [ -z "$text" ]; then
-  text="$work/corpus.txt"
-  find /usr/share/doc -name copyright -type f | sort | xargs cat > "$text" 2>/dev/null || true
-fi
-bin=${3:-/usr/bin/gdb}
+cap=$(( ${CAP_MB:-8} * 1000000 ))
+repeat=${REPEAT:-1}
 have() { command -v "$1" >/dev/null 2>&1; }
-repeat=${REPEAT:-3}
+
+mkdir "$work/c"
+find /usr/share/doc -name copyright -type f | sort | xargs cat 2>/dev/null | head -c $cap > "$work/c/text" || true
+{
+  for f in /usr/share/vim/vim*/tutor/tutor.ja.* /usr/share/gnupg/help.ja.txt; do
+    [ -f "$f" ] && cat "$f"
+  done
+  if have msgunfmt; then
+    for f in /usr/share/locale/ja/LC_MESSAGES/*.mo; do msgunfmt "$f" 2>/dev/null || true; done
+  fi
+} | head -c $cap > "$work/c/ja" || true
+find /usr/include -name '*.h' -type f | sort | xargs cat 2>/dev/null | head -c $cap > "$work/c/src" || true
+head -c $cap /usr/bin/gdb > "$work/c/bin"
+mkdir "$work/small"
+find /usr/include -name '*.h' -type f -size +1k -size -16k | sort | head -400 |
+  while read -r f; do cp "$f" "$work/small/$(echo "$f" | tr / _)"; done
+
 # Runs a shell command REPEAT times; prints the best "cpu wall MiB".
 timed() {
   : > "$work/all"
@@ -36,54 +53,59 @@ timed() {
   awk 'NR == 1 || $1 + $2 < c { c = $1 + $2 } NR == 1 || $3 < w { w = $3 } $4 > m { m = $4 }
        END { printf "%.2f %.2f %d\n", c, w, m / 1024 }' "$work/all"
 }
-size() { stat -c %s "$1"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
+packed() { lhasa v "$1" | awk '/ Total / { print $4 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == "-" || b == 0) print "-"; else printf "%.4f", a / b }'; }
+mbs() { awk -v n="$1" -v c="$2" 'BEGIN { if (c == "-" || c == 0) print "-"; else printf "%.1f", n / c / 1e6 }'; }
 
-echo "input: $(basename "$text") $(size "$text") bytes, $(basename "$bin") $(size "$bin") bytes"
-printf '%-6s %-4s | %10s %6s %5s %5s %4s | %10s %6s %5s | %9s %8s | %s\n' \
-  input meth ours_bytes ratio% cpu wall MiB jlha_bytes cpu wall size/jlha speedup "extract cpu/wall: ours lhasa bsdtar"
-for input in "$text" "$bin"; do
-  name=$(basename "$input")
-  insize=$(size "$input")
-  cp "$input" "$work/$name"
+printf '%-6s %-4s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s | %s\n' \
+  input meth bytes ours_packed ratio% cpu MB/s MiB jlha_packed cpu ours/jlha "extract cpu: ours lhasa bsdtar"
+for name in text ja src bin small; do
+  if [ "$name" = small ]; then
+    files=$(ls "$work/small" | tr '\n' ' ')
+    insize=$(cat "$work/small"/* | wc -c)
+    dir="$work/small"
+  else
+    files=$name
+    insize=$(stat -c %s "$work/c/$name")
+    dir="$work/c"
+  fi
   for m in 5 6 7; do
     case $m in 5) jm=2 ;; 6) jm=3 ;; 7) jm=4 ;; esac
-    rm -f "$work/ours.lzh" "$work/jlha.lzh"
-    set -- $(timed "rm -f '$work/ours.lzh'; exec '$cli' 'U -n1 -jm$jm \"$work/ours.lzh\" \"$work/$name\"'")
-    oc=$1 ow=$2 om=$3
-    os=$(size "$work/ours.lzh")
-    js=- jc=- jw=-
+    quoted=""
+    for f in $files; do quoted="$quoted \\\"$dir/$f\\\""; done
+    set -- $(timed "rm -f '$work/ours.lzh'; exec '$cli' \"U -n1 -jm$jm \\\"$work/ours.lzh\\\"$quoted\"")
+    oc=$1 om=$3
+    op=$(packed "$work/ours.lzh")
+    jp=- jc=-
     if have jlha; then
-      set -- $(timed "cd '$work' && rm -f jlha.lzh && exec jlha a2o$m jlha.lzh '$name'")
-      jc=$1 jw=$2
-      [ -f "$work/jlha.lzh" ] && js=$(size "$work/jlha.lzh")
+      set -- $(timed "cd '$dir' && rm -f '$work/jlha.lzh' && exec jlha a2o$m '$work/jlha.lzh' $files")
+      jc=$1
+      [ -f "$work/jlha.lzh" ] && jp=$(packed "$work/jlha.lzh")
     fi
-    ex=""
     set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec '$cli' 'E -n1 \"$work/ours.lzh\" \"$work/x/\"'")
-    ex="$1/$2"
-    cmp -s "$work/x/$name" "$input" || ex="$ex(MISMATCH)"
+    ex="$1"
+    for f in $files; do cmp -s "$work/x/$f" "$dir/$f" || { ex="$ex(MISMATCH)"; break; }; done
     if have lhasa; then
-      set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && cd '$work/x' && exec lhasa x '$work/ours.lzh'")
-      ex="$ex $1/$2"
+      set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && cd '$work/x' && exec lhasa xq '$work/ours.lzh'")
+      ex="$ex $1"
     fi
     if have bsdtar; then
       set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec bsdtar -xf '$work/ours.lzh' -C '$work/x'")
-      ex="$ex $1/$2"
+      ex="$ex $1"
     fi
-    printf '%-6s lh%-2s | %10s %6s %5s %5s %4s | %10s %6s %5s | %9s %8s | %s\n' \
-      "$(echo "$name" | cut -c1-6)" $m "$os" "$(awk -v a="$os" -v b="$insize" 'BEGIN{printf "%.2f", 100*a/b}')" \
-      "$oc" "$ow" "$om" "$js" "$jc" "$jw" "$(ratio "$os" "$js")" "$(ratio "$jc" "$oc")x" "$ex"
+    printf '%-6s lh%-2s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s | %s\n' \
+      $name $m "$insize" "$op" "$(awk -v a="$op" -v b="$insize" 'BEGIN{printf "%.2f", 100*a/b}')" \
+      "$oc" "$(mbs "$insize" "$oc")" "$om" "$jp" "$jc" "$(ratio "$op" "$jp")" "$ex"
   done
-  rm -f "$work/$name"
 done
 
-# Optional streaming check: LARGE_MIB=N builds an N MiB file (the text input repeated with a
+# Optional streaming check: LARGE_MIB=N builds an N MiB file (the text repeated with a
 # changing line in between) and reports the peak memory of compressing and extracting it.
 if [ -n "${LARGE_MIB:-}" ]; then
   large="$work/large.bin"
   i=0
   while [ "$(stat -c %s "$large" 2>/dev/null || echo 0)" -lt $((LARGE_MIB * 1048576)) ]; do
-    cat "$text" >> "$large"
+    cat "$work/c/text" >> "$large"
     echo "block $i" >> "$large"
     i=$((i + 1))
   done

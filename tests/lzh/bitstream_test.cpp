@@ -4,6 +4,7 @@
 #include <bit>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 #include <lha_decoder.h>
 
@@ -34,6 +35,8 @@ class StrictReader {
     return out_;
   }
   uint64_t commands = 0;  // more than 65,535 means more than one block
+  uint64_t blocks = 0;
+  uint32_t lastBlockCommands = 0;
 
  private:
   using Code = std::map<std::pair<int, uint32_t>, int>;  // (length, code) -> symbol
@@ -93,6 +96,8 @@ class StrictReader {
   void Block() {
     const uint32_t count = Get(16);
     Require(count > 0, "block with no commands");
+    ++blocks;
+    lastBlockCommands = count;
     const Code t = Lengths(5, 19, 3);
     const int nc = static_cast<int>(Get(9));
     Require(nc > 0, "single-symbol literal/length table");
@@ -154,7 +159,7 @@ Bytes LhasaDecode(Method m, const Bytes& packed, size_t length) {
 
 }  // namespace
 
-TEST(Encoder, RoundTripsVariedDataAtEveryMethod) {
+TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
   // clang-format off
   struct Case { std::string name; Bytes data; double maxRatio = 1.05; uint64_t minCommands = 0; };
   // clang-format on
@@ -169,12 +174,43 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethod) {
     while (k--) b.insert(b.end(), unit.begin(), unit.end());
     return b;
   };
+  // Bytes in which no three repeat: one literal per byte, so a length picks the commands
+  // of a block exactly.
+  const auto noRepeats = [](size_t n) {
+    std::vector<bool> seen(1 << 24);
+    std::mt19937 g(11);
+    Bytes b = {0, 0};
+    while (b.size() < n) {
+      const uint8_t c = static_cast<uint8_t>(g());
+      const uint32_t k = b[b.size() - 2] << 16 | b.back() << 8 | c;
+      if (seen[k]) continue;
+      seen[k] = true;
+      b.push_back(c);
+    }
+    return b;
+  };
+  const Bytes text = lzhtest::Text(700000, 2);
+  const auto prefix = [&](size_t n) { return Bytes(text.begin(), text.begin() + n); };
+  int ownLastBlocks = 0, sharedLastBlocks = 0;
+  for (const bool optimal : {false, true})
   for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
     const uint32_t w = WindowSize(m);
+    const EncoderTuning tuning = optimal ? DefaultTuning(m) : EncoderTuning{};
     const std::vector<Case> cases = {
         {"empty", {}},
         {"one byte", {0x41}},
+        {"two bytes", {7, 7}},
         {"three bytes", {1, 2, 1}},
+        {"short text", prefix(700), 0.9},
+        {"a page of text", prefix(4000), 0.7},
+        // Around the optimal parser's stretch of 32 KiB and the buffer's slide of 128 KiB.
+        {"text of a stretch less one", prefix(32767), 0.6},
+        {"text of a stretch", prefix(32768), 0.6},
+        {"text of a stretch and one", prefix(32769), 0.6},
+        {"text of a slide and a window", prefix(128 * 1024 + w + 1), 0.6},
+        // One literal per byte: exactly one block's worth of commands, and one over.
+        {"65535 literals", noRepeats(65535), 1.05, 65535},
+        {"65536 literals", noRepeats(65536), 1.05, 65536},
         {"run", Bytes(200000, 'z'), 0.01},
         {"random", lzhtest::RandomBytes(100000, 1)},
         {"text over several buffer slides", lzhtest::Text(700000, 2), 0.6},
@@ -186,14 +222,14 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethod) {
         {"repeats beyond the window", times(lzhtest::RandomBytes(w + 16, 10), 2)},
     };
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(MethodId(m)) + " " + c.name);
-      const Bytes packed = Compress(m, c.data.data(), c.data.size());
+      SCOPED_TRACE(std::string(MethodId(m)) + (optimal ? " optimal " : " lazy ") + c.name);
+      const Bytes packed = Compress(m, c.data.data(), c.data.size(), tuning);
       // Fed in pieces of any size, the stream is the same.
       Bytes pieces;
       Encoder enc(m, [&](const uint8_t* d, size_t n) {
         pieces.insert(pieces.end(), d, d + n);
         return true;
-      });
+      }, tuning);
       for (size_t off = 0, n; off < c.data.size(); off += n) {
         n = std::min<size_t>(c.data.size() - off, r() % 3 == 0 ? 1 : r() % 100000);
         ASSERT_TRUE(enc.Feed(c.data.data() + off, n));
@@ -208,9 +244,31 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethod) {
         ADD_FAILURE() << e.what();
       }
       EXPECT_GE(strict.commands, c.minCommands);
+      if (strict.blocks > 1 && strict.lastBlockCommands == 1) ++ownLastBlocks;
+      if (strict.lastBlockCommands > 1) ++sharedLastBlocks;
       EXPECT_EQ(LhasaDecode(m, packed, c.data.size()), c.data);
     }
   }
+  // Both ways of ending a stream were read back above.
+  EXPECT_GT(ownLastBlocks, 0);
+  EXPECT_GT(sharedLastBlocks, 0);
+}
+
+TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
+  // Each thread keeps its own spare buffers; a shared one would mix streams.
+  std::vector<Bytes> inputs;
+  for (uint32_t i = 0; i < 4; ++i) inputs.push_back(lzhtest::Text(50000 + i * 30000, 40 + i));
+  std::vector<Bytes> alone;
+  for (const Bytes& in : inputs) alone.push_back(Compress(Method::Lh7, in.data(), in.size(), DefaultTuning(Method::Lh7)));
+  std::vector<Bytes> together(inputs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < inputs.size(); ++i)
+    threads.emplace_back([&, i] {
+      for (int k = 0; k < 3; ++k)
+        together[i] = Compress(Method::Lh7, inputs[i].data(), inputs[i].size(), DefaultTuning(Method::Lh7));
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(together, alone);
 }
 
 TEST(Huffman, LengthsAreCompleteAndWithin16Bits) {

@@ -295,3 +295,45 @@ TEST(ZipCreate, Zip64ForAMemberAbove4GiB) {
   EXPECT_EQ(python.substr(0, 5), "None\n");
   EXPECT_NE(python.find("|5368709120"), std::string::npos) << python;
 }
+
+// Files above the in-memory size are deflated piece by piece into a temporary file and the
+// pieces joined into one deflate stream: every reader must see one whole, correct member,
+// and no temporary file may stay behind.
+TEST(ZipCreate, LargeFilesDeflatedInPiecesReadBackWhole) {
+  if (!HaveTool("7zz")) GTEST_SKIP() << "7zz not installed (scripts/install-deps.sh)";
+  constexpr size_t kPiece = 4u << 20;
+  std::string text = TextData(kPiece * 2 + 300000, 7);
+  // Noise here and there: pieces end in blocks of different kinds and bit positions.
+  const std::string noise = RandomData(200000, 8);
+  text.replace(kPiece - 100000, 200000, noise);
+  const std::pair<std::string, std::string> samples[] = {
+      {"piece.txt", text.substr(0, kPiece)},           // the largest done in memory
+      {"piece_and_one.txt", text.substr(0, kPiece + 1)},  // a second piece of one byte
+      {"pieces.txt", text},                               // three pieces, the last short
+      {"zeros.dat", std::string(kPiece * 2 + 5, '\0')}};
+  for (int level : {1, 9}) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    TempDir src, work;
+    const std::string archive = work / "out.zip";
+    std::vector<std::string> files;
+    for (const auto& [name, data] : samples) {
+      files.push_back(src / name);
+      WriteFile(files.back(), data);
+    }
+    Result r = ZipFiles("-j -q -" + std::to_string(level), archive, files);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(ListTree(work.path()), std::set<std::string>{"out.zip"});
+    std::string out;
+    EXPECT_EQ(Shell("7zz t " + Sh(archive) + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(Python("import sys, zipfile\n"
+                     "z = zipfile.ZipFile(sys.argv[1])\n"
+                     "assert z.testzip() is None\n"
+                     "for i in z.infolist():\n"
+                     "  assert i.compress_type == 8 and i.compress_size < i.file_size / 2, i\n",
+                     {archive}),
+              0);
+    r = UnZipTo("-x -qq", archive, work / "x");
+    ASSERT_EQ(r.code, 0) << r.output;
+    for (const auto& [name, data] : samples) EXPECT_TRUE(ReadFile(work / ("x/" + name)) == data) << name;
+  }
+}

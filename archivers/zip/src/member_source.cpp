@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -52,6 +53,7 @@ struct Compressor {
 };
 
 // One compressor per thread and level: setting one up costs more than deflating a small file.
+// `level` is libdeflate's.
 libdeflate_compressor* CompressorFor(int level) {
   static thread_local std::unique_ptr<Compressor> cached;
   if (!cached || cached->level != level || cached->c == nullptr)
@@ -70,8 +72,90 @@ bool ProbeCompressible(const std::string& path, uint64_t size) {
   if (!ok || got == 0) return true;
   libdeflate_compressor* comp = CompressorFor(1);
   if (comp == nullptr) return true;
+  // A member larger than its file is stored instead; so is one whose start saves under 1 %.
   size_t limit = size_t(got - got / 100);
   return libdeflate_deflate_compress(comp, in.get(), size_t(got), out.get(), limit) != 0;
+}
+
+// Where the final block of a complete raw deflate stream starts, in bits, and how many
+// padding bits follow its end: zlib's inflate stops at every block boundary (Z_BLOCK),
+// including the end of the final block before it drops the padding, and then tells the bits
+// it has not used of the last byte read. False when the stream is not one complete deflate
+// stream.
+bool FindFinalBlock(const uint8_t* data, size_t size, uint64_t& finalBit, int& padBits) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  constexpr size_t kSink = 1 << 16;
+  std::unique_ptr<uint8_t[]> sink(new uint8_t[kSink]);
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = uInt(size);
+  finalBit = 0;
+  uint64_t endBit = 0;
+  bool ended = false, complete = false;
+  for (;;) {
+    z.next_out = sink.get();
+    z.avail_out = uInt(kSink);
+    int rc = inflate(&z, Z_BLOCK);
+    if (rc == Z_STREAM_END) {
+      complete = ended && z.avail_in == 0;
+      break;
+    }
+    if (rc != Z_OK) break;
+    if (z.data_type & 128) {
+      const uint64_t at = uint64_t(z.total_in) * 8 - uint64_t(z.data_type & 7);
+      if (z.data_type & 64) {  // after the final block
+        endBit = at;
+        ended = true;
+      } else {  // before a block that may be the final one
+        finalBit = at;
+      }
+    }
+  }
+  inflateEnd(&z);
+  if (!complete || endBit > uint64_t(size) * 8 || uint64_t(size) * 8 - endBit > 7) return false;
+  padBits = int(uint64_t(size) * 8 - endBit);
+  return true;
+}
+
+// Turns a piece's complete deflate stream into the middle of a longer one: its final block
+// made not final, then an empty stored block, which ends on a byte boundary, so the next
+// piece's blocks can follow byte-aligned. Appends the stored block to `buf`; false when the
+// piece is not a complete stream.
+bool MakeNotFinal(uint8_t* buf, size_t& size) {
+  uint64_t finalBit = 0;
+  int pad = 0;
+  if (size == 0 || !FindFinalBlock(buf, size, finalBit, pad)) return false;
+  buf[finalBit / 8] &= uint8_t(~(1u << (finalBit % 8)));
+  // The padding is zero: the stored block's three header bits (not final, type 0) go there
+  // when they fit, else in one more zero byte; LEN 0 and NLEN 0xFFFF follow aligned.
+  buf[size - 1] &= uint8_t((1u << (8 - pad)) - 1);
+  if (pad < 3) buf[size++] = 0;
+  const uint8_t empty[4] = {0x00, 0x00, 0xFF, 0xFF};
+  std::memcpy(buf + size, empty, 4);
+  size += 4;
+  return true;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+// An unnamed file in `dir`, gone when closed even after a crash; mkstemp and unlink where
+// the file system has no O_TMPFILE.
+int TemporaryFile(const std::string& dir) {
+  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  std::string name = dir + "/.tavrun-zip-XXXXXX";
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(name.c_str());
+  return fd;
 }
 
 struct SourceState {
@@ -93,6 +177,7 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
   PreparedMember& m = *s->member;
   bool streamed = m.kind == PreparedMember::Kind::StoredFile ||
                   m.kind == PreparedMember::Kind::StreamDeflate;
+  bool inFile = m.kind == PreparedMember::Kind::DeflatedFile;
   switch (cmd) {
     case ZIP_SOURCE_OPEN:
       s->pos = 0;
@@ -107,6 +192,19 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       return 0;
     case ZIP_SOURCE_READ: {
       if (s->ctx->cancelled()) return Fail(s, ZIP_ER_CANCELLED);
+      if (inFile) {
+        uint64_t left = m.dataSize - s->pos;
+        size_t want = size_t(len < left ? len : left);
+        ssize_t n;
+        do n = pread(m.fd, data, want, off_t(s->pos));
+        while (n < 0 && errno == EINTR);
+        if (n < 0 || (n == 0 && want > 0)) {
+          s->ctx->Fail(TAVRUN_ZIP_E_WRITE, ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
+          return Fail(s, ZIP_ER_READ);
+        }
+        s->pos += uint64_t(n);
+        return n;
+      }
       if (!streamed) {
         uint64_t left = m.dataSize - s->pos;
         size_t n = size_t(len < left ? len : left);
@@ -161,7 +259,7 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       st->mtime = time_t(m.mtime);
       st->encryption_method = ZIP_EM_NONE;
       st->comp_method = ZIP_CM_STORE;
-      if (m.kind == PreparedMember::Kind::Deflated) {
+      if (m.kind == PreparedMember::Kind::Deflated || inFile) {
         // Handed over as it is: libzip copies a source whose method matches the entry's.
         st->comp_method = ZIP_CM_DEFLATE;
         st->comp_size = m.dataSize;
@@ -189,6 +287,47 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
 
 }  // namespace
 
+PreparedMember::~PreparedMember() {
+  if (fd >= 0) close(fd);
+}
+
+int DeflateLevel(int level) { return level >= 9 ? 10 : level; }
+
+int DeflatePieces(int in, uint64_t size, int out, int level, uint64_t pieceSize,
+                  const std::function<bool(uint64_t)>& piece, uint32_t& crc, uint64_t& outSize,
+                  bool& writeFailed) {
+  writeFailed = false;
+  crc = 0;
+  outSize = 0;
+  libdeflate_compressor* comp = CompressorFor(level);
+  if (comp == nullptr || pieceSize == 0) return ENOMEM;
+  const size_t inCap = size_t(size < pieceSize ? size : pieceSize);
+  // Room for the stored block that joins two pieces.
+  const size_t outCap = libdeflate_deflate_compress_bound(comp, inCap) + 8;
+  std::unique_ptr<uint8_t[]> raw(new uint8_t[inCap]), packed(new uint8_t[outCap]);
+  uint64_t done = 0;
+  do {
+    const size_t n = size_t(size - done < inCap ? size - done : inCap);
+    uint64_t got = 0;
+    if (!ReadAll(in, raw.get(), n, got)) return errno;
+    if (got != n) return EIO;
+    crc = uint32_t(libdeflate_crc32(crc, raw.get(), n));
+    size_t m = libdeflate_deflate_compress(comp, raw.get(), n, packed.get(), outCap - 8);
+    if (m == 0) return ENOMEM;
+    done += n;
+    if (done < size && !MakeNotFinal(packed.get(), m)) return ENOMEM;
+    if (!WriteAll(out, packed.get(), m)) {
+      writeFailed = true;
+      return errno ? errno : ENOSPC;
+    }
+    outSize += m;
+    if (!piece(n)) return EINTR;
+  } while (done < size);
+  int more = MoreData(in);
+  if (more != 0) return more < 0 ? errno : EIO;
+  return 0;
+}
+
 bool AddContext::Advance(const std::string& member, uint64_t bytes) {
   done_ += bytes;
   if (done_ > total_) done_ = total_;
@@ -212,9 +351,53 @@ void AddContext::Fail(int32_t code, const std::string& reason) {
   }
 }
 
-bool PrepareMember(const std::string& path, const std::string& memberName, uint64_t size,
-                   int64_t mtime, int level, uint64_t& memoryLeft, AddContext& ctx,
+namespace {
+
+// Deflates a large file into a temporary file. False with the failure in `ctx` on a read or
+// write error or a cancel; true with `out` still StoredFile when the file does not shrink.
+bool DeflateToFile(int fd, int level, const std::string& tempDir, AddContext& ctx,
                    PreparedMember& out) {
+  int tmp = TemporaryFile(tempDir);
+  if (tmp < 0) {
+    out.kind = PreparedMember::Kind::StreamDeflate;  // libzip deflates it on the way
+    return true;
+  }
+  uint32_t crc = 0;
+  uint64_t packed = 0;
+  bool writeFailed = false;
+  int err = DeflatePieces(
+      fd, out.size, tmp, DeflateLevel(level), kPieceSize,
+      [&](uint64_t bytes) { return ctx.Advance(out.memberName, bytes); }, crc, packed,
+      writeFailed);
+  if (err != 0) {
+    close(tmp);
+    if (ctx.failCode() != 0) return false;  // cancelled
+    if (writeFailed)
+      ctx.Fail(TAVRUN_ZIP_E_WRITE, ErrnoText("cannot write a temporary file in " + tempDir, err));
+    else if (err == EIO)
+      ctx.Fail(TAVRUN_ZIP_E_SOURCE, out.path + " changed while it was being read");
+    else if (err == ENOMEM)
+      ctx.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+    else
+      ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot deflate " + out.path, err));
+    return false;
+  }
+  if (packed >= out.size) {
+    close(tmp);
+    return true;  // stored: read again from the file when the archive is written
+  }
+  out.kind = PreparedMember::Kind::DeflatedFile;
+  out.fd = tmp;
+  out.crc = crc;
+  out.dataSize = packed;
+  return true;
+}
+
+}  // namespace
+
+bool PrepareMember(const std::string& path, const std::string& memberName, uint64_t size,
+                   int64_t mtime, int level, const std::string& tempDir, uint64_t& memoryLeft,
+                   AddContext& ctx, PreparedMember& out) {
   out.path = path;
   out.memberName = memberName;
   out.size = size;
@@ -223,15 +406,21 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
     out.kind = PreparedMember::Kind::StoredFile;
     return true;
   }
-  if (size > kInMemoryBound || size > memoryLeft) {
-    out.kind = ProbeCompressible(path, size) ? PreparedMember::Kind::StreamDeflate
-                                             : PreparedMember::Kind::StoredFile;
+  const bool large = size > kPieceSize || size > memoryLeft;
+  if (large && !ProbeCompressible(path, size)) {
+    out.kind = PreparedMember::Kind::StoredFile;
     return true;
   }
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
     return false;
+  }
+  if (large) {
+    out.kind = PreparedMember::Kind::StoredFile;
+    bool ok = DeflateToFile(fd, level, tempDir, ctx, out);
+    close(fd);
+    return ok;
   }
   std::unique_ptr<uint8_t[]> raw(new uint8_t[size_t(size) + 1]);
   uint64_t got = 0;
@@ -254,7 +443,7 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   }
   out.crc = uint32_t(libdeflate_crc32(0, raw.get(), size_t(size)));
   if (size > 1) {
-    libdeflate_compressor* comp = CompressorFor(level);
+    libdeflate_compressor* comp = CompressorFor(DeflateLevel(level));
     if (comp == nullptr) {
       ctx.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
       return false;

@@ -287,6 +287,11 @@ void Run(const Zip32Request& rq, Report& report) {
       arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
   AddContext ctx(progress.get(), total);
   uint64_t memoryLeft = kInMemoryBound;
+  // Large members are deflated into temporary files beside the archive, where libzip
+  // writes its own.
+  const size_t slash = resolved.find_last_of('/');
+  const std::string tempDir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : resolved.substr(0, slash);
   std::vector<std::string> added;
 
   for (const SourceFile& s : sources) {
@@ -304,8 +309,8 @@ void Run(const Zip32Request& rq, Report& report) {
       }
     }
     auto member = std::make_unique<PreparedMember>();
-    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, memoryLeft, ctx,
-                       *member)) {
+    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft,
+                       ctx, *member)) {
       report.Fail(ctx.failCode(), ctx.failReason());
       return;
     }
