@@ -187,7 +187,7 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
   Outcome out;
   uint64_t total = 0, done = 0;
   for (const auto& m : scan.members) total += m.originalSize;
-  auto progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH 解凍");
+  auto progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH解凍");
   std::optional<bool> toAll;
   int extracted = 0;
   std::vector<std::pair<std::vector<std::string>, int64_t>> directories;
@@ -265,7 +265,7 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
           out.Fail(UNLHA_ERROR_KEPT, path + ": exists; kept (no window to ask, -y1 replaces)");
           keep = true;
         } else {
-          auto a = tavrun::arc::AskOverwrite(window, "LZH",
+          auto a = tavrun::arc::AskOverwrite(window, "LZH解凍",
                                              "次のファイルは既に存在します。上書きしますか？", path);
           if (a == tavrun::arc::OverwriteAnswer::YesToAll) toAll = true;
           if (a == tavrun::arc::OverwriteAnswer::NoToAll) toAll = false;

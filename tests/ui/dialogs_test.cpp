@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BoxCase{0, QMessageBox::NoIcon, {"OK"}, "OK", IdOk}),
     [](const auto& info) { return "Style" + std::to_string(info.param.style); });
 
-TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
+// The hourglass of a run covers its boxes: the confirmation and the result are shown with it.
+TEST(QtSeamsTest, BoxesKeepTheWaitPointerAndItNeverStacks) {
   ui::InstallQtSeams();
   SetMousePointer(PointerHourglass);
   SetMousePointer(PointerHourglass);
@@ -73,7 +74,14 @@ TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
     }
   });
   EXPECT_EQ(ShowMessage("続けますか？", MsgYesNoDefNo, "Tavrun"), IdYes);
-  EXPECT_EQ(during, Qt::ArrowCursor);
+  EXPECT_EQ(during, Qt::WaitCursor);
+  during = Qt::BlankCursor;
+  QTimer::singleShot(0, [&during] {
+    during = QGuiApplication::overrideCursor()->shape();
+    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+  });
+  EXPECT_EQ(ShowMessage("処理が正常終了しました。", MsgInformation, "Tavrun"), IdOk);
+  EXPECT_EQ(during, Qt::WaitCursor);
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
   SetMousePointer(PointerDefault);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "one reset restores the pointer";
