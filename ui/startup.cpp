@@ -150,6 +150,9 @@ void ExitProgram() {
 
 void EndWithoutSaving() {
   endingWithoutSaving = true;
+  // Even an end without saving lets a running library call stop cleanly: no temporary file
+  // is left beside the archive it was writing.
+  CancelRunAndWait();
   EndProcess();
 }
 

@@ -3,6 +3,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTranslator>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -12,6 +17,7 @@
 
 #include "app/settings.h"
 #include "ui/commands.h"
+#include "ui/folder_select.h"
 #include "ui/qt_seams.h"
 #include "ui_fixture.h"
 
@@ -88,6 +94,43 @@ TEST(QtSeamsTest, BoxesKeepTheWaitPointerAndItNeverStacks) {
   SetMessageBoxHandler(nullptr);
   SetMousePointerHandler(nullptr);
   SetShellOpenHandler(nullptr);
+}
+
+// ---- The folder chooser -------------------------------------------------------------------
+
+// The real chooser, looked at once it has listed "/": folders by name and date only (a type
+// column would say "Folder" on every row), the date column wide enough for its dates, and the
+// chooser's own labels in Japanese once the translation shipped with the program is loaded.
+TEST(FolderChooserTest, ListsNamesAndWholeDatesInJapanese) {
+  ui::ClearFolderChooserSeam();
+  QTranslator translator;
+  ASSERT_TRUE(translator.load(QStringLiteral("qtbase_ja.qm"), QStringLiteral(TAVRUN_COMPONENT_DIR)));
+  QCoreApplication::installTranslator(&translator);
+  std::string seen = "not shown";
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    auto* view = dialog ? dialog->findChild<QTreeView*>(QStringLiteral("treeView")) : nullptr;
+    if (!view || view->model()->rowCount(view->rootIndex()) == 0) return;
+    poll.stop();
+    seen.clear();
+    for (int column = 0; column < view->model()->columnCount(view->rootIndex()); ++column) {
+      if (!view->isColumnHidden(column)) {
+        seen += view->model()->headerData(column, Qt::Horizontal).toString().toStdString() + "|";
+      }
+    }
+    seen += view->header()->sectionSize(3) >= view->sizeHintForColumn(3) ? "whole dates" : "cut";
+    auto* lookIn = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    if (lookIn && lookIn->text() == QStringLiteral("Look in:")) seen += " untranslated";
+    dialog->reject();
+  });
+  poll.start(5);
+  EXPECT_EQ(ui::SelectDirectory(nullptr), "");
+  const std::string name = QCoreApplication::translate("QFileSystemModel", "Name").toStdString();
+  const std::string date =
+      QCoreApplication::translate("QFileSystemModel", "Date Modified").toStdString();
+  QCoreApplication::removeTranslator(&translator);
+  EXPECT_EQ(seen, name + "|" + date + "|whole dates");
 }
 
 // ---- The log and readme commands --------------------------------------------------------
