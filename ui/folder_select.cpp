@@ -1,6 +1,7 @@
 #include "ui/folder_select.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTreeView>
 #include <deque>
@@ -43,6 +44,11 @@ void FitFolderColumns(QFileDialog& dialog) {
   header->setStretchLastSection(false);
   header->setSectionResizeMode(0, QHeaderView::Stretch);
   header->setSectionResizeMode(kDateColumn, QHeaderView::ResizeToContents);
+  // The dates arrive after the names, from the model's own thread: measure them again then.
+  if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view,
+                     [view] { view->resizeColumnToContents(kDateColumn); });
+  }
 }
 
 std::string SelectDirectory(QWidget* owner) {

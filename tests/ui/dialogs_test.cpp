@@ -107,21 +107,32 @@ TEST(FolderChooserTest, ListsNamesAndWholeDatesInJapanese) {
   ASSERT_TRUE(translator.load(QStringLiteral("qtbase_ja.qm"), QStringLiteral(TAVRUN_COMPONENT_DIR)));
   QCoreApplication::installTranslator(&translator);
   std::string seen = "not shown";
+  int ticks = 0;
   QTimer poll;
+  // Waits, as QTRY_ does, until the listing shows whole dates, or gives up and reports.
   QObject::connect(&poll, &QTimer::timeout, [&] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     auto* view = dialog ? dialog->findChild<QTreeView*>(QStringLiteral("treeView")) : nullptr;
     if (!view || view->model()->rowCount(view->rootIndex()) == 0) return;
-    poll.stop();
-    seen.clear();
+    std::string state;
     for (int column = 0; column < view->model()->columnCount(view->rootIndex()); ++column) {
       if (!view->isColumnHidden(column)) {
-        seen += view->model()->headerData(column, Qt::Horizontal).toString().toStdString() + "|";
+        state += view->model()->headerData(column, Qt::Horizontal).toString().toStdString() + "|";
       }
     }
-    seen += view->header()->sectionSize(3) >= view->sizeHintForColumn(3) ? "whole dates" : "cut";
+    int widest = 0;
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+      const QString date = view->model()->index(row, 3, view->rootIndex()).data().toString();
+      widest = std::max(widest, view->fontMetrics().horizontalAdvance(date));
+    }
+    const int width = view->header()->sectionSize(3);
+    state += width > widest ? "whole dates"
+                            : "cut " + std::to_string(width) + " " + std::to_string(widest);
     auto* lookIn = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel"));
-    if (lookIn && lookIn->text() == QStringLiteral("Look in:")) seen += " untranslated";
+    if (lookIn && lookIn->text() == QStringLiteral("Look in:")) state += " untranslated";
+    seen = state;
+    if (state.find("whole dates") == std::string::npos && ++ticks < 2000) return;
+    poll.stop();
     dialog->reject();
   });
   poll.start(5);
