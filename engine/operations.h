@@ -3,8 +3,9 @@
 // per file (after the archive test, for extraction), one log line per file. A failed file
 // makes the result false without stopping the loop; `messageText` is left holding the detail
 // of the last failure. A call the user cancelled (the archivers' code 7) stops the loop: the
-// remaining files are left alone and one warning line says how many. An unexpected error stops the loop, is logged at level 3 and returned
-// in `messageText`. FromDirectory and ToDirectory must already end in "/".
+// remaining files are left alone and one warning line says how many. An unexpected error
+// stops the loop, is logged at level 3 and returned in `messageText`. FromDirectory and
+// ToDirectory must already end in "/".
 #pragma once
 
 #include <cstdint>

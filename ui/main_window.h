@@ -100,7 +100,7 @@ class FrmTavrunMain : public QMainWindow, public RunWindow {
   QMenu* mnuH_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   LockKeyState* lockKeys_ = nullptr;
-  bool selecting_ = false;  // a program's selection raises the click handler itself
+  bool selecting_ = false;        // a program's selection raises the click handler itself
   mutable uintptr_t handle_ = 0;  // winId() as last read on the UI thread, for the workers
 };
 

@@ -41,7 +41,8 @@ void RunScope::RunCall(const std::function<void()>& call) {
       failure = std::current_exception();
     }
     // Queued: the loop below (or an exit waiting above it) learns it on the UI thread.
-    QMetaObject::invokeMethod(this, [this] { CallFinished(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { CallFinished(); }, Qt::QueuedConnection);
   });
   // Input stays with the window (its controls are locked); repaints, moves and the close box
   // go on.

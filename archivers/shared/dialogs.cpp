@@ -114,7 +114,8 @@ class DialogProgress : public Progress {
       latestPercent_ = percent;
       if (!posted_) {
         posted_ = true;
-        QMetaObject::invokeMethod(dialog_.data(), [this] { ShowLatest(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            dialog_.data(), [this] { ShowLatest(); }, Qt::QueuedConnection);
       }
     }
     return !Cancelled();
@@ -230,7 +231,9 @@ OverwriteAnswer AskHere(QWidget* owner, const std::string& title, const std::str
 
 }  // namespace
 
-bool HasOwnerWindow(uintptr_t window) { return FindOwner(window).widget != nullptr; }
+bool HasOwnerWindow(uintptr_t window) {
+  return FindOwner(window).widget != nullptr;
+}
 
 std::unique_ptr<Progress> MakeProgress(uintptr_t window, bool show, const std::string& title) {
   const Owner owner = FindOwner(window);

@@ -61,8 +61,7 @@ TEST_F(LogTest, ControlCharactersAreWrittenVisiblyAndARecordIsOneLine) {
   };
   for (const auto& [raw, shown] : cases) EXPECT_EQ(EscapeLineBreaks(raw), shown) << shown;
 
-  WriteLog(log_, "7 [UNLHA32:/in/x]\r\n2024/03/05 14:07:09 [INFO] forged\n.txt]", LogLevelError,
-           0);
+  WriteLog(log_, "7 [UNLHA32:/in/x]\r\n2024/03/05 14:07:09 [INFO] forged\n.txt]", LogLevelError, 0);
   EXPECT_EQ(ReadBytes(log_),
             "2024/03/05 14:07:09 [ERR] 7 [UNLHA32:/in/x]\\r\\n2024/03/05 14:07:09 [INFO] "
             "forged\\n.txt]\r\n");

@@ -150,13 +150,12 @@ TEST_F(OperationTest, ACancelStopsTheBatchAndEveryCallGoesThroughTheWindow) {
     EXPECT_NE(calls.back().find("b_rc7"), npos) << "the cancelled call is the last one";
     EXPECT_EQ(window_.status, "2 / 4");
     EXPECT_EQ(window_.archiverCalls, 2 * c.callsPerFile);
-    const std::string failureTag = c.run == CompressLzh ? " [UNLHA32:"
+    const std::string failureTag = c.run == CompressLzh   ? " [UNLHA32:"
                                    : c.run == CompressZip ? "[ZIP32J:"
                                    : c.run == ExtractLzh  ? "[UNLHA32:"
                                                           : "[UNZIP32:";
-    EXPECT_EQ(LogLines(),
-              Expand({c.firstLog, " [ERR] 7" + failureTag + "@i/b_rc7" + ext + "]",
-                      " [WARN] " + CancelledRunText(2)}));
+    EXPECT_EQ(LogLines(), Expand({c.firstLog, " [ERR] 7" + failureTag + "@i/b_rc7" + ext + "]",
+                                  " [WARN] " + CancelledRunText(2)}));
   }
 }
 

@@ -39,7 +39,8 @@ class DialogTest : public ScratchTest {
           b->click();
         }
         auto* progress = qobject_cast<QProgressDialog*>(w);
-        if (progress && progress->isVisible()) titles_.insert(progress->windowTitle().toStdString());
+        if (progress && progress->isVisible())
+          titles_.insert(progress->windowTitle().toStdString());
         if (progress && button_ == "cancel") {
           ++progressDialogs_;
           progress->cancel();

@@ -6,12 +6,12 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
-#include <QTranslator>
-#include <QTreeView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 
@@ -104,7 +104,8 @@ TEST(QtSeamsTest, BoxesKeepTheWaitPointerAndItNeverStacks) {
 TEST(FolderChooserTest, ListsNamesAndWholeDatesInJapanese) {
   ui::ClearFolderChooserSeam();
   QTranslator translator;
-  ASSERT_TRUE(translator.load(QStringLiteral("qtbase_ja.qm"), QStringLiteral(TAVRUN_COMPONENT_DIR)));
+  ASSERT_TRUE(
+      translator.load(QStringLiteral("qtbase_ja.qm"), QStringLiteral(TAVRUN_COMPONENT_DIR)));
   QCoreApplication::installTranslator(&translator);
   std::string seen = "not shown";
   int ticks = 0;

@@ -4,8 +4,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <filesystem>
 
@@ -201,9 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ToAllCase{{"Lzh", "Option2_0", ".lzh", ""}, "noToAll", false},
                       ToAllCase{{"Zip", "Option2_1", ".zip", ""}, "yesToAll", true},
                       ToAllCase{{"Zip", "Option2_1", ".zip", ""}, "noToAll", false}),
-    [](const auto& info) {
-      return std::string(info.param.format.name) + info.param.button;
-    });
+    [](const auto& info) { return std::string(info.param.format.name) + info.param.button; });
 
 TEST_F(RunTest, RefusedBoxesGetTheFocusAndUnlockingKeepsADisabledFormat) {
   Prepare("ArchiveType=0\r\n");

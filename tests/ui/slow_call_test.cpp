@@ -51,9 +51,8 @@ class SlowCallTest : public UiTest {
     UiTest::TearDown();
   }
   void Prepare(const std::string& dialogOff) {
-    Init("[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nFromDirectory=" + in_ +
-         "\r\nToDirectory=" + out_ + "\r\n[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nControlDialog=" +
-         dialogOff + "\r\n");
+    Init("[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nFromDirectory=" + in_ + "\r\nToDirectory=" +
+         out_ + "\r\n[COMMON]\r\nLogLevel=0\r\n[LZH]\r\nControlDialog=" + dialogOff + "\r\n");
     OpenMain();
   }
   // Runs each step on the UI thread's event loop in turn, every step once its condition holds.

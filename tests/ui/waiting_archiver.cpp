@@ -35,9 +35,8 @@ int32_t Answer(int32_t code, const char* text, char* output, uint32_t size) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t Unlha(uintptr_t window,
-                                                                const char* line, char* output,
-                                                                uint32_t size) {
+extern "C" __attribute__((visibility("default"))) int32_t Unlha(uintptr_t window, const char* line,
+                                                                char* output, uint32_t size) {
   const char* gateVariable = std::getenv("TAVRUN_WAIT_GATE");
   const std::string gate = gateVariable != nullptr ? gateVariable : "";
   const std::string command = line;
@@ -63,7 +62,6 @@ extern "C" __attribute__((visibility("default"))) int32_t Unlha(uintptr_t window
   return Answer(0, "", output, size);
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t UnlhaCheckArchive(const char*,
-                                                                            int32_t) {
+extern "C" __attribute__((visibility("default"))) int32_t UnlhaCheckArchive(const char*, int32_t) {
   return 1;
 }
