@@ -36,6 +36,40 @@ const char* TagFor(int16_t level) {
 
 }  // namespace
 
+std::string EscapeLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  char hex[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\t') {
+      out += "\\t";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else if (byte == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      // C1 controls (NEL among them) break lines in some viewers.
+      std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned char>(text[i + 1]));
+      out += hex;
+      ++i;
+    } else if (byte == 0xE2 && i + 2 < text.size() && text[i + 1] == '\x80' &&
+               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+      // The Unicode line and paragraph separators.
+      out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 void SetLogClock(std::function<std::tm()> clock) {
   ClockOverride() = std::move(clock);
 }
@@ -52,7 +86,8 @@ void WriteLog(const std::string& path, const std::string& message, int16_t level
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     std::string line = stamp;
     line += TagFor(level);
-    line += message;
+    // One record is one line: a crafted file name must not start a line of its own.
+    line += EscapeLineBreaks(message);
     line += "\r\n";
 
     // One write of the whole line to a file opened for appending; O_NONBLOCK keeps a FIFO

@@ -72,13 +72,14 @@ void* Entry(const char* libraryFile, const char* symbol, std::string& errorText)
 }
 
 bool Exec(const char* libraryFile, const char* symbol, const RunWindow& owner,
-          const std::string& commandLine, std::string& errorText) {
+          const std::string& commandLine, std::string& errorText, int32_t* resultCode) {
   try {
     auto entry = reinterpret_cast<ExecEntry>(Entry(libraryFile, symbol, errorText));
     if (entry == nullptr) return false;
     char output[ArchiverOutputSize] = {};
     const int32_t result =
         entry(owner.NativeHandle(), commandLine.c_str(), output, ArchiverOutputSize);
+    if (resultCode != nullptr) *resultCode = result;
     if (result == 0) return true;
     errorText = std::to_string(result);
     return false;
@@ -102,16 +103,19 @@ bool Check(const char* libraryFile, const char* symbol, const std::string& path,
 
 }  // namespace
 
-bool ExecUnlha(const RunWindow& owner, const std::string& commandLine, std::string& errorText) {
-  return Exec(UnlhaLibraryName, "Unlha", owner, commandLine, errorText);
+bool ExecUnlha(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+               int32_t* resultCode) {
+  return Exec(UnlhaLibraryName, "Unlha", owner, commandLine, errorText, resultCode);
 }
 
-bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText) {
-  return Exec(ZipjLibraryName, "Zip", owner, commandLine, errorText);
+bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+             int32_t* resultCode) {
+  return Exec(ZipjLibraryName, "Zip", owner, commandLine, errorText, resultCode);
 }
 
-bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText) {
-  return Exec(UnzipLibraryName, "UnZip", owner, commandLine, errorText);
+bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+               int32_t* resultCode) {
+  return Exec(UnzipLibraryName, "UnZip", owner, commandLine, errorText, resultCode);
 }
 
 bool CheckUnlhaArchive(const std::string& path, int32_t mode, std::string& errorText) {

@@ -13,10 +13,17 @@
 namespace tavrun {
 
 // Run one command line through Unlha / Zip / UnZip with a 256-byte output buffer; the owner's
-// native window is handed to the library. True exactly when the library returns 0.
-bool ExecUnlha(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
-bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
-bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText);
+// native window is handed to the library. True exactly when the library returns 0. The
+// library's return code goes to `resultCode` when given (left alone when it was not called).
+bool ExecUnlha(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+               int32_t* resultCode = nullptr);
+bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+             int32_t* resultCode = nullptr);
+bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
+               int32_t* resultCode = nullptr);
+
+// The code every archiver returns when its user cancelled the call.
+inline constexpr int32_t ArchiverCancelled = 7;
 
 // Ask UnlhaCheckArchive / UnZipCheckArchive about a file. True exactly when the library answers
 // 1; a plain "no" leaves `errorText` untouched.

@@ -10,7 +10,7 @@
 namespace tavrun {
 namespace {
 
-using ExecFunction = bool (*)(const RunWindow&, const std::string&, std::string&);
+using ExecFunction = bool (*)(const RunWindow&, const std::string&, std::string&, int32_t*);
 using CheckFunction = bool (*)(const std::string&, int32_t, std::string&);
 
 struct CompressKind {
@@ -53,6 +53,39 @@ bool Fail(std::string& messageText) {
   return false;
 }
 
+// The library calls go through the window, which may run them off its own thread.
+bool CallArchiver(ExecFunction exec, RunWindow& window, const std::string& commandLine,
+                  std::string& messageText, int32_t& code) {
+  bool ok = false;
+  code = 0;
+  window.RunArchiverCall([&] { ok = exec(window, commandLine, messageText, &code); });
+  return ok;
+}
+
+bool CheckArchive(CheckFunction check, RunWindow& window, const std::string& source) {
+  bool isArchive = false;
+  window.RunArchiverCall([&] {
+    std::string scratch;
+    isArchive = check(source, ArchiveCheckMode, scratch);
+  });
+  return isArchive;
+}
+
+// Logs one file's outcome. A cancel stops the whole batch, so the files after it are left
+// and the log says how many.
+enum class Next { Go, Stop };
+Next LogOutcome(bool ok, int32_t code, const char* successText, const char* failureTag,
+                const std::string& source, const std::string& messageText, int32_t left) {
+  if (ok) {
+    Log(successText + source + "]", LogLevelInfo);
+    return Next::Go;
+  }
+  Log(messageText + failureTag + source + "]", LogLevelError);
+  if (code != ArchiverCancelled) return Next::Go;
+  Log(CancelledRunText(left), LogLevelWarn);
+  return Next::Stop;
+}
+
 const std::string& FileAt(const FileList& files, int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= files.size()) {
     throw EngineError(IndexOutOfRangeText);
@@ -75,11 +108,12 @@ bool Compress(const CompressKind& kind, RunWindow& window, const FileList& files
       const std::string archive = to + GetBaseName(name, ignored) + kind.extension;
       const std::string source = from + name;
       const std::string commandLine = prefix + QuoteArgument(archive) + " " + QuoteArgument(source);
-      if (kind.exec(window, commandLine, messageText)) {
-        Log(kind.successText + source + "]", LogLevelInfo);
-      } else {
-        Log(messageText + kind.failureTag + source + "]", LogLevelError);
-        result = false;
+      int32_t code = 0;
+      const bool ok = CallArchiver(kind.exec, window, commandLine, messageText, code);
+      if (!ok) result = false;
+      if (LogOutcome(ok, code, kind.successText, kind.failureTag, source, messageText,
+                     count - i - 1) == Next::Stop) {
+        break;
       }
     }
     return result;
@@ -100,8 +134,7 @@ bool Extract(const ExtractKind& kind, RunWindow& window, const FileList& files, 
       window.ProcessPendingEvents();
       const std::string& name = FileAt(files, i);
       const std::string source = from + name;
-      std::string scratch;
-      if (!kind.check(source, ArchiveCheckMode, scratch)) {
+      if (!CheckArchive(kind.check, window, source)) {
         Log(kind.notArchiveText + source + "]", LogLevelWarn);
         continue;
       }
@@ -119,11 +152,12 @@ bool Extract(const ExtractKind& kind, RunWindow& window, const FileList& files, 
       }
       const std::string commandLine =
           prefix + QuoteArgument(source) + " " + QuoteArgument(destination);
-      if (kind.exec(window, commandLine, messageText)) {
-        Log(kind.successText + source + "]", LogLevelInfo);
-      } else {
-        Log(messageText + kind.failureTag + source + "]", LogLevelError);
-        result = false;
+      int32_t code = 0;
+      const bool ok = CallArchiver(kind.exec, window, commandLine, messageText, code);
+      if (!ok) result = false;
+      if (LogOutcome(ok, code, kind.successText, kind.failureTag, source, messageText,
+                     count - i - 1) == Next::Stop) {
+        break;
       }
     }
     return result;
@@ -186,6 +220,10 @@ std::string QuoteArgument(const std::string& path) {
   }
   token += '"';
   return token;
+}
+
+std::string CancelledRunText(int32_t filesLeft) {
+  return "キャンセルにより処理を中止しました。未処理ファイル数：" + std::to_string(filesLeft);
 }
 
 std::string ProgressText(int32_t number, int32_t count) {

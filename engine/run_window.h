@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tavrun {
@@ -27,8 +28,13 @@ class RunWindow {
   virtual void FocusControl(const std::string& control) = 0;
   // Lets the window system process pending events once.
   virtual void ProcessPendingEvents() = 0;
-  // The native window id handed to the archiver libraries; 0 for none.
+  // The native window id handed to the archiver libraries; 0 for none. Also called from the
+  // thread that RunArchiverCall uses, so it must not touch the window system there.
   virtual uintptr_t NativeHandle() const = 0;
+  // Runs one archiver call and returns when it has returned. The UI runs it off its own
+  // thread and keeps processing events meanwhile, so the window repaints and its close box
+  // answers during a long file; an exception thrown by the call is rethrown here.
+  virtual void RunArchiverCall(const std::function<void()>& call) { call(); }
 };
 
 }  // namespace tavrun

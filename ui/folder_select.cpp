@@ -1,23 +1,55 @@
 #include "ui/folder_select.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTreeView>
 #include <deque>
 
 namespace tavrun::ui {
 namespace {
 
+// The columns of the chooser's detail view.
+constexpr int kSizeColumn = 1;
+constexpr int kTypeColumn = 2;
+constexpr int kDateColumn = 3;
+
 std::deque<std::string> queuedAnswers;
 std::function<std::string(QWidget*)> chooserHandler;
 int chooserCalls = 0;
 
+// Qt's own chooser, so its texts come from the Japanese translation loaded at start-up.
+// Only folders are listed: the type column would say "Folder" on every row and the size
+// column is empty, so only the name and the date show, the date wide enough to be read.
 std::string QtChooseDirectory(QWidget* owner) {
-  const QString chosen =
-      QFileDialog::getExistingDirectory(owner, QString::fromUtf8(kSelectDirectoryPrompt),
-                                        QStringLiteral("/"), QFileDialog::ShowDirsOnly);
-  return chosen.toStdString();
+  QFileDialog dialog(owner, QString::fromUtf8(kSelectDirectoryPrompt), QStringLiteral("/"));
+  dialog.setObjectName(QStringLiteral("folderChooser"));
+  dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setViewMode(QFileDialog::Detail);
+  FitFolderColumns(dialog);
+  if (dialog.exec() != QDialog::Accepted) return "";
+  const QStringList chosen = dialog.selectedFiles();
+  return chosen.isEmpty() ? std::string() : chosen.front().toStdString();
 }
 
 }  // namespace
+
+void FitFolderColumns(QFileDialog& dialog) {
+  auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (view == nullptr) return;
+  view->setColumnHidden(kSizeColumn, true);
+  view->setColumnHidden(kTypeColumn, true);
+  QHeaderView* header = view->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  header->setSectionResizeMode(kDateColumn, QHeaderView::ResizeToContents);
+  // The dates arrive after the names, from the model's own thread: measure them again then.
+  if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view,
+                     [view] { view->resizeColumnToContents(kDateColumn); });
+  }
+}
 
 std::string SelectDirectory(QWidget* owner) {
   ++chooserCalls;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+class QFileDialog;
 class QWidget;
 
 namespace tavrun::ui {
@@ -13,6 +14,9 @@ inline constexpr const char* kSelectDirectoryPrompt = "ディレクトリを選�
 // Asks for a directory over `owner`: directories only, opened at "/" with nothing
 // preselected. Returns the chosen path as the chooser reports it, or "" when cancelled.
 std::string SelectDirectory(QWidget* owner);
+
+// Lays out the chooser's detail view: folder name and date, the date never cut off.
+void FitFolderColumns(QFileDialog& dialog);
 
 // Test seam: a queued answer is returned instead of showing the chooser (first in, first
 // out). A handler replaces the chooser for every call while set; an empty one restores it.

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QThread>
+#include <memory>
 
 #include "app/settings.h"
 #include "engine/run_command.h"
@@ -24,6 +26,7 @@
 #include "ui/option_dialog.h"
 #include "ui/program_icon.h"
 #include "ui/qt_seams.h"
+#include "ui/run_scope.h"
 #include "ui/startup.h"
 #include "ui/version_dialog.h"
 
@@ -251,6 +254,11 @@ void FrmTavrunMain::Form_QueryUnload(bool& cancel, int unloadMode) {
 }
 
 void FrmTavrunMain::closeEvent(QCloseEvent* event) {
+  // Exit was confirmed and waits for the running call to stop: no second question.
+  if (RunScope* scope = RunScope::Current(); scope && scope->Exiting()) {
+    event->ignore();
+    return;
+  }
   // Only the window system's close request is the user's; a close by program code or by the
   // end of the session passes without a question.
   bool cancel = false;
@@ -350,6 +358,10 @@ void FrmTavrunMain::Command2_Click() {
 }
 
 void FrmTavrunMain::Command3_Click() {
+  // The run scope lives exactly as long as the run; a second click cannot start a run
+  // inside this one (the engine refuses it), so its scope is not made either.
+  if (RunScope::Current() != nullptr) return;
+  auto scope = std::make_unique<RunScope>();
   tavrun::Command3_Click(*this);
 }
 
@@ -360,6 +372,8 @@ void FrmTavrunMain::mnuTo_Click() {
   Command2_Click();
 }
 void FrmTavrunMain::mnuRun_Click() {
+  if (RunScope::Current() != nullptr) return;
+  auto scope = std::make_unique<RunScope>();
   tavrun::mnuRun_Click(*this);
 }
 void FrmTavrunMain::mnuExit_Click() {
@@ -440,7 +454,19 @@ void FrmTavrunMain::ProcessPendingEvents() {
 }
 
 uintptr_t FrmTavrunMain::NativeHandle() const {
-  return static_cast<uintptr_t>(winId());
+  // A worker thread must not touch the window system; it gets the id read before the call.
+  if (QThread::currentThread() == thread()) handle_ = static_cast<uintptr_t>(winId());
+  return handle_;
+}
+
+void FrmTavrunMain::RunArchiverCall(const std::function<void()>& call) {
+  RunScope* scope = RunScope::Current();
+  if (scope == nullptr) {
+    call();
+    return;
+  }
+  NativeHandle();
+  scope->RunCall(call);
 }
 
 }  // namespace tavrun::ui

@@ -68,6 +68,7 @@ class FrmTavrunMain : public QMainWindow, public RunWindow {
   void FocusControl(const std::string& control) override;
   void ProcessPendingEvents() override;
   uintptr_t NativeHandle() const override;
+  void RunArchiverCall(const std::function<void()>& call) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -99,7 +100,8 @@ class FrmTavrunMain : public QMainWindow, public RunWindow {
   QMenu* mnuH_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   LockKeyState* lockKeys_ = nullptr;
-  bool selecting_ = false;  // a program's selection raises the click handler itself
+  bool selecting_ = false;        // a program's selection raises the click handler itself
+  mutable uintptr_t handle_ = 0;  // winId() as last read on the UI thread, for the workers
 };
 
 // The process's main window once start-up has shown it; null before and in most tests.

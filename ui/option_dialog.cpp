@@ -13,6 +13,7 @@
 
 #include "app/settings.h"
 #include "ui/fonts.h"
+#include "ui/radio_tab.h"
 
 namespace tavrun::ui {
 namespace {
@@ -180,6 +181,10 @@ FrmTavrunOption::FrmTavrunOption(QWidget* parent) : QDialog(parent) {
           [this](int index) { TabStrip1_Click(index + 1); });
   connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(command2_, &QPushButton::clicked, this, [this] { Command2_Click(); });
+}
+
+bool FrmTavrunOption::focusNextPrevChild(bool next) {
+  return MoveTabFocus(this, next) || QDialog::focusNextPrevChild(next);
 }
 
 void FrmTavrunOption::Form_Load() {

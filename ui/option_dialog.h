@@ -45,6 +45,10 @@ class FrmTavrunOption : public QDialog {
   void LoadOptionControls();
   void SaveOptionControls();
 
+ protected:
+  // Tab lands on the selected button of an option group, and leaves the group on the next.
+  bool focusNextPrevChild(bool next) override;
+
  private:
   TabStrip* tabStrip1_ = nullptr;
   std::array<QWidget*, 3> frame1_{};

@@ -24,13 +24,8 @@ QWidget* MessageParent() {
 
 int32_t QtShowMessage(const std::string& prompt, int32_t style, const std::string& title) {
   auto box = BuildMessageBox(prompt, style, title, MessageParent());
-  // A question is answered with the ordinary arrow even while the program shows the wait
-  // pointer around a run; the wait pointer returns with the answer.
-  const bool overridden = QGuiApplication::overrideCursor() != nullptr;
-  if (overridden) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-  const int32_t answer = ExecMessageBox(*box);
-  if (overridden) QGuiApplication::restoreOverrideCursor();
-  return answer;
+  // The pointer stays as the program set it: the hourglass of a run covers its boxes too.
+  return ExecMessageBox(*box);
 }
 
 void QtSetMousePointer(int shape) {

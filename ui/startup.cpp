@@ -20,6 +20,7 @@
 #include "common/paths.h"
 #include "common/seams.h"
 #include "ui/main_window.h"
+#include "ui/run_scope.h"
 
 namespace tavrun::ui {
 namespace {
@@ -140,6 +141,8 @@ bool Main(const StartupPaths& paths) {
 
 void ExitProgram() {
   if (ShowMessage("終了しますか？", MsgYesNoDefNo, AppTitle) != IdYes) return;
+  // A library call under way is cancelled and finishes first: it leaves nothing half-written.
+  CancelRunAndWait();
   std::string errorText;
   WriteIniValues(App().IniFilePath, SettingCount, App().SettingKeys, App().AppSettings, errorText);
   EndProcess();
@@ -147,6 +150,9 @@ void ExitProgram() {
 
 void EndWithoutSaving() {
   endingWithoutSaving = true;
+  // Even an end without saving lets a running library call stop cleanly: no temporary file
+  // is left beside the archive it was writing.
+  CancelRunAndWait();
   EndProcess();
 }
 

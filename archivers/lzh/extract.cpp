@@ -310,7 +310,7 @@ Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) 
   }
   using tavrun::arc::OverwriteAnswer;
   const OverwriteAnswer a = tavrun::arc::AskOverwrite(
-      x.window, "LZH", "次のファイルは既に存在します。上書きしますか？", t.path);
+      x.window, "LZH解凍", "次のファイルは既に存在します。上書きしますか？", t.path);
   if (a == OverwriteAnswer::YesToAll) x.toAll = true;
   if (a == OverwriteAnswer::NoToAll) x.toAll = false;
   if (a == OverwriteAnswer::No || a == OverwriteAnswer::NoToAll) {
@@ -422,7 +422,7 @@ int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
   if (int rc = OpenAndScan(x, message)) return rc;
   if (int rc = OpenDestination(x, destination, message)) return rc;
   for (const auto& m : x.scan.members) x.total += m.originalSize;
-  x.progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH 解凍");
+  x.progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH解凍");
   for (const MemberHeader& m : x.scan.members) {
     ExtractMember(x, m);
     x.done += m.originalSize;

@@ -270,7 +270,7 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
         s->write = false;
         continue;
       } else {
-        auto a = tavrun::arc::AskOverwrite(window, "LZH",
+        auto a = tavrun::arc::AskOverwrite(window, "LZH圧縮",
                                            "書庫に同じ名前のファイルがあります。置き換えますか？",
                                            s->name);
         yes = a == tavrun::arc::OverwriteAnswer::Yes || a == tavrun::arc::OverwriteAnswer::YesToAll;
@@ -293,7 +293,7 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   uint64_t total = 0;
   for (const auto& s : sources)
     if (s->write) total += static_cast<uint64_t>(s->st.st_size);
-  auto progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH 圧縮");
+  auto progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH圧縮");
 
   tavrun::arc::AtomicFile file;
   std::string error;

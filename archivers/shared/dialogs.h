@@ -1,5 +1,17 @@
 // The archiver libraries' own dialogs, owned by the caller's window. With window 0 (or a
-// handle that is no widget of this process) nothing is shown and nothing blocks.
+// handle that is no widget of this process, or no QApplication) nothing is shown, nobody is
+// asked and nothing blocks.
+//
+// Threads: a library may be called on any thread. The dialogs always live on the UI thread:
+// a call from another thread asks the UI thread to show them and waits for the answer, so
+// the UI thread must keep processing events while a library call runs with a window.
+//
+// Run scope: while the application runs a batch it keeps a QObject named "tavrunRunScope"
+// as a direct child of the application object. Its property "tavrunCancelFlag" holds the
+// address (qulonglong) of a std::atomic<bool> that lives as long as the scope; once it is
+// true every Progress of the run reports a cancel and no more questions are asked. A "to all"
+// answer is kept in a child of the scope and answers the same question for the rest of the
+// run. Without a scope nothing outlives one call.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +24,22 @@ class Progress {
  public:
   virtual ~Progress() = default;
   // Shows the member being worked on and the percentage (0-100) of the whole call.
-  // Returns false once the user has cancelled.
+  // Returns false once the user (or the run, through its scope) has cancelled.
   virtual bool Update(const std::string& memberName, int percent) = 0;
   virtual bool Cancelled() const = 0;
 };
 
 // A modal progress dialog (title, member name, bar, "キャンセル" button) when `show` is true
-// and the window is a widget of this process; otherwise an object that only counts.
+// and the window is a widget of this process; otherwise an object that only counts (and
+// still reports the run's cancel).
 std::unique_ptr<Progress> MakeProgress(uintptr_t window, bool show, const std::string& title);
 
 enum class OverwriteAnswer { Yes, No, YesToAll, NoToAll };
 
-// Asks whether `path` may be replaced (yes / no / yes to all / no to all). Without a window
-// the answer is No and nothing is shown. `question` is the line shown above the path.
+// Asks whether `path` may be replaced (yes / no / yes to all / no to all). Without a window,
+// or once the run is cancelled, the answer is No and nothing is shown. A "to all" answer
+// given earlier in the run to the same title and question is returned without asking.
+// `question` is the line shown above the path.
 OverwriteAnswer AskOverwrite(uintptr_t window, const std::string& title,
                              const std::string& question, const std::string& path);
 

@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 using namespace tavrun::arc;
 
@@ -26,6 +31,36 @@ void ClickWhenShown(const QString& name) {
     }
     ClickWhenShown(name);
   });
+}
+
+// Runs `work` on a thread of its own while this (the UI) thread keeps processing events, as
+// the application does around a library call.
+void OnWorker(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+}
+
+// The application's run scope, as the libraries see it.
+struct Scope {
+  std::atomic<bool> cancel{false};
+  QObject* object = new QObject(qApp);
+  Scope() {
+    object->setObjectName(QStringLiteral("tavrunRunScope"));
+    object->setProperty("tavrunCancelFlag",
+                        QVariant::fromValue(qulonglong(reinterpret_cast<uintptr_t>(&cancel))));
+  }
+  ~Scope() { delete object; }
+};
+
+int VisibleBoxes() {
+  int boxes = 0;
+  for (QWidget* w : QApplication::topLevelWidgets()) boxes += qobject_cast<QMessageBox*>(w) && w->isVisible();
+  return boxes;
 }
 
 }  // namespace
@@ -74,6 +109,91 @@ TEST(Dialogs, OverwriteQuestionReturnsEachAnswer) {
     ClickWhenShown(button);
     EXPECT_EQ(AskOverwrite(handle, "t", "上書きしますか？", "/d/a.txt"), answer) << button;
   }
+}
+
+// A worker's question is shown on the UI thread; "to all" holds for the rest of the run (the
+// scope's life) for the same question only, and nothing is remembered without a scope.
+TEST(Dialogs, ToAllAnswersLastForTheRunAndQuestionsRunOnTheUiThread) {
+  QWidget owner;
+  owner.show();
+  const auto handle = static_cast<uintptr_t>(owner.winId());
+  QThread* boxThread = nullptr;
+  int asked = 0;
+  auto answerWith = [&](const char* button) {
+    QTimer::singleShot(20, [&, button] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          ++asked;
+          boxThread = box->thread();
+          box->findChild<QPushButton*>(button)->click();
+          return;
+        }
+      }
+      ADD_FAILURE() << "no question shown";
+    });
+  };
+  auto ask = [&](const char* question) {
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    OnWorker([&] { answer = AskOverwrite(handle, "LZH解凍", question, "/d/a.txt"); });
+    return answer;
+  };
+
+  {
+    Scope scope;
+    answerWith("yesToAll");
+    EXPECT_EQ(ask("q1"), OverwriteAnswer::YesToAll);
+    EXPECT_EQ(boxThread, QCoreApplication::instance()->thread());
+    EXPECT_EQ(ask("q1"), OverwriteAnswer::YesToAll) << "a later call of the run";
+    EXPECT_EQ(asked, 1);
+    answerWith("noToAll");
+    EXPECT_EQ(ask("q2"), OverwriteAnswer::NoToAll) << "another question is asked";
+    EXPECT_EQ(ask("q2"), OverwriteAnswer::NoToAll);
+    EXPECT_EQ(asked, 2);
+    answerWith("no");
+    EXPECT_EQ(ask("q3"), OverwriteAnswer::No);
+    answerWith("yes");
+    EXPECT_EQ(ask("q3"), OverwriteAnswer::Yes) << "a single answer is not kept";
+    EXPECT_EQ(asked, 4);
+  }
+  answerWith("no");
+  EXPECT_EQ(ask("q1"), OverwriteAnswer::No) << "the run ended: asked again";
+  answerWith("yesToAll");
+  EXPECT_EQ(ask("q1"), OverwriteAnswer::YesToAll);
+  answerWith("no");
+  EXPECT_EQ(ask("q1"), OverwriteAnswer::No) << "without a scope nothing is kept";
+  EXPECT_EQ(asked, 7);
+}
+
+// The run's cancel stops every progress of the run, shown or not, and silences questions.
+TEST(Dialogs, RunCancelReachesEveryProgressAndQuestion) {
+  QWidget owner;
+  owner.show();
+  const auto handle = static_cast<uintptr_t>(owner.winId());
+  Scope scope;
+  std::unique_ptr<Progress> shown, hidden;
+  OnWorker([&] {
+    shown = MakeProgress(handle, true, "ZIP圧縮");
+    hidden = MakeProgress(handle, false, "ZIP圧縮");
+    EXPECT_TRUE(shown->Update("big.bin", 10));
+    EXPECT_TRUE(hidden->Update("big.bin", 10));
+  });
+  auto* dialog = owner.findChild<QProgressDialog*>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->thread(), QCoreApplication::instance()->thread());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dialog->labelText(), QStringLiteral("big.bin")) << "a worker's update is shown";
+  EXPECT_EQ(dialog->value(), 10);
+
+  scope.cancel = true;
+  OnWorker([&] {
+    EXPECT_FALSE(shown->Update("big.bin", 20));
+    EXPECT_FALSE(hidden->Update("big.bin", 20));
+    EXPECT_TRUE(hidden->Cancelled());
+    EXPECT_EQ(AskOverwrite(handle, "t", "q", "/d/a.txt"), OverwriteAnswer::No);
+    shown.reset();  // the dialog goes with it, on the UI thread
+  });
+  EXPECT_EQ(VisibleBoxes(), 0);
+  EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
 }
 
 int main(int argc, char** argv) {

@@ -44,10 +44,27 @@ TEST_F(LogTest, LayoutTagsThresholdAndAppending) {
   EXPECT_EQ(ReadBytes(log_),
             "old line\r\n"
             "2024/03/05 14:07:09 [INFO] done [ZIP32J:/src/a.txt]\r\n"
-            "2024/03/05 14:07:09 [ERR] a\r\nb\r\n"
+            "2024/03/05 14:07:09 [ERR] a\\r\\nb\r\n"
             "2024/03/05 14:07:09 [WARN] skipped\r\n"
             "2024/03/05 14:07:09 [INFO] level seven\r\n"
             "0987/12/31 23:00:05 [INFO] padded\r\n");
+}
+
+// A file name may hold any byte but "/" and NUL: whatever it holds, its record stays one line,
+// so a crafted name cannot add a line of its own.
+TEST_F(LogTest, ControlCharactersAreWrittenVisiblyAndARecordIsOneLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\tb\x01\x1b[31m\x7f", "a\\tb\\x01\\x1B[31m\\x7F"},
+      {"nel\xc2\x85ls\xe2\x80\xa8ps\xe2\x80\xa9", "nel\\u0085ls\\u2028ps\\u2029"},
+      // Printable text, backslashes, a no-break space and broken UTF-8 stay as they are.
+      {"日本語 C:\\x\\n \xc2\xa0 \xc2", "日本語 C:\\x\\n \xc2\xa0 \xc2"},
+  };
+  for (const auto& [raw, shown] : cases) EXPECT_EQ(EscapeLineBreaks(raw), shown) << shown;
+
+  WriteLog(log_, "7 [UNLHA32:/in/x]\r\n2024/03/05 14:07:09 [INFO] forged\n.txt]", LogLevelError, 0);
+  EXPECT_EQ(ReadBytes(log_),
+            "2024/03/05 14:07:09 [ERR] 7 [UNLHA32:/in/x]\\r\\n2024/03/05 14:07:09 [INFO] "
+            "forged\\n.txt]\r\n");
 }
 
 TEST_F(LogTest, UnwritablePlacesAreSilent) {

@@ -32,6 +32,7 @@ class FakeWindow : public RunWindow {
   std::string status;
   uintptr_t handle = 4660;
   std::function<void()> onYield;
+  int archiverCalls = 0;
 
   std::string BoxText(const std::string& c) const override { return boxes.at(c); }
   int OptionCount(const std::string& g) const override { return int(options.at(g).size()); }
@@ -43,6 +44,10 @@ class FakeWindow : public RunWindow {
   void FocusControl(const std::string& c) override { events.push_back("focus:" + c); }
   void ProcessPendingEvents() override { onYield ? onYield() : void(); }
   uintptr_t NativeHandle() const override { return handle; }
+  void RunArchiverCall(const std::function<void()>& call) override {
+    ++archiverCalls;
+    call();
+  }
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {

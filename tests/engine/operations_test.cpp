@@ -77,12 +77,12 @@ TEST_F(OperationTest, EveryFileIsCalledAndLoggedAndTheLastFailureIsReported) {
        {" [INFO] LZH圧縮しました [UNLHA32:@i/archive.tar.gz]",
         R"( [INFO] LZH圧縮しました [UNLHA32:@i/a "b" c.txt])",
         " [ERR] 32 [UNLHA32:@i/x_rc32.txt]"}, "32"},
-      {CompressZip, {"b_rc7.txt", "README", "data.csv"}, "0",
-       {"-- 1 / 3", R"(Zip 4660/256 -u -S -v -j "@o/b_rc7.zip" "@i/b_rc7.txt")",
+      {CompressZip, {"b_rc5.txt", "README", "data.csv"}, "0",
+       {"-- 1 / 3", R"(Zip 4660/256 -u -S -v -j "@o/b_rc5.zip" "@i/b_rc5.txt")",
         "-- 2 / 3", R"(Zip 4660/256 -u -S -v -j "@o/README.zip" "@i/README")",
         "-- 3 / 3", R"(Zip 4660/256 -u -S -v -j "@o/data.zip" "@i/data.csv")"},
-       {" [ERR] 7[ZIP32J:@i/b_rc7.txt]", " [INFO] ZIP圧縮しました。[ZIP32J:@i/README]",
-        " [INFO] ZIP圧縮しました。[ZIP32J:@i/data.csv]"}, "7"},
+       {" [ERR] 5[ZIP32J:@i/b_rc5.txt]", " [INFO] ZIP圧縮しました。[ZIP32J:@i/README]",
+        " [INFO] ZIP圧縮しました。[ZIP32J:@i/data.csv]"}, "5"},
       {ExtractLzh, {"photos.lzh", "notarc.txt", "e_rc2.lzh"}, "0",
        {"-- 1 / 3", "UnlhaCheckArchive 1 @i/photos.lzh",
         R"(Unlha 4660/256 E -x1 -n1 "@i/photos.lzh" "@o/")",
@@ -117,6 +117,48 @@ TEST_F(OperationTest, EveryFileIsCalledAndLoggedAndTheLastFailureIsReported) {
 
 // An existing directory is used as it is; a plain file of that name is left alone and the
 // archive skipped.
+// A cancelled call (code 7) ends the batch: the files after it are neither tested nor called,
+// one warning says how many are left, and the cancel's code is the detail. Every library call,
+// the archive test included, goes through the window, which may run it off its thread.
+TEST_F(OperationTest, ACancelStopsTheBatchAndEveryCallGoesThroughTheWindow) {
+  using Operation = bool (*)(RunWindow&, const FileList&, int32_t, std::string&);
+  struct Case {
+    Operation run;
+    const char* entry;
+    const char* ext;
+    int callsPerFile;
+    std::string firstLog;
+  };
+  const Case cases[] = {
+      {CompressLzh, "Unlha", ".txt", 1, " [INFO] LZH圧縮しました [UNLHA32:@i/a.txt]"},
+      {CompressZip, "Zip", ".txt", 1, " [INFO] ZIP圧縮しました。[ZIP32J:@i/a.txt]"},
+      {ExtractLzh, "Unlha", ".lzh", 2, " [INFO] LZH解凍しました。[UNLHA32:@i/a.lzh]"},
+      {ExtractZip, "UnZip", ".zip", 2, " [INFO] ZIP解凍しました。[UNZIP32:@i/a.zip]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry + std::string(c.ext));
+    std::remove(callLog_.c_str());
+    ClearLog();
+    message_.clear();
+    window_.archiverCalls = 0;
+    const std::string ext = c.ext;
+    const FileList files = {"a" + ext, "b_rc7" + ext, "c" + ext, "d" + ext};
+    EXPECT_FALSE(c.run(window_, files, 4, message_));
+    EXPECT_EQ(message_, "7");
+    const Lines calls = Calls();
+    EXPECT_EQ(calls.back().rfind(std::string(c.entry) + " ", 0), 0u) << calls.back();
+    EXPECT_NE(calls.back().find("b_rc7"), npos) << "the cancelled call is the last one";
+    EXPECT_EQ(window_.status, "2 / 4");
+    EXPECT_EQ(window_.archiverCalls, 2 * c.callsPerFile);
+    const std::string failureTag = c.run == CompressLzh   ? " [UNLHA32:"
+                                   : c.run == CompressZip ? "[ZIP32J:"
+                                   : c.run == ExtractLzh  ? "[UNLHA32:"
+                                                          : "[UNZIP32:";
+    EXPECT_EQ(LogLines(), Expand({c.firstLog, " [ERR] 7" + failureTag + "@i/b_rc7" + ext + "]",
+                                  " [WARN] " + CancelledRunText(2)}));
+  }
+}
+
 TEST_F(OperationTest, DirectoryPerArchiveIsMadeOnlyAsADirectory) {
   Setting(MakeDirectory) = "0.6";  // rounds to 1
   mkdir((out_ + "b").c_str(), 0755);

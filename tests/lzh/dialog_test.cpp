@@ -6,6 +6,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
+#include <set>
 
 #include "test_util.h"
 
@@ -33,10 +34,13 @@ class DialogTest : public ScratchTest {
         auto* box = qobject_cast<QMessageBox*>(w);
         auto* b = box && box->isVisible() ? box->findChild<QAbstractButton*>(button_) : nullptr;
         if (b) {
+          titles_.insert(box->windowTitle().toStdString());
           ++questions_;
           b->click();
         }
         auto* progress = qobject_cast<QProgressDialog*>(w);
+        if (progress && progress->isVisible())
+          titles_.insert(progress->windowTitle().toStdString());
         if (progress && button_ == "cancel") {
           ++progressDialogs_;
           progress->cancel();
@@ -55,6 +59,7 @@ class DialogTest : public ScratchTest {
   std::unique_ptr<QWidget> window_;
   QString button_;
   int questions_ = 0, progressDialogs_ = 0;
+  std::set<std::string> titles_;  // of every question and progress dialog seen
 };
 
 }  // namespace
@@ -82,6 +87,7 @@ TEST_F(DialogTest, EachOverwriteAnswerDoesWhatItSays) {
     for (int i = 0; i < 5; ++i) replaced += ReadText(existing(i)) == "archived";
     EXPECT_EQ(replaced, c.replaced);
   }
+  EXPECT_EQ(titles_, std::set<std::string>{"LZH解凍"});
 }
 
 TEST_F(DialogTest, CancelInTheProgressDialogLeavesNothingHalfDone) {
@@ -96,5 +102,6 @@ TEST_F(DialogTest, CancelInTheProgressDialogLeavesNothingHalfDone) {
   EXPECT_EQ(Call("U " + Q(Path("a.lzh")) + " " + Q(Path("more.bin"))), UNLHA_ERROR_CANCELLED)
       << output_;
   EXPECT_EQ(ReadFile(Path("a.lzh")), archive);
+  EXPECT_EQ(titles_, (std::set<std::string>{"LZH圧縮", "LZH解凍"}));
   EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"a.lzh", "big.bin", "dest/", "more.bin"}));
 }

@@ -3,15 +3,21 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 
 #include "app/settings.h"
 #include "ui/commands.h"
+#include "ui/folder_select.h"
 #include "ui/qt_seams.h"
 #include "ui_fixture.h"
 
@@ -61,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BoxCase{0, QMessageBox::NoIcon, {"OK"}, "OK", IdOk}),
     [](const auto& info) { return "Style" + std::to_string(info.param.style); });
 
-TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
+// The hourglass of a run covers its boxes: the confirmation and the result are shown with it.
+TEST(QtSeamsTest, BoxesKeepTheWaitPointerAndItNeverStacks) {
   ui::InstallQtSeams();
   SetMousePointer(PointerHourglass);
   SetMousePointer(PointerHourglass);
@@ -73,13 +80,69 @@ TEST(QtSeamsTest, QuestionsShowTheArrowAndTheWaitPointerNeverStacks) {
     }
   });
   EXPECT_EQ(ShowMessage("続けますか？", MsgYesNoDefNo, "Tavrun"), IdYes);
-  EXPECT_EQ(during, Qt::ArrowCursor);
+  EXPECT_EQ(during, Qt::WaitCursor);
+  during = Qt::BlankCursor;
+  QTimer::singleShot(0, [&during] {
+    during = QGuiApplication::overrideCursor()->shape();
+    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+  });
+  EXPECT_EQ(ShowMessage("処理が正常終了しました。", MsgInformation, "Tavrun"), IdOk);
+  EXPECT_EQ(during, Qt::WaitCursor);
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
   SetMousePointer(PointerDefault);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "one reset restores the pointer";
   SetMessageBoxHandler(nullptr);
   SetMousePointerHandler(nullptr);
   SetShellOpenHandler(nullptr);
+}
+
+// ---- The folder chooser -------------------------------------------------------------------
+
+// The real chooser, looked at once it has listed "/": folders by name and date only (a type
+// column would say "Folder" on every row), the date column wide enough for its dates, and the
+// chooser's own labels in Japanese once the translation shipped with the program is loaded.
+TEST(FolderChooserTest, ListsNamesAndWholeDatesInJapanese) {
+  ui::ClearFolderChooserSeam();
+  QTranslator translator;
+  ASSERT_TRUE(
+      translator.load(QStringLiteral("qtbase_ja.qm"), QStringLiteral(TAVRUN_COMPONENT_DIR)));
+  QCoreApplication::installTranslator(&translator);
+  std::string seen = "not shown";
+  int ticks = 0;
+  QTimer poll;
+  // Waits, as QTRY_ does, until the listing shows whole dates, or gives up and reports.
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    auto* view = dialog ? dialog->findChild<QTreeView*>(QStringLiteral("treeView")) : nullptr;
+    if (!view || view->model()->rowCount(view->rootIndex()) == 0) return;
+    std::string state;
+    for (int column = 0; column < view->model()->columnCount(view->rootIndex()); ++column) {
+      if (!view->isColumnHidden(column)) {
+        state += view->model()->headerData(column, Qt::Horizontal).toString().toStdString() + "|";
+      }
+    }
+    int widest = 0;
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+      const QString date = view->model()->index(row, 3, view->rootIndex()).data().toString();
+      widest = std::max(widest, view->fontMetrics().horizontalAdvance(date));
+    }
+    const int width = view->header()->sectionSize(3);
+    state += width > widest ? "whole dates"
+                            : "cut " + std::to_string(width) + " " + std::to_string(widest);
+    auto* lookIn = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    if (lookIn && lookIn->text() == QStringLiteral("Look in:")) state += " untranslated";
+    seen = state;
+    if (state.find("whole dates") == std::string::npos && ++ticks < 2000) return;
+    poll.stop();
+    dialog->reject();
+  });
+  poll.start(5);
+  EXPECT_EQ(ui::SelectDirectory(nullptr), "");
+  const std::string name = QCoreApplication::translate("QFileSystemModel", "Name").toStdString();
+  const std::string date =
+      QCoreApplication::translate("QFileSystemModel", "Date Modified").toStdString();
+  QCoreApplication::removeTranslator(&translator);
+  EXPECT_EQ(seen, name + "|" + date + "|whole dates");
 }
 
 // ---- The log and readme commands --------------------------------------------------------

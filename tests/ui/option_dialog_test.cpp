@@ -125,5 +125,34 @@ TEST_F(OptionDialogTest, FromTheMenuCancelAndEscapeKeepEverythingAndEnterSaves) 
   EXPECT_EQ(std::count(text.begin(), text.end(), '='), 18);
 }
 
+// An option group is one tab stop: Tab and Shift+Tab land on its selected button and leave
+// the group on the next press, whichever button is selected.
+TEST_F(OptionDialogTest, TabIntoAnOptionGroupLandsOnItsSelectedButton) {
+  for (const char* rate : {"0", "3", "4"}) {
+    SCOPED_TRACE(rate);
+    Init(std::string("[LZH]\r\nCompressRate=") + rate + "\r\n");
+    Open();
+    dialog_->TabStrip1_Click(2);
+    dialog_->show();
+    QApplication::setActiveWindow(dialog_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+    QString selected;
+    for (auto* b : dialog_->findChildren<QRadioButton*>(QRegularExpression("^Option1_"))) {
+      if (b->isChecked()) selected = b->objectName();
+    }
+    ASSERT_FALSE(selected.isEmpty());
+    In("Check2_3")->setFocus(Qt::OtherFocusReason);
+    std::vector<std::string> visited;
+    const Qt::Key keys[] = {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Backtab};
+    for (Qt::Key key : keys) {
+      QTest::keyClick(QApplication::focusWidget(), key);
+      visited.push_back(FocusedName());
+    }
+    const std::string s = selected.toStdString();
+    EXPECT_EQ(visited, (std::vector<std::string>{s, "Check2_4", s, "Check2_3"}));
+    dialog_.reset();
+  }
+}
+
 }  // namespace
 }  // namespace tavrun::uitest

@@ -2,8 +2,10 @@
 // in order, the window locked while they show, progress, results on disk, and the window
 // unlocked and focused afterwards.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <filesystem>
 
@@ -140,6 +142,66 @@ INSTANTIATE_TEST_SUITE_P(Formats, RoundTripTest,
                          ::testing::Values(Format{"Lzh", "Option2_0", ".lzh", "[UNLHA32:"},
                                            Format{"Zip", "Option2_1", ".zip", "[ZIP32J:"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct ToAllCase {
+  Format format;
+  const char* button;
+  bool replaced;
+  friend void PrintTo(const ToAllCase& c, std::ostream* os) { *os << c.format.name << c.button; }
+};
+
+class ToAllTest : public RunTest, public ::testing::WithParamInterface<ToAllCase> {};
+
+// Re-extracting archives over copies that exist: the answer "to all" given for the first
+// archive holds for every later archive of the run (each is a call of its own), and the
+// next run asks again.
+TEST_P(ToAllTest, AnAnswerToAllHoldsForEveryArchiveOfTheRun) {
+  const ToAllCase& c = GetParam();
+  Prepare("ArchiveType=0\r\n");
+  Setting(LzhCheckTimestamp) = "1";  // replace whatever the dates say, after asking
+  Click(c.format.button);
+  WriteBytes(in_ + "/c.txt", "gamma\n");
+  Script({Confirm(in_, out_, "圧縮します。"), Expect(kDone, MsgInformation)});
+  Click("Command3");
+  const std::string back = dir_ + "/back";
+  fs::create_directories(back);
+  const char* names[] = {"a.txt", "b.dat", "c.txt"};
+  Click("Option1_1");
+  Find<QLineEdit>("Text1")->setText(QString::fromStdString(out_));
+  Find<QLineEdit>("Text2")->setText(QString::fromStdString(back));
+
+  int questions = 0;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      auto* b = box && box->isVisible() ? box->findChild<QAbstractButton*>(c.button) : nullptr;
+      if (b) {
+        ++questions;
+        b->click();
+      }
+    }
+  });
+  answer.start(2);
+  for (int run = 0; run < 2; ++run) {
+    for (const char* name : names) WriteBytes(back + "/" + name, "old");
+    questions = 0;
+    Script({Confirm(out_, back, "解凍します。"), Expect(kDone, MsgInformation)});
+    Click("Command3");
+    EXPECT_EQ(questions, 1) << "run " << run;
+    for (const char* name : names) {
+      EXPECT_EQ(ReadBytes(back + "/" + name) == ReadBytes(in_ + "/" + name), c.replaced) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ToAllTest,
+    ::testing::Values(ToAllCase{{"Lzh", "Option2_0", ".lzh", ""}, "yesToAll", true},
+                      ToAllCase{{"Lzh", "Option2_0", ".lzh", ""}, "noToAll", false},
+                      ToAllCase{{"Zip", "Option2_1", ".zip", ""}, "yesToAll", true},
+                      ToAllCase{{"Zip", "Option2_1", ".zip", ""}, "noToAll", false}),
+    [](const auto& info) { return std::string(info.param.format.name) + info.param.button; });
 
 TEST_F(RunTest, RefusedBoxesGetTheFocusAndUnlockingKeepsADisabledFormat) {
   Prepare("ArchiveType=0\r\n");

@@ -402,6 +402,8 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   out.memberName = memberName;
   out.size = size;
   out.mtime = mtime;
+  // Name the file before reading it: a large one takes a while before its first bytes count.
+  if (!ctx.Advance(memberName, 0)) return false;
   if (level <= 0) {
     out.kind = PreparedMember::Kind::StoredFile;
     return true;
