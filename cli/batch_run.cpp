@@ -194,6 +194,17 @@ uint64_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// A library's text may run over several lines; they stay under their file in the summary.
+std::string Indented(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    result += c;
+    if (c == '\n') result += "    ";
+  }
+  while (!result.empty() && (result.back() == ' ' || result.back() == '\n')) result.pop_back();
+  return result;
+}
+
 struct Tally {
   size_t counts[4] = {0, 0, 0, 0};
   std::vector<std::string> lines[4];  // by Result: what the summary lists
@@ -297,7 +308,7 @@ int RunBatchCommand(const Options& options) {
     ++tally.counts[r];
     if (outcome.result == Result::Done) return;
     std::string line = plans[i].source;
-    if (!outcome.reason.empty()) line += ": " + outcome.reason;
+    if (!outcome.reason.empty()) line += ": " + Indented(outcome.reason);
     if (outcome.result != Result::Skipped && outcome.code > 0) {
       line += " (" + std::to_string(outcome.code) + ")";
     }
@@ -311,6 +322,8 @@ int RunBatchCommand(const Options& options) {
     }
     progress.Update(doneFiles.load(), doneBytes.load());
   };
+  // Drawn once before the first file, so a short batch on a terminal shows it ran at all.
+  progress.Update(0, 0);
   const unsigned jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
   const size_t ran = RunGrouped(keys, jobs, callbacks, stopRequested);
   progress.Clear();
