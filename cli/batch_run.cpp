@@ -241,78 +241,94 @@ void InstallStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int RunBatchCommand(const Options& options) {
-  std::string errorText;
-  if (options.settingsFile.empty()) {
-    LoadDefaults();
-  } else if (!LoadSettingsFile(options.settingsFile, errorText)) {
-    return UsageError(Text(Msg::SettingsUnreadable, {options.settingsFile, errorText}));
-  }
-  ApplyOptions(options);
-  if (!CheckDirectories(errorText)) return UsageError(errorText);
+namespace {
 
-  // As the window's run: both directories end in "/", then the engine's listing.
-  std::string ignored;
-  Setting(FromDirectory) = AddBackslash(Setting(FromDirectory), ignored);
-  Setting(ToDirectory) = AddBackslash(Setting(ToDirectory), ignored);
-  std::vector<std::string> names;
-  const int32_t count = ListFiles(Setting(FromDirectory), "*.*", names, errorText);
-  if (count < 0) {
-    Log(errorText, LogLevelError);
-    return UsageError(Text(Msg::ListFailed, {Setting(FromDirectory), errorText}));
-  }
-  if (count == 0) {
-    Log("対象ファイルが存在しません。", LogLevelInfo);
-    if (!options.quiet) Print(stdout, Text(Msg::NoFiles));
-    return ExitDone;
-  }
-
+// The listed files with everything decided before the first one runs.
+struct Batch {
   Operation operation = Operation::CompressLzh;
-  bool directoryPerArchive = false;
-  try {
-    if (!SelectedOperation(operation)) return UsageError(Text(Msg::UsageHint));
-    directoryPerArchive = SettingAsInt16(MakeDirectory) == 1;
-  } catch (...) {
-    return UsageError(CurrentErrorText());
-  }
-  const std::string prefix = SwitchesFor(operation);
   std::vector<FilePlan> plans;
   std::vector<std::string> keys;
   std::vector<uint64_t> sizes;
   uint64_t totalBytes = 0;
-  for (const std::string& name : names) {
-    plans.push_back(PlanFile(operation, prefix, Setting(FromDirectory), Setting(ToDirectory), name,
-                             directoryPerArchive));
-    keys.push_back(plans.back().groupKey);
-    sizes.push_back(FileSize(plans.back().source));
-    totalBytes += sizes.back();
-  }
+};
 
-  std::vector<Outcome> outcomes(plans.size());
+// Settings from the defaults or the file, the options over them, then the directories.
+bool PrepareSettings(const Options& options, std::string& errorText) {
+  if (options.settingsFile.empty()) {
+    LoadDefaults();
+  } else if (!LoadSettingsFile(options.settingsFile, errorText)) {
+    errorText = Text(Msg::SettingsUnreadable, {options.settingsFile, errorText});
+    return false;
+  }
+  ApplyOptions(options);
+  return CheckDirectories(errorText);
+}
+
+// As the window's run: both directories end in "/", then the engine's listing.
+bool ListSource(std::vector<std::string>& names, std::string& errorText) {
+  std::string ignored;
+  Setting(FromDirectory) = AddBackslash(Setting(FromDirectory), ignored);
+  Setting(ToDirectory) = AddBackslash(Setting(ToDirectory), ignored);
+  if (ListFiles(Setting(FromDirectory), "*.*", names, errorText) >= 0) return true;
+  Log(errorText, LogLevelError);
+  errorText = Text(Msg::ListFailed, {Setting(FromDirectory), errorText});
+  return false;
+}
+
+bool PlanBatch(const std::vector<std::string>& names, Batch& batch, std::string& errorText) {
+  bool directoryPerArchive = false;
+  try {
+    if (!SelectedOperation(batch.operation)) {
+      errorText = Text(Msg::UsageHint);
+      return false;
+    }
+    directoryPerArchive = SettingAsInt16(MakeDirectory) == 1;
+  } catch (...) {
+    errorText = CurrentErrorText();
+    return false;
+  }
+  const std::string prefix = SwitchesFor(batch.operation);
+  for (const std::string& name : names) {
+    batch.plans.push_back(PlanFile(batch.operation, prefix, Setting(FromDirectory),
+                                   Setting(ToDirectory), name, directoryPerArchive));
+    batch.keys.push_back(batch.plans.back().groupKey);
+    batch.sizes.push_back(FileSize(batch.plans.back().source));
+    batch.totalBytes += batch.sizes.back();
+  }
+  return true;
+}
+
+// One summary line per file that was not simply done.
+void Count(Tally& tally, const FilePlan& plan, const Outcome& outcome) {
+  const int r = static_cast<int>(outcome.result);
+  ++tally.counts[r];
+  if (outcome.result == Result::Done) return;
+  std::string line = plan.source;
+  if (!outcome.reason.empty()) line += ": " + Indented(outcome.reason);
+  if (outcome.result != Result::Skipped && outcome.code > 0) {
+    line += " (" + std::to_string(outcome.code) + ")";
+  }
+  tally.lines[r].push_back(line);
+}
+
+// The files on the workers; their log lines and summary lines in list order. Returns the
+// number of files that ran.
+size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
+  std::vector<Outcome> outcomes(batch.plans.size());
   std::atomic<size_t> doneFiles{0};
   std::atomic<uint64_t> doneBytes{0};
-  ProgressLine progress(!options.quiet, stderr, plans.size(), totalBytes);
-  Tally tally;
+  ProgressLine progress(!options.quiet, stderr, batch.plans.size(), batch.totalBytes);
   bool stopAnnounced = false;
 
   BatchCallbacks callbacks;
   callbacks.work = [&](size_t i) {
-    outcomes[i] = RunFile(operation, plans[i]);
-    doneBytes += sizes[i];
+    outcomes[i] = RunFile(batch.operation, batch.plans[i]);
+    doneBytes += batch.sizes[i];
     ++doneFiles;
   };
   callbacks.deliver = [&](size_t i) {
-    const Outcome& outcome = outcomes[i];
-    Log(outcome.logText, outcome.logLevel);
-    const int r = static_cast<int>(outcome.result);
-    ++tally.counts[r];
-    if (outcome.result == Result::Done) return;
-    std::string line = plans[i].source;
-    if (!outcome.reason.empty()) line += ": " + Indented(outcome.reason);
-    if (outcome.result != Result::Skipped && outcome.code > 0) {
-      line += " (" + std::to_string(outcome.code) + ")";
-    }
-    tally.lines[r].push_back(line);
+    Log(outcomes[i].logText, outcomes[i].logLevel);
+    Count(tally, batch.plans[i], outcomes[i]);
   };
   callbacks.tick = [&] {
     if (stopRequested.load() && !stopAnnounced && !options.quiet) {
@@ -325,12 +341,32 @@ int RunBatchCommand(const Options& options) {
   // Drawn once before the first file, so a short batch on a terminal shows it ran at all.
   progress.Update(0, 0);
   const unsigned jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
-  const size_t ran = RunGrouped(keys, jobs, callbacks, stopRequested);
+  const size_t ran = RunGrouped(batch.keys, jobs, callbacks, stopRequested);
   progress.Clear();
+  return ran;
+}
 
-  PrintSummary(tally, plans.size(), options.quiet);
+}  // namespace
+
+int RunBatchCommand(const Options& options) {
+  std::string errorText;
+  std::vector<std::string> names;
+  Batch batch;
+  if (!PrepareSettings(options, errorText) || !ListSource(names, errorText)) {
+    return UsageError(errorText);
+  }
+  if (names.empty()) {
+    Log(NoFilesText, LogLevelInfo);
+    if (!options.quiet) Print(stdout, Text(Msg::NoFiles));
+    return ExitDone;
+  }
+  if (!PlanBatch(names, batch, errorText)) return UsageError(errorText);
+
+  Tally tally;
+  const size_t ran = RunFiles(batch, options, tally);
+  PrintSummary(tally, batch.plans.size(), options.quiet);
   if (stopRequested.load()) {
-    Print(stderr, Text(Msg::Interrupted, {std::to_string(plans.size() - ran)}));
+    Print(stderr, Text(Msg::Interrupted, {std::to_string(batch.plans.size() - ran)}));
     return stopSignal == SIGTERM ? 128 + SIGTERM : ExitInterrupted;
   }
   return tally.counts[static_cast<int>(Result::Failed)] > 0 ? ExitFailed : ExitDone;

@@ -43,6 +43,9 @@ FilePlan PlanFile(Operation operation, const std::string& prefix, const std::str
 bool IsArchiveFor(Operation operation, const std::string& path);
 bool PrepareDestination(const FilePlan& plan);
 
+// The log line of a batch with nothing to do.
+inline constexpr const char* NoFilesText = "対象ファイルが存在しません。";
+
 // The log texts of one file.
 std::string SuccessLogText(Operation operation, const std::string& source);
 std::string FailureLogText(Operation operation, const std::string& errorText,
