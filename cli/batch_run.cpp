@@ -1,11 +1,13 @@
 #include "cli/batch_run.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <vector>
@@ -261,6 +263,16 @@ bool PrepareSettings(const Options& options, std::string& errorText) {
     return false;
   }
   ApplyOptions(options);
+  // The log writer is silent about failures, as the window wants; a script asking for a log
+  // is told at once instead of finding none afterwards.
+  if (!options.logFile.empty()) {
+    const int fd = open(options.logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      errorText = Text(Msg::LogUnwritable, {options.logFile, PlatformErrorText(errno)});
+      return false;
+    }
+    close(fd);
+  }
   return CheckDirectories(errorText);
 }
 

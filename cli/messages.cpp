@@ -80,6 +80,7 @@ const Pair kTexts[] = {
     {Msg::ConflictingOptions, "{} and {} cannot be used together", "{} と {} は同時に指定できません"},
     {Msg::SettingsUnreadable, "cannot read the settings file {}: {}",
      "設定ファイル {} を読めません: {}"},
+    {Msg::LogUnwritable, "cannot write the log file {}: {}", "ログファイル {} に書き込めません: {}"},
     {Msg::SourceMissing, "the source directory does not exist: {}",
      "圧縮・解凍元ディレクトリが存在しません。{}"},
     {Msg::SourceEmpty, "no source directory given", "圧縮・解凍元ディレクトリが未入力です。"},

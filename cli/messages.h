@@ -17,6 +17,7 @@ enum class Msg {
   ExtraArgument,
   ConflictingOptions,
   SettingsUnreadable,
+  LogUnwritable,
   SourceMissing,
   SourceEmpty,
   TargetMissing,

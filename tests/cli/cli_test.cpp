@@ -372,6 +372,7 @@ TEST_F(CliTest, BadUsageAndUnreadableDirectoriesExitTwo) {
       {{"compress", "--format", "lzh", src, root_ + "/file"}, {}, 2, false},
       {{"compress", "--format", "lzh", root_ + "/file", out}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "--settings", root_ + "/none.ini"}, {}, 2, false},
+      {{"compress", "--format", "lzh", src, out, "--log", root_ + "/missing/run.log"}, {}, 2, false},
       {{"compress", "--format", "lzh", src, root_ + "/missing"}, {{"LANG", "ja_JP.UTF-8"}}, 2, true},
       {{"compress", "--format", "lzh", src, root_ + "/missing"},
        {{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", "C.UTF-8"}}, 2, false},
