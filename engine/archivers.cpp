@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <map>
+#include <mutex>
 
 #include "app/runtime.h"
 #include "common/paths.h"
@@ -25,6 +27,13 @@ std::map<std::string, void*>& ResolvedEntries() {
   return entries;
 }
 
+// dlopen, dlsym and dlerror are thread-safe themselves, but the two caches and the pairing
+// of a failed call with its dlerror() text are not.
+std::mutex& CacheMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 std::string TakeDlError(const char* fallback) {
   const char* text = dlerror();
   return text != nullptr ? std::string(text) : std::string(fallback);
@@ -34,6 +43,7 @@ std::string TakeDlError(const char* fallback) {
 // platform's description of what went wrong. A failed load is retried on the next call, so a
 // library installed while the program runs is found.
 void* Entry(const char* libraryFile, const char* symbol, std::string& errorText) {
+  std::lock_guard<std::mutex> lock(CacheMutex());
   std::string dirError;
   std::string directory = GetSysDir(dirError);
   if (directory.empty() && !dirError.empty()) {
@@ -71,17 +81,31 @@ void* Entry(const char* libraryFile, const char* symbol, std::string& errorText)
   return address;
 }
 
+ArchiverResult Call(const char* libraryFile, const char* symbol, uintptr_t window,
+                    const std::string& commandLine) {
+  ArchiverResult result;
+  try {
+    auto entry = reinterpret_cast<ExecEntry>(Entry(libraryFile, symbol, result.errorText));
+    if (entry == nullptr) return result;
+    char output[ArchiverOutputSize] = {};
+    result.code = entry(window, commandLine.c_str(), output, ArchiverOutputSize);
+    // The contract promises a terminated text; a library breaking it must not make us read on.
+    result.outputText.assign(output, strnlen(output, ArchiverOutputSize));
+    if (result.code != 0) result.errorText = std::to_string(result.code);
+  } catch (const std::exception& e) {
+    result.code = -1;
+    result.errorText = e.what();
+  }
+  return result;
+}
+
 bool Exec(const char* libraryFile, const char* symbol, const RunWindow& owner,
           const std::string& commandLine, std::string& errorText, int32_t* resultCode) {
   try {
-    auto entry = reinterpret_cast<ExecEntry>(Entry(libraryFile, symbol, errorText));
-    if (entry == nullptr) return false;
-    char output[ArchiverOutputSize] = {};
-    const int32_t result =
-        entry(owner.NativeHandle(), commandLine.c_str(), output, ArchiverOutputSize);
-    if (resultCode != nullptr) *resultCode = result;
-    if (result == 0) return true;
-    errorText = std::to_string(result);
+    ArchiverResult result = Call(libraryFile, symbol, owner.NativeHandle(), commandLine);
+    if (resultCode != nullptr) *resultCode = result.code;
+    if (result.Succeeded()) return true;
+    errorText = std::move(result.errorText);
     return false;
   } catch (const std::exception& e) {
     errorText = e.what();
@@ -116,6 +140,18 @@ bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string
 bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
                int32_t* resultCode) {
   return Exec(UnzipLibraryName, "UnZip", owner, commandLine, errorText, resultCode);
+}
+
+ArchiverResult CallArchiver(ArchiverEntry entry, uintptr_t window, const std::string& commandLine) {
+  switch (entry) {
+    case ArchiverEntry::Unlha:
+      return Call(UnlhaLibraryName, "Unlha", window, commandLine);
+    case ArchiverEntry::Zip:
+      return Call(ZipjLibraryName, "Zip", window, commandLine);
+    case ArchiverEntry::UnZip:
+      return Call(UnzipLibraryName, "UnZip", window, commandLine);
+  }
+  return {};
 }
 
 bool CheckUnlhaArchive(const std::string& path, int32_t mode, std::string& errorText) {

@@ -3,6 +3,8 @@
 // Conventions: every wrapper returns a boolean and leaves a text in `errorText` on failure:
 // the library's non-zero return code in decimal, or dlerror()'s description when the library
 // or its entry point could not be loaded. Nothing here shows a message or writes the log.
+// Every function may be called from several threads at once: the cache of loaded libraries
+// is guarded, and each call has its own output buffer.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,22 @@ bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::stri
 
 // The code every archiver returns when its user cancelled the call.
 inline constexpr int32_t ArchiverCancelled = 7;
+
+enum class ArchiverEntry { Unlha, Zip, UnZip };
+
+// Everything one command call tells: `code` is the library's return (-1 when the library or
+// its entry point could not be loaded), `errorText` what the boolean wrappers leave, and
+// `outputText` the library's own output (the reason of a failure).
+struct ArchiverResult {
+  int32_t code = -1;
+  std::string errorText;
+  std::string outputText;
+  bool Succeeded() const { return code == 0; }
+};
+
+// The same call as the wrappers above, for callers without a RunWindow (window 0: no dialog,
+// nobody asked) or that need the library's output text.
+ArchiverResult CallArchiver(ArchiverEntry entry, uintptr_t window, const std::string& commandLine);
 
 // Ask UnlhaCheckArchive / UnZipCheckArchive about a file. True exactly when the library answers
 // 1; a plain "no" leaves `errorText` untouched.

@@ -6,6 +6,7 @@
 #include "engine/archivers.h"
 #include "engine/errors.h"
 #include "engine/feedback.h"
+#include "engine/plan.h"
 
 namespace tavrun {
 namespace {
@@ -14,32 +15,20 @@ using ExecFunction = bool (*)(const RunWindow&, const std::string&, std::string&
 using CheckFunction = bool (*)(const std::string&, int32_t, std::string&);
 
 struct CompressKind {
-  std::string (*switches)();
-  const char* extension;
+  Operation operation;
   ExecFunction exec;
-  const char* successText;  // followed by the source path and "]"
-  const char* failureTag;   // between the library's text and the source path
 };
 
 struct ExtractKind {
-  std::string (*switches)();
+  Operation operation;
   CheckFunction check;
   ExecFunction exec;
-  const char* notArchiveText;
-  const char* successText;
-  const char* failureTag;
 };
 
-const CompressKind kCompressLzh = {CompressLzhSwitches, ".lzh", ExecUnlha,
-                                   "LZH圧縮しました [UNLHA32:", " [UNLHA32:"};
-const CompressKind kCompressZip = {CompressZipSwitches, ".zip", ExecZip,
-                                   "ZIP圧縮しました。[ZIP32J:", "[ZIP32J:"};
-const ExtractKind kExtractLzh = {
-    ExtractLzhSwitches,           CheckUnlhaArchive, ExecUnlha, "LZH書庫ではありません。[UNLHA32:",
-    "LZH解凍しました。[UNLHA32:", "[UNLHA32:"};
-const ExtractKind kExtractZip = {
-    ExtractZipSwitches,           CheckUnZipArchive, ExecUnZip, "ZIP書庫ではありません。[UNZIP32:",
-    "ZIP解凍しました。[UNZIP32:", "[UNZIP32:"};
+const CompressKind kCompressLzh = {Operation::CompressLzh, ExecUnlha};
+const CompressKind kCompressZip = {Operation::CompressZip, ExecZip};
+const ExtractKind kExtractLzh = {Operation::ExtractLzh, CheckUnlhaArchive, ExecUnlha};
+const ExtractKind kExtractZip = {Operation::ExtractZip, CheckUnZipArchive, ExecUnZip};
 
 // The threshold is read for every line, as the options dialog may change it between runs and
 // a broken value has to surface as the operation's error.
@@ -74,13 +63,13 @@ bool CheckArchive(CheckFunction check, RunWindow& window, const std::string& sou
 // Logs one file's outcome. A cancel stops the whole batch, so the files after it are left
 // and the log says how many.
 enum class Next { Go, Stop };
-Next LogOutcome(bool ok, int32_t code, const char* successText, const char* failureTag,
-                const std::string& source, const std::string& messageText, int32_t left) {
+Next LogOutcome(bool ok, int32_t code, Operation operation, const std::string& source,
+                const std::string& messageText, int32_t left) {
   if (ok) {
-    Log(successText + source + "]", LogLevelInfo);
+    Log(SuccessLogText(operation, source), LogLevelInfo);
     return Next::Go;
   }
-  Log(messageText + failureTag + source + "]", LogLevelError);
+  Log(FailureLogText(operation, messageText, source), LogLevelError);
   if (code != ArchiverCancelled) return Next::Go;
   Log(CancelledRunText(left), LogLevelWarn);
   return Next::Stop;
@@ -97,22 +86,18 @@ bool Compress(const CompressKind& kind, RunWindow& window, const FileList& files
               std::string& messageText) {
   try {
     bool result = true;
-    const std::string prefix = kind.switches();
+    const std::string prefix = SwitchesFor(kind.operation);
     const std::string from = Setting(FromDirectory);
     const std::string to = Setting(ToDirectory);
     for (int32_t i = 0; i < count; ++i) {
       SetStatusText(window, ProgressText(i + 1, count));
       window.ProcessPendingEvents();
-      const std::string& name = FileAt(files, i);
-      std::string ignored;
-      const std::string archive = to + GetBaseName(name, ignored) + kind.extension;
-      const std::string source = from + name;
-      const std::string commandLine = prefix + QuoteArgument(archive) + " " + QuoteArgument(source);
+      const FilePlan plan = PlanFile(kind.operation, prefix, from, to, FileAt(files, i), false);
       int32_t code = 0;
-      const bool ok = CallArchiver(kind.exec, window, commandLine, messageText, code);
+      const bool ok = CallArchiver(kind.exec, window, plan.commandLine, messageText, code);
       if (!ok) result = false;
-      if (LogOutcome(ok, code, kind.successText, kind.failureTag, source, messageText,
-                     count - i - 1) == Next::Stop) {
+      if (LogOutcome(ok, code, kind.operation, plan.source, messageText, count - i - 1) ==
+          Next::Stop) {
         break;
       }
     }
@@ -126,7 +111,7 @@ bool Extract(const ExtractKind& kind, RunWindow& window, const FileList& files, 
              std::string& messageText) {
   try {
     bool result = true;
-    const std::string prefix = kind.switches();
+    const std::string prefix = SwitchesFor(kind.operation);
     const std::string from = Setting(FromDirectory);
     const std::string to = Setting(ToDirectory);
     for (int32_t i = 0; i < count; ++i) {
@@ -135,28 +120,21 @@ bool Extract(const ExtractKind& kind, RunWindow& window, const FileList& files, 
       const std::string& name = FileAt(files, i);
       const std::string source = from + name;
       if (!CheckArchive(kind.check, window, source)) {
-        Log(kind.notArchiveText + source + "]", LogLevelWarn);
+        Log(NotArchiveLogText(kind.operation, source), LogLevelWarn);
         continue;
       }
-      std::string destination = to;
-      if (SettingAsInt16(MakeDirectory) == 1) {
-        std::string ignored;
-        destination = AddBackslash(to + GetBaseName(name, ignored), ignored);
-        // Only a directory will do: a plain file of that name makes the destination missing.
-        if (!IsDirectory(destination)) MakeDir(destination, ignored);
-      }
-      if (!IsDirectory(destination)) {
-        Log("解凍先ディレクトリがありません。[" + source + "][" + destination + "]", LogLevelWarn);
+      const FilePlan plan =
+          PlanFile(kind.operation, prefix, from, to, name, SettingAsInt16(MakeDirectory) == 1);
+      if (!PrepareDestination(plan)) {
+        Log(MissingDestinationLogText(plan.source, plan.destination), LogLevelWarn);
         result = false;
         continue;
       }
-      const std::string commandLine =
-          prefix + QuoteArgument(source) + " " + QuoteArgument(destination);
       int32_t code = 0;
-      const bool ok = CallArchiver(kind.exec, window, commandLine, messageText, code);
+      const bool ok = CallArchiver(kind.exec, window, plan.commandLine, messageText, code);
       if (!ok) result = false;
-      if (LogOutcome(ok, code, kind.successText, kind.failureTag, source, messageText,
-                     count - i - 1) == Next::Stop) {
+      if (LogOutcome(ok, code, kind.operation, plan.source, messageText, count - i - 1) ==
+          Next::Stop) {
         break;
       }
     }

@@ -7,6 +7,7 @@
 #include "engine/errors.h"
 #include "engine/feedback.h"
 #include "engine/operations.h"
+#include "engine/plan.h"
 
 namespace tavrun {
 namespace {
@@ -73,7 +74,7 @@ bool RunBatch(RunWindow& window, std::string& messageText) {
       WriteLog(App().LogFilePath, messageText, LogLevelError, SettingAsInt16(LogLevel));
     }
     if (count == 0) {
-      messageText = "対象ファイルが存在しません。";
+      messageText = NoFilesText;
       WriteLog(App().LogFilePath, messageText, LogLevelInfo, SettingAsInt16(LogLevel));
     }
     if (result) {

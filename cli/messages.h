@@ -1,0 +1,47 @@
+// The command-line tool's own texts, in Japanese or English after the locale. The log keeps
+// the program's Japanese texts whatever the locale, so a log reads the same from either side.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+namespace tavrun::cli {
+
+enum class Msg {
+  Usage,
+  UsageHint,
+  UnknownOption,
+  MissingValue,
+  BadValue,
+  MissingArgument,
+  ExtraArgument,
+  ConflictingOptions,
+  SettingsUnreadable,
+  LogUnwritable,
+  SourceMissing,
+  SourceEmpty,
+  TargetMissing,
+  TargetEmpty,
+  TargetNotDirectory,
+  ListFailed,
+  NoFiles,
+  Summary,
+  KeptHeading,
+  SkippedHeading,
+  FailedHeading,
+  MissingDestination,
+  Interrupted,
+  Stopping,
+  Progress,
+  ProgressLeft,
+};
+
+// True when the locale asks for Japanese: the first of LC_ALL, LC_MESSAGES and LANG that is
+// set and not empty starts with "ja".
+bool JapaneseLocale();
+void SetJapanese(bool japanese);
+
+// The text of `id` with each "{}" replaced by the next argument.
+std::string Text(Msg id, std::initializer_list<std::string> arguments = {});
+
+}  // namespace tavrun::cli
