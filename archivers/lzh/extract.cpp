@@ -49,9 +49,41 @@ struct Scan {
   std::string damage;
 };
 
+// How far into a file the first header is looked for when the file does not start with one:
+// self-extracting archives put a program of some tens or hundreds of KiB in front.
+constexpr uint64_t kMaxLeadingBytes = 1 << 20;
+
+// True when the bytes at `p` could start a header: the method id "-xxx-" two bytes in.
+bool LooksLikeHeaderStart(const uint8_t* p) {
+  return p[2] == '-' && p[6] == '-' && (p[3] == 'l' || p[3] == 'p');
+}
+
+// The offset of the first header. A file that does not start with one (a self-extracting
+// archive) is searched for a header that reads cleanly and is followed by another header or by
+// the archive's end, so that a stray "-lh5-" in a program's bytes is not taken for an archive.
+uint64_t FindArchiveStart(int fd, uint64_t size) {
+  MemberHeader h;
+  std::string reason;
+  if (ReadMemberHeader(fd, 0, size, h, reason) == ScanStatus::Member) return 0;
+  std::vector<uint8_t> lead(static_cast<size_t>(std::min(size, kMaxLeadingBytes)));
+  ssize_t got;
+  do got = pread(fd, lead.data(), lead.size(), 0);
+  while (got < 0 && errno == EINTR);
+  if (got < 8) return 0;
+  for (size_t i = 1; i + 8 <= static_cast<size_t>(got); ++i) {
+    if (!LooksLikeHeaderStart(&lead[i])) continue;
+    MemberHeader first, next;
+    if (ReadMemberHeader(fd, i, size, first, reason) != ScanStatus::Member) continue;
+    if (ReadMemberHeader(fd, i + first.totalSize(), size, next, reason) != ScanStatus::Damaged) {
+      return i;
+    }
+  }
+  return 0;
+}
+
 Scan ScanArchive(int fd, uint64_t size) {
   Scan scan;
-  uint64_t offset = 0;
+  uint64_t offset = FindArchiveStart(fd, size);
   for (;;) {
     MemberHeader h;
     ScanStatus st = ReadMemberHeader(fd, offset, size, h, scan.damage);
