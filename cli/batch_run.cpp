@@ -24,16 +24,23 @@
 #include "engine/plan.h"
 #include "engine/run_command.h"
 
+// The libraries look this flag up by name and cancel their running calls when it is set: the
+// file being written is dropped, nothing half-written stays.
+extern "C" {
+__attribute__((visibility("default"))) std::atomic<bool> tavrun_cancel_requested{false};
+}
+
 namespace tavrun::cli {
 namespace {
 
-std::atomic<bool> stopRequested{false};
+std::atomic<bool>& stopRequested = tavrun_cancel_requested;
+
 volatile sig_atomic_t stopSignal = 0;
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void OnStopSignal(int signal) {
   stopSignal = signal;
-  stopRequested.store(true);
+  tavrun_cancel_requested.store(true);
 }
 
 // Nobody sits behind this window: the libraries get handle 0 and ask nobody.

@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <QWidget>
 #include <atomic>
+
+#include <dlfcn.h>
 #include <mutex>
 #include <utility>
 
@@ -58,6 +60,14 @@ const std::atomic<bool>* CancelFlag(QObject* scope) {
   return reinterpret_cast<const std::atomic<bool>*>(static_cast<uintptr_t>(address));
 }
 
+// A program without windows (the command-line runner) cancels the running calls through a
+// flag it exports under this name; no new entry point of the libraries is needed for it.
+const std::atomic<bool>* HostCancelFlag() {
+  static const auto* flag =
+      static_cast<const std::atomic<bool>*>(dlsym(RTLD_DEFAULT, "tavrun_cancel_requested"));
+  return flag;
+}
+
 bool RunCancelled(const std::atomic<bool>* flag) {
   return flag != nullptr && flag->load();
 }
@@ -70,7 +80,10 @@ struct Owner {
 };
 Owner FindOwner(uintptr_t window) {
   Owner owner;
-  if (window == 0 || !HaveGuiApplication()) return owner;
+  if (window == 0 || !HaveGuiApplication()) {
+    owner.cancel = HostCancelFlag();
+    return owner;
+  }
   OnUi([&] {
     owner.widget = OwnerWidgetHere(window);
     if (owner.widget != nullptr) owner.cancel = CancelFlag(RunScope());

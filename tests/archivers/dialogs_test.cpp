@@ -196,6 +196,22 @@ TEST(Dialogs, RunCancelReachesEveryProgressAndQuestion) {
   EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
 }
 
+// A program without windows cancels through the flag it exports; this test program exports
+// one, as the command-line runner does.
+extern "C" {
+__attribute__((visibility("default"))) std::atomic<bool> tavrun_cancel_requested{false};
+}
+
+TEST(Dialogs, AWindowlessHostsCancelFlagReachesWindowlessProgress) {
+  auto progress = MakeProgress(0, true, "LZH圧縮");
+  EXPECT_FALSE(progress->Cancelled());
+  tavrun_cancel_requested.store(true);
+  EXPECT_TRUE(progress->Cancelled());
+  EXPECT_FALSE(progress->Update("a.txt", 50));
+  tavrun_cancel_requested.store(false);
+  EXPECT_FALSE(progress->Cancelled());
+}
+
 int main(int argc, char** argv) {
   // Test discovery runs this binary outside ctest, so no display may be assumed.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
