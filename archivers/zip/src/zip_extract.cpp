@@ -302,21 +302,47 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  int ze = 0;
-  zip_t* za = zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &ze);
+  // Our structure check decides for every archive; libzip then reads only the part of the
+  // file that is the archive, so data in front and trailers after it do not confuse it.
+  ArchiveLayout layout;
   std::string why;
-  if (za == nullptr && ze == ZIP_ER_INCONS && VerifyStructure(fd, why))
-    za = zip_fdopen(fd, ZIP_RDONLY, &ze);
-  if (za == nullptr) {
+  switch (LocateArchive(fd, layout, why)) {
+    case LocateResult::Ok:
+      break;
+    case LocateResult::NotArchive:
+      close(fd);
+      report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": " + why);
+      return nullptr;
+    case LocateResult::ReadError:
+      close(fd);
+      report.Fail(TAVRUN_ZIP_E_ARCHIVE_OPEN, path + ": " + why);
+      return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
     close(fd);
-    zip_error_t e;
-    zip_error_init_with_code(&e, ze);
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, path + ": " + std::strerror(errno));
+    return nullptr;
+  }
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_filep_create(file, layout.start,
+                                                 zip_int64_t(layout.end - layout.start), &error);
+  zip_t* za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+  if (za == nullptr) {
+    if (source) zip_source_free(source);  // closes the file
+    else fclose(file);
+    const int ze = zip_error_code_zip(&error);
     report.Fail(ze == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL
                 : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? TAVRUN_ZIP_E_ARCHIVE_OPEN
                                                          : TAVRUN_ZIP_E_NOT_ARCHIVE,
-                path + ": " + (why.empty() ? zip_error_strerror(&e) : why));
-    zip_error_fini(&e);
+                path + ": " + zip_error_strerror(&error));
+  } else if (uint64_t(zip_get_num_entries(za, 0)) != layout.entries) {
+    zip_discard(za);
+    za = nullptr;
+    report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": the central directory is inconsistent");
   }
+  zip_error_fini(&error);
   return za;
 }
 
