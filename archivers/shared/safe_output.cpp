@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <string_view>
 
 namespace tavrun::arc {
 
@@ -109,15 +110,12 @@ bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& compo
       return false;
     }
   }
-  if (name[0] == '/' || name[0] == '\\') {
-    reason = "absolute member name: " + name;
-    return false;
-  }
+  // Absolute names and drive letters are read as relative to the destination, as other
+  // readers do: the separators that follow them are dropped with the empty components.
+  size_t from = 0;
   if (name.size() >= 2 && name[1] == ':' &&
-      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
-    reason = "member name with a drive letter: " + name;
-    return false;
-  }
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+    from = 2;
   std::string part;
   auto flush = [&]() -> bool {
     if (part == "..") {
@@ -128,7 +126,7 @@ bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& compo
     part.clear();
     return true;
   };
-  for (char c : name) {
+  for (char c : std::string_view(name).substr(from)) {
     if (c == '/' || c == '\\') {
       if (!flush()) return false;
     } else {

@@ -16,9 +16,10 @@ namespace tavrun::arc {
 // The process umask, which new files and archives honour.
 mode_t ProcessUmask();
 
-// Splits a decoded member name on "/" and "\" into components. False (with a reason) for
-// an absolute name, a drive letter, an empty result, a ".." component, or NUL / control
-// characters; "." and empty components are dropped.
+// Splits a decoded member name on "/" and "\" into components, relative to the destination
+// (a leading separator or drive letter is dropped). False (with a reason) for an empty
+// result, a ".." component, or NUL / control characters; "." and empty components are
+// dropped.
 bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
                         std::string& reason);
 

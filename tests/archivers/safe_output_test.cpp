@@ -61,10 +61,23 @@ class TempTree : public ::testing::Test {
 TEST(SanitizeMemberPath, HostileNamesAreRefused) {
   std::vector<std::string> comps;
   std::string reason;
-  for (const char* bad : {"/etc/passwd", "\\windows\\x", "C:\\x", "c:x", "../x", "a/../../x",
-                          "a\\..\\x", "..", "", "./", "a/\x01b", "tab\there", "del\x7F"}) {
+  for (const char* bad : {"/../x", "C:..\\x", "../x", "a/../../x", "a\\..\\x", "..", "", "./",
+                          "/", "C:\\", "a/\x01b", "tab\there", "del\x7F"}) {
     EXPECT_FALSE(SanitizeMemberPath(bad, comps, reason)) << bad;
     EXPECT_FALSE(reason.empty());
+  }
+}
+
+TEST(SanitizeMemberPath, AbsoluteNamesAndDriveLettersBecomeRelative) {
+  std::vector<std::string> comps;
+  std::string reason;
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"/etc/passwd", {"etc", "passwd"}}, {"\\windows\\x", {"windows", "x"}},
+      {"C:\\dir\\x", {"dir", "x"}},       {"c:x", {"x"}},
+      {"//server/share/x", {"server", "share", "x"}}, {"a:b/c", {"b", "c"}}};
+  for (const auto& [name, expected] : cases) {
+    ASSERT_TRUE(SanitizeMemberPath(name, comps, reason)) << name << ": " << reason;
+    EXPECT_EQ(comps, expected) << name;
   }
 }
 
