@@ -13,11 +13,12 @@ namespace tavrun::zip {
 namespace {
 
 constexpr size_t kChunk = 256u << 10;
-// No decoder needs a window larger than what the member can produce; what the compressed
-// bytes can produce is at most this many times their count for LZMA-family streams.
+// An LZMA dictionary larger than what the member can produce is never used; what its
+// compressed bytes can produce is bounded by this many times their count.
 constexpr uint64_t kMaxRatioShift = 13;
-// libzstd's own default bound on a frame's window (128 MiB).
-constexpr int kZstdDefaultWindowLogMax = 27;
+// xz streams declare their dictionary whatever the member's size; the largest preset needs
+// about 65 MiB to decode (address space, filled only as the data is).
+constexpr uint64_t kXzMemoryLimit = 256ull << 20;
 
 uint64_t WindowBound(uint64_t compSize, uint64_t declaredSize) {
   uint64_t byData = compSize > (UINT64_MAX >> kMaxRatioShift) ? UINT64_MAX
@@ -68,7 +69,7 @@ DecodeResult RunLzma(lzma_stream& strm, Input& in, const uint8_t* first, size_t 
     if (produced > 0 && !out(buf.data(), produced, why)) return DecodeResult::Stopped;
     if (r == LZMA_STREAM_END) return DecodeResult::Ok;
     if (r == LZMA_MEM_ERROR || r == LZMA_MEMLIMIT_ERROR) {
-      why = "the member needs more memory to decode than it can fill";
+      why = "the member needs more memory to decode than allowed";
       return DecodeResult::NoMemory;
     }
     if (r == LZMA_OK) continue;
@@ -116,11 +117,9 @@ DecodeResult DecodeLzma(Input& in, uint64_t compSize, uint64_t declaredSize,
   return RunLzma(strm, in, p + 9, size_t(n) - 9, out, why);
 }
 
-DecodeResult DecodeXz(Input& in, uint64_t compSize, uint64_t declaredSize, const ChunkSink& out,
-                      std::string& why) {
+DecodeResult DecodeXz(Input& in, const ChunkSink& out, std::string& why) {
   lzma_stream strm = LZMA_STREAM_INIT;
-  const uint64_t limit = WindowBound(compSize, declaredSize) + (16u << 20);
-  if (lzma_stream_decoder(&strm, limit, LZMA_CONCATENATED) != LZMA_OK)
+  if (lzma_stream_decoder(&strm, kXzMemoryLimit, LZMA_CONCATENATED) != LZMA_OK)
     return DecodeResult::NoMemory;
   std::unique_ptr<lzma_stream, LzmaEnd> guard(&strm);
   return RunLzma(strm, in, nullptr, 0, out, why);
@@ -130,15 +129,11 @@ struct ZstdFree {
   void operator()(ZSTD_DStream* d) const { ZSTD_freeDStream(d); }
 };
 
-DecodeResult DecodeZstd(Input& in, uint64_t compSize, uint64_t declaredSize,
-                        const ChunkSink& out, std::string& why) {
+DecodeResult DecodeZstd(Input& in, const ChunkSink& out, std::string& why) {
   std::unique_ptr<ZSTD_DStream, ZstdFree> d(ZSTD_createDStream());
   if (!d) return DecodeResult::NoMemory;
-  int windowLog = 10;
-  while (windowLog < kZstdDefaultWindowLogMax &&
-         (uint64_t(1) << windowLog) < WindowBound(compSize, declaredSize))
-    ++windowLog;
-  ZSTD_DCtx_setParameter(d.get(), ZSTD_d_windowLogMax, windowLog);
+  // libzstd's default bound on a frame's window (128 MiB of address space, filled only as
+  // the data is) stays: writers declare their level's window whatever the member's size.
   std::vector<uint8_t> buf(ZSTD_DStreamOutSize());
   size_t last = 1;  // 0 once a frame is complete
   for (;;) {
@@ -151,7 +146,7 @@ DecodeResult DecodeZstd(Input& in, uint64_t compSize, uint64_t declaredSize,
       last = ZSTD_decompressStream(d.get(), &output, &input);
       if (ZSTD_isError(last)) {
         why = ZSTD_getErrorCode(last) == ZSTD_error_frameParameter_windowTooLarge
-                  ? "the member needs more memory to decode than it can fill"
+                  ? "the member needs a window larger than 128 MiB"
                   : std::string("the compressed data is damaged: ") + ZSTD_getErrorName(last);
         return DecodeResult::Damaged;
       }
@@ -179,9 +174,9 @@ DecodeResult DecodeOwn(zip_file_t* raw, int32_t method, uint64_t compSize,
     case kMethodLzma:
       return DecodeLzma(in, compSize, declaredSize, out, why);
     case kMethodXz:
-      return DecodeXz(in, compSize, declaredSize, out, why);
+      return DecodeXz(in, out, why);
     default:
-      return DecodeZstd(in, compSize, declaredSize, out, why);
+      return DecodeZstd(in, out, why);
   }
 }
 

@@ -1,6 +1,6 @@
 // Decoders for the methods that the Debian build of libzip lacks: LZMA and xz (liblzma) and
-// Zstandard (libzstd). They take a member's raw compressed bytes, so every limit on memory
-// follows the data the archive really holds, never the sizes it only declares.
+// Zstandard (libzstd), over a member's raw compressed bytes. What they write is bounded by
+// the caller; the LZMA dictionary never exceeds what the member can produce.
 #pragma once
 
 #include <zip.h>
@@ -22,7 +22,7 @@ using ChunkSink = std::function<bool(const uint8_t* data, size_t size, std::stri
 enum class DecodeResult { Ok, Damaged, Stopped, NoMemory };
 
 // Reads the compressed bytes of `raw` (opened with ZIP_FL_COMPRESSED) to their end and hands
-// the decoded data to `out`. `declaredSize` only bounds the decoder's memory from above; the
+// the decoded data to `out`. `declaredSize` only bounds the LZMA dictionary from above; the
 // caller checks the length and CRC of what comes out.
 DecodeResult DecodeOwn(zip_file_t* raw, int32_t method, uint64_t compSize, uint64_t declaredSize,
                        const ChunkSink& out, std::string& why);
