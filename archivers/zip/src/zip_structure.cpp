@@ -155,7 +155,7 @@ bool CheckEntry(Reader& in, const uint8_t* c, size_t available, uint64_t delta,
     }
     x = end;
   }
-  std::vector<uint8_t> local, localName;
+  std::vector<uint8_t> local;
   const uint64_t at = offset + delta;
   if (directoryBegin < kLocalSize || offset > directoryBegin - kLocalSize ||
       at > directoryBegin - kLocalSize ||
@@ -163,10 +163,10 @@ bool CheckEntry(Reader& in, const uint8_t* c, size_t available, uint64_t delta,
     why = "a member has no local header";
     return false;
   }
+  // The local name may be spelt differently (another encoding beside a Unicode-path
+  // field); entries sharing a header are caught as overlapping members.
   const size_t localNameLen = Le16(&local[26]), localExtraLen = Le16(&local[28]);
-  if (localNameLen != nameLen || !in.At(at + kLocalSize, nameLen, localName) ||
-      localName != name || Le16(&local[8]) != method ||
-      (!(flags & 0x08) && Le32(&local[14]) != crc)) {
+  if (Le16(&local[8]) != method || (!(flags & 0x08) && Le32(&local[14]) != crc)) {
     why = "a local header does not match its directory entry";
     return false;
   }

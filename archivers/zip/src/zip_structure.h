@@ -2,9 +2,9 @@
 // members whose data overlap (one compressed block shared by many entries, local headers
 // "quoted" inside another member's data) and cannot find an archive that has data in front
 // (self-extracting archives) or bytes after its end record. This check finds the archive in
-// the file and proves that every central entry has a local header with the same name and
-// method, that every member's header and data lie inside the archive before the central
-// directory, and that no two members share a name or a byte.
+// the file and proves that every central entry has a local header with the same method (and
+// CRC, unless a data descriptor follows), that every member's header and data lie inside the
+// archive before the central directory, and that no two members share a name or a byte.
 #pragma once
 
 #include <cstdint>
