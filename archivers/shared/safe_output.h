@@ -43,7 +43,8 @@ class SafeDestination {
   // Modification time of an existing regular file (0 when none).
   int64_t ExistingMtime(const std::vector<std::string>& components) const;
 
-  // A file being written: a temporary file in the target's directory.
+  // A file being written: an unnamed file in the target's directory where the file system
+  // has them (nothing is left behind by a crash), else a temporary name there.
   class Writer {
    public:
     ~Writer();  // removes the temporary file unless committed
@@ -55,9 +56,10 @@ class SafeDestination {
 
    private:
     friend class SafeDestination;
+    bool LinkUnnamed(bool replace, std::string& error);
     int dirFd_ = -1;
     int fd_ = -1;
-    std::string tempName_;
+    std::string tempName_;  // empty while the file is unnamed (O_TMPFILE)
     std::string finalName_;
     bool done_ = false;
   };

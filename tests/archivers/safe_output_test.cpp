@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -103,6 +104,39 @@ TEST_F(TempTree, WritesBelowTheDestinationWithModeAndTime) {
   EXPECT_EQ(st.st_mode & 07000, 0u) << "setuid/setgid/sticky must be dropped";
   EXPECT_EQ(st.st_mtime, 1234567890);
   EXPECT_EQ(Listing(dest_), (std::set<std::string>{"sub", "sub/dir", "sub/dir/a.txt"}));
+}
+
+TEST_F(TempTree, AProcessKilledWhileWritingLeavesNothingBehind) {
+  int probe = open(dest_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "the file system of " << dest_ << " has no unnamed files";
+  close(probe);
+  WriteFile(dest_ / "kept.txt", "old");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // dies in the middle of two files, without running any destructor
+    SafeDestination d;
+    std::string error;
+    if (!d.Open(dest_, error)) _exit(2);
+    auto a = d.Create({"sub", "new.txt"}, error);
+    auto b = d.Create({"kept.txt"}, error);
+    if (!a || !b || !a->Write("partial", 7, error) || !b->Write("partial", 7, error)) _exit(3);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Listing(dest_), (std::set<std::string>{"kept.txt", "sub"}));
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "old");
+
+  // Committed, the unnamed file takes its name, once without replacing and once replacing.
+  SafeDestination d;
+  std::string error;
+  ASSERT_TRUE(d.Open(dest_, error));
+  EXPECT_FALSE(Extract(d, "kept.txt", "new", false, error));
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "old");
+  EXPECT_TRUE(Extract(d, "kept.txt", "new", true, error)) << error;
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "new");
+  EXPECT_EQ(Listing(dest_), (std::set<std::string>{"kept.txt", "sub"}));
 }
 
 TEST_F(TempTree, SymlinksInsideTheDestinationAreNeverFollowed) {
