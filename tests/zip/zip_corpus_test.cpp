@@ -19,7 +19,7 @@ std::map<std::string, std::string> Contents(const std::string& dir) {
   for (const std::string& p : ListTree(dir)) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(dir + "/" + p, ec);
-    out[p] = p.back() == '/' ? std::string()
+    out[p] = p.back() == '/'     ? std::string()
              : size > (1u << 20) ? "size " + std::to_string(size)
                                  : ReadFile(dir + "/" + p);
   }
@@ -46,9 +46,9 @@ struct CorpusCase {
 
 TEST(ZipCorpus, ExtractsWhatBsdtarExtractsOrFailsWithTheRightCode) {
   ASSERT_TRUE(HaveTool("bsdtar")) << "scripts/install-deps.sh installs bsdtar";
-  const int32_t kOk = TAVRUN_ZIP_OK, kDamaged = TAVRUN_ZIP_E_NOT_ARCHIVE,
-                kData = TAVRUN_ZIP_E_DATA, kLink = TAVRUN_ZIP_E_UNSAFE_PATH,
-                kEncrypted = TAVRUN_ZIP_E_ENCRYPTED, kMethod = TAVRUN_ZIP_E_UNSUPPORTED;
+  const int32_t kOk = TAVRUN_ZIP_OK, kDamaged = TAVRUN_ZIP_E_NOT_ARCHIVE, kData = TAVRUN_ZIP_E_DATA,
+                kLink = TAVRUN_ZIP_E_UNSAFE_PATH, kEncrypted = TAVRUN_ZIP_E_ENCRYPTED,
+                kMethod = TAVRUN_ZIP_E_UNSUPPORTED;
   // clang-format off
   const CorpusCase cases[] = {
       {"7075_utf8_paths.zip", kOk, {}, true},

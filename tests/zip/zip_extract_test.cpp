@@ -121,8 +121,7 @@ TEST(ZipExtract, ArchivesFromOtherTools) {
     if (c.tree.count("フォルダ/データ.txt")) {
       EXPECT_EQ(ReadFile(dest + "/フォルダ/データ.txt"), TextData(30000, 5)) << c.make;
       EXPECT_EQ(ReadFile(dest + "/plain.txt"), "plain") << c.make;
-      EXPECT_NEAR(double(Mtime(dest + "/plain.txt")), 1600000001.0, c.exactTime ? 0 : 2)
-          << c.make;
+      EXPECT_NEAR(double(Mtime(dest + "/plain.txt")), 1600000001.0, c.exactTime ? 0 : 2) << c.make;
     }
   }
 }
@@ -175,7 +174,9 @@ TEST(ZipExtract, MethodsLibzipLacksAndOlderTimeFields) {
   HandMember liar{"liar.xz", xz, 95, Crc(data), data.size() + 1};
   WriteFile(work / "m.zip", HandZip({{"a.xz", xz, 95, Crc(data), data.size()},
                                      {"a.zst", zstd, 93, Crc(data), data.size()},
-                                     old, damaged, liar}));
+                                     old,
+                                     damaged,
+                                     liar}));
   Result r = UnZipTo("-x -qq --i", work / "m.zip", work / "out");
   EXPECT_EQ(r.code, TAVRUN_ZIP_E_DATA) << r.output;
   EXPECT_EQ(ListTree(work / "out"), (std::set<std::string>{"a.xz", "a.zst", "old.txt"}));

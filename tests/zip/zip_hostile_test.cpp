@@ -56,9 +56,9 @@ class Hostile : public ::testing::Test {
 
 TEST_F(Hostile, NamesLeadingOutAreSkippedAbsoluteNamesLandBelowTheDestination) {
   // A ".." component or a control character skips that member only.
-  for (const std::string bad : {"../evil.txt", "..\\evil.txt", "a/../../evil.txt",
-                                "ok/../../../x.txt", "..", "./../evil.txt", "a/\x01.txt",
-                                "C:..\\evil.txt"}) {
+  for (const std::string bad :
+       {"../evil.txt", "..\\evil.txt", "a/../../evil.txt", "ok/../../../x.txt", "..",
+        "./../evil.txt", "a/\x01.txt", "C:..\\evil.txt"}) {
     Result r = ExtractChecked(Archive({{"good.txt", "good"}, {bad, "evil"}, {"z.txt", "z"}}));
     EXPECT_EQ(r.code, TAVRUN_ZIP_E_UNSAFE_PATH) << bad << " " << r.output;
     EXPECT_EQ(ListTree(dest_), (std::set<std::string>{"good.txt", "z.txt"})) << bad;

@@ -288,11 +288,11 @@ inline std::string HandZip(const std::vector<HandMember>& members, bool withReco
     if (withRecords && m.offset < 0) body += LocalRecord(m);
     central += "PK\x01\x02" + Le(0x0314, 2) + Le(20, 2) + Le(m.flags, 2) + Le(m.method, 2) +
                Le(0x5000, 2) + Le(0x5021, 2) + Le(m.crc, 4) + Le(m.stored.size(), 4) +
-               Le(m.size, 4) + Le(m.name.size(), 2) + Le(m.extra.size(), 2) + Le(0, 2) +
-               Le(0, 2) + Le(0, 2) + Le(0100644u << 16, 4) + Le(at, 4) + m.name + m.extra;
+               Le(m.size, 4) + Le(m.name.size(), 2) + Le(m.extra.size(), 2) + Le(0, 2) + Le(0, 2) +
+               Le(0, 2) + Le(0100644u << 16, 4) + Le(at, 4) + m.name + m.extra;
   }
-  return body + central + "PK\x05\x06" + Le(0, 4) + Le(members.size(), 2) +
-         Le(members.size(), 2) + Le(central.size(), 4) + Le(body.size(), 4) + Le(0, 2);
+  return body + central + "PK\x05\x06" + Le(0, 4) + Le(members.size(), 2) + Le(members.size(), 2) +
+         Le(central.size(), 4) + Le(body.size(), 4) + Le(0, 2);
 }
 inline uint32_t Crc(const std::string& data) {
   return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));

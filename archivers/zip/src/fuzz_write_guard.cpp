@@ -16,8 +16,7 @@ int __real_mkdirat(int dirfd, const char* path, mode_t mode);
 int __real_renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath);
 int __real_renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath,
                      unsigned flags);
-int __real_linkat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath,
-                  int flags);
+int __real_linkat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, int flags);
 int __real_symlinkat(const char* target, int newdirfd, const char* linkpath);
 int __real_unlinkat(int dirfd, const char* path, int flags);
 int __real_fchmod(int fd, mode_t mode);
@@ -52,8 +51,10 @@ void Check(const char* what, int dirfd, const char* path) {
   const std::string& allowed = Allowed();
   if (allowed.empty()) return;
   std::filesystem::path full;
-  if (path != nullptr && path[0] == '/') full = path;
-  else full = std::filesystem::path(FdPath(dirfd)) / (path ? path : "");
+  if (path != nullptr && path[0] == '/')
+    full = path;
+  else
+    full = std::filesystem::path(FdPath(dirfd)) / (path ? path : "");
   std::string normal = full.lexically_normal().string();
   while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
   if (normal == allowed || normal.rfind(allowed + "/", 0) == 0) return;
@@ -101,8 +102,7 @@ int __wrap_renameat2(int olddirfd, const char* oldpath, int newdirfd, const char
   Check("rename to", newdirfd, newpath);
   return __real_renameat2(olddirfd, oldpath, newdirfd, newpath, flags);
 }
-int __wrap_linkat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath,
-                  int flags) {
+int __wrap_linkat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, int flags) {
   Check("link", newdirfd, newpath);
   return __real_linkat(olddirfd, oldpath, newdirfd, newpath, flags);
 }

@@ -405,14 +405,16 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
   }
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_filep_create(file, layout.start,
-                                                 zip_int64_t(layout.end - layout.start), &error);
+  zip_source_t* source =
+      zip_source_filep_create(file, layout.start, zip_int64_t(layout.end - layout.start), &error);
   zip_t* za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
   if (za == nullptr) {
-    if (source) zip_source_free(source);  // closes the file
-    else fclose(file);
+    if (source)
+      zip_source_free(source);  // closes the file
+    else
+      fclose(file);
     const int ze = zip_error_code_zip(&error);
-    report.Fail(ze == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL
+    report.Fail(ze == ZIP_ER_MEMORY                      ? TAVRUN_ZIP_E_INTERNAL
                 : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? TAVRUN_ZIP_E_ARCHIVE_OPEN
                                                          : TAVRUN_ZIP_E_NOT_ARCHIVE,
                 path + ": " + zip_error_strerror(&error));
@@ -487,9 +489,9 @@ class Extraction {
     } else if (p.st.encryption_method != ZIP_EM_NONE) {
       report_.Fail(TAVRUN_ZIP_E_ENCRYPTED, "encrypted, not extracted: " + p.name);
     } else if (!MethodSupported(p.st.comp_method)) {
-      report_.Fail(TAVRUN_ZIP_E_UNSUPPORTED, "compression method " +
-                                                 std::to_string(p.st.comp_method) +
-                                                 " not supported: " + p.name);
+      report_.Fail(
+          TAVRUN_ZIP_E_UNSUPPORTED,
+          "compression method " + std::to_string(p.st.comp_method) + " not supported: " + p.name);
     } else {
       return true;
     }
@@ -497,8 +499,8 @@ class Extraction {
   }
 
   // Whether the target may be written: nothing there, or a file the policy lets us replace.
-  bool MayWrite(const std::vector<std::string>& target, const std::string& shown,
-                const Planned& p, bool& replace) {
+  bool MayWrite(const std::vector<std::string>& target, const std::string& shown, const Planned& p,
+                bool& replace) {
     replace = false;
     switch (dest_.Existing(target)) {
       case arc::ExistingFile::None:

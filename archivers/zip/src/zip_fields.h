@@ -25,7 +25,8 @@ bool ParseNtfsTimes(const zip_uint8_t* data, size_t size, int64_t& mtime);
 bool ParseInfoZipUnix(const zip_uint8_t* data, size_t size, int64_t& mtime);
 
 // The member's modification time: extended timestamp (local, then central), NTFS times, the
-// older Info-ZIP Unix field, else the DOS time. `exact` tells whether it came from a field (else it has 2-second steps).
+// older Info-ZIP Unix field, else the DOS time. `exact` tells whether it came from a field (else it
+// has 2-second steps).
 int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* exact = nullptr);
 
 enum class NameEncoding { Utf8, Cp932, Cp437 };

@@ -21,8 +21,8 @@ constexpr uint64_t kMaxRatioShift = 13;
 constexpr uint64_t kXzMemoryLimit = 256ull << 20;
 
 uint64_t WindowBound(uint64_t compSize, uint64_t declaredSize) {
-  uint64_t byData = compSize > (UINT64_MAX >> kMaxRatioShift) ? UINT64_MAX
-                                                              : compSize << kMaxRatioShift;
+  uint64_t byData =
+      compSize > (UINT64_MAX >> kMaxRatioShift) ? UINT64_MAX : compSize << kMaxRatioShift;
   return std::max<uint64_t>(4096, std::min(declaredSize, byData));
 }
 
@@ -79,8 +79,8 @@ DecodeResult RunLzma(lzma_stream& strm, Input& in, const uint8_t* first, size_t 
 }
 
 // ZIP's LZMA: a version, the length of the properties, the properties, then a raw stream.
-DecodeResult DecodeLzma(Input& in, uint64_t compSize, uint64_t declaredSize,
-                        const ChunkSink& out, std::string& why) {
+DecodeResult DecodeLzma(Input& in, uint64_t compSize, uint64_t declaredSize, const ChunkSink& out,
+                        std::string& why) {
   zip_int64_t n = in.Next(why);
   if (n < 0) return DecodeResult::Damaged;
   const uint8_t* p = in.data();
@@ -90,8 +90,8 @@ DecodeResult DecodeLzma(Input& in, uint64_t compSize, uint64_t declaredSize,
   }
   lzma_options_lzma options{};
   if (lzma_lzma_preset(&options, 0)) return DecodeResult::NoMemory;
-  uint32_t dict = uint32_t(p[5]) | uint32_t(p[6]) << 8 | uint32_t(p[7]) << 16 |
-                  uint32_t(p[8]) << 24;
+  uint32_t dict =
+      uint32_t(p[5]) | uint32_t(p[6]) << 8 | uint32_t(p[7]) << 16 | uint32_t(p[8]) << 24;
   unsigned lclppb = p[4];
   if (lclppb >= 9 * 5 * 5) {
     why = "damaged LZMA header";
@@ -100,8 +100,8 @@ DecodeResult DecodeLzma(Input& in, uint64_t compSize, uint64_t declaredSize,
   options.lc = lclppb % 9;
   options.lp = (lclppb / 9) % 5;
   options.pb = lclppb / 45;
-  options.dict_size = uint32_t(std::min<uint64_t>(
-      std::max<uint64_t>(dict, LZMA_DICT_SIZE_MIN), WindowBound(compSize, declaredSize)));
+  options.dict_size = uint32_t(std::min<uint64_t>(std::max<uint64_t>(dict, LZMA_DICT_SIZE_MIN),
+                                                  WindowBound(compSize, declaredSize)));
   options.dict_size = std::max<uint32_t>(options.dict_size, LZMA_DICT_SIZE_MIN);
   // With the size known the decoder stops right there, with or without an end marker.
   options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
@@ -167,8 +167,8 @@ bool OwnDecoderFor(int32_t method) {
          method == kMethodZstdOld;
 }
 
-DecodeResult DecodeOwn(zip_file_t* raw, int32_t method, uint64_t compSize,
-                       uint64_t declaredSize, const ChunkSink& out, std::string& why) {
+DecodeResult DecodeOwn(zip_file_t* raw, int32_t method, uint64_t compSize, uint64_t declaredSize,
+                       const ChunkSink& out, std::string& why) {
   Input in(raw);
   switch (method) {
     case kMethodLzma:

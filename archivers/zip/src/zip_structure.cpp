@@ -20,11 +20,15 @@ constexpr size_t kEndSize = 22, kLocatorSize = 20, kEnd64Size = 56, kLocalSize =
 // as much again for padding and trailers that other tools append.
 constexpr uint64_t kTailSearch = 2 * 65535 + kEndSize + kLocatorSize;
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint64_t Le64(const uint8_t* p) { return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32; }
+uint64_t Le64(const uint8_t* p) {
+  return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
 
 class Reader {
  public:
@@ -113,8 +117,7 @@ bool FindEnd(Reader& in, Directory& dir, std::string& why) {
     return false;
   }
   for (size_t i = tail.size() - kEndSize + 1; i-- > 0;) {
-    if (tail[i] == 'P' && Le32(&tail[i]) == kEndSig && ReadEnd(in, tailStart + i, dir))
-      return true;
+    if (tail[i] == 'P' && Le32(&tail[i]) == kEndSig && ReadEnd(in, tailStart + i, dir)) return true;
     if (in.failed()) break;
   }
   why = in.failed() ? "cannot read the archive" : "no end of central directory";
@@ -127,8 +130,8 @@ struct Span {
 
 // One central entry: checks its local header and returns the bytes header and data cover.
 bool CheckEntry(Reader& in, const uint8_t* c, size_t available, uint64_t delta,
-                uint64_t directoryBegin, size_t& consumed, Span& span,
-                std::vector<uint8_t>& name, std::string& why) {
+                uint64_t directoryBegin, size_t& consumed, Span& span, std::vector<uint8_t>& name,
+                std::string& why) {
   if (available < kCentralSize || Le32(c) != kCentralSig) {
     why = "damaged central directory";
     return false;
@@ -158,8 +161,8 @@ bool CheckEntry(Reader& in, const uint8_t* c, size_t available, uint64_t delta,
   std::vector<uint8_t> local;
   const uint64_t at = offset + delta;
   if (directoryBegin < kLocalSize || offset > directoryBegin - kLocalSize ||
-      at > directoryBegin - kLocalSize ||
-      !in.At(at, kLocalSize, local) || Le32(local.data()) != kLocalSig) {
+      at > directoryBegin - kLocalSize || !in.At(at, kLocalSize, local) ||
+      Le32(local.data()) != kLocalSig) {
     why = "a member has no local header";
     return false;
   }
@@ -189,7 +192,8 @@ LocateResult LocateArchive(int fd, ArchiveLayout& layout, std::string& why) {
   }
   Reader in(fd, uint64_t(st.st_size));
   Directory dir;
-  if (!FindEnd(in, dir, why)) return in.failed() ? LocateResult::ReadError : LocateResult::NotArchive;
+  if (!FindEnd(in, dir, why))
+    return in.failed() ? LocateResult::ReadError : LocateResult::NotArchive;
   // Offsets recorded relative to the start of an archive that has data in front of it are
   // short by the length of that data.
   const uint64_t delta = dir.begin - dir.offset;
@@ -215,7 +219,8 @@ LocateResult LocateArchive(int fd, ArchiveLayout& layout, std::string& why) {
     }
     spans.push_back(span);
   }
-  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.begin < b.begin; });
   for (size_t i = 1; i < spans.size(); ++i) {
     if (spans[i].begin < spans[i - 1].end) {
       why = "members overlap";
