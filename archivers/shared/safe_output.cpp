@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <string_view>
 
 namespace tavrun::arc {
 
@@ -109,15 +110,12 @@ bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& compo
       return false;
     }
   }
-  if (name[0] == '/' || name[0] == '\\') {
-    reason = "absolute member name: " + name;
-    return false;
-  }
+  // Absolute names and drive letters are read as relative to the destination, as other
+  // readers do: the separators that follow them are dropped with the empty components.
+  size_t from = 0;
   if (name.size() >= 2 && name[1] == ':' &&
-      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
-    reason = "member name with a drive letter: " + name;
-    return false;
-  }
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+    from = 2;
   std::string part;
   auto flush = [&]() -> bool {
     if (part == "..") {
@@ -128,7 +126,7 @@ bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& compo
     part.clear();
     return true;
   };
-  for (char c : name) {
+  for (char c : std::string_view(name).substr(from)) {
     if (c == '/' || c == '\\') {
       if (!flush()) return false;
     } else {
@@ -217,6 +215,12 @@ std::unique_ptr<SafeDestination::Writer> SafeDestination::Create(
   auto writer = std::unique_ptr<Writer>(new Writer());
   writer->dirFd_ = dir;
   writer->finalName_ = components.back();
+  // An unnamed file: nothing is left behind when the process dies before the commit.
+  int unnamed = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (unnamed >= 0) {
+    writer->fd_ = unnamed;
+    return writer;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = ".tavrun-" + RandomSuffix() + ".tmp";
     int fd = openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -282,6 +286,7 @@ bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,
   }
   timespec times[2] = {ToTimespec(mtime), ToTimespec(mtime)};
   futimens(fd_, times);  // a file system without times keeps the data anyway
+  if (tempName_.empty()) return LinkUnnamed(replace, error);
   if (close(fd_) != 0) {
     fd_ = -1;
     error = ErrnoText("cannot write " + finalName_, errno);
@@ -298,6 +303,36 @@ bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,
   }
   if (rc != 0) {
     int e = errno;
+    error = e == EEXIST ? finalName_ + " already exists"
+                        : ErrnoText("cannot put " + finalName_ + " in place", e);
+    Discard();
+    return false;
+  }
+  done_ = true;
+  return true;
+}
+
+bool SafeDestination::Writer::LinkUnnamed(bool replace, std::string& error) {
+  // Without replacing, the link itself fails on an existing name; a replacement gets a
+  // temporary name for the moment it takes to rename it over the old file.
+  std::string name = finalName_;
+  if (replace) name = ".tavrun-" + RandomSuffix() + ".tmp";
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  int rc = linkat(AT_FDCWD, self.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW);
+  if (rc != 0 && errno == ENOENT) rc = linkat(fd_, "", dirFd_, name.c_str(), AT_EMPTY_PATH);
+  int e = errno;
+  const bool closed = close(fd_) == 0;
+  if (rc == 0 && !closed) e = errno;
+  fd_ = -1;
+  if (rc == 0 && closed && replace) {
+    tempName_ = name;  // removed by Discard should the rename fail
+    rc = renameat(dirFd_, name.c_str(), dirFd_, finalName_.c_str());
+    e = errno;
+  } else if (rc == 0 && !closed) {
+    unlinkat(dirFd_, name.c_str(), 0);
+    rc = -1;
+  }
+  if (rc != 0) {
     error = e == EEXIST ? finalName_ + " already exists"
                         : ErrnoText("cannot put " + finalName_ + " in place", e);
     Discard();

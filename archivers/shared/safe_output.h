@@ -16,9 +16,10 @@ namespace tavrun::arc {
 // The process umask, which new files and archives honour.
 mode_t ProcessUmask();
 
-// Splits a decoded member name on "/" and "\" into components. False (with a reason) for
-// an absolute name, a drive letter, an empty result, a ".." component, or NUL / control
-// characters; "." and empty components are dropped.
+// Splits a decoded member name on "/" and "\" into components, relative to the destination
+// (a leading separator or drive letter is dropped). False (with a reason) for an empty
+// result, a ".." component, or NUL / control characters; "." and empty components are
+// dropped.
 bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
                         std::string& reason);
 
@@ -42,7 +43,8 @@ class SafeDestination {
   // Modification time of an existing regular file (0 when none).
   int64_t ExistingMtime(const std::vector<std::string>& components) const;
 
-  // A file being written: a temporary file in the target's directory.
+  // A file being written: an unnamed file in the target's directory where the file system
+  // has them (nothing is left behind by a crash), else a temporary name there.
   class Writer {
    public:
     ~Writer();  // removes the temporary file unless committed
@@ -54,9 +56,10 @@ class SafeDestination {
 
    private:
     friend class SafeDestination;
+    bool LinkUnnamed(bool replace, std::string& error);
     int dirFd_ = -1;
     int fd_ = -1;
-    std::string tempName_;
+    std::string tempName_;  // empty while the file is unnamed (O_TMPFILE)
     std::string finalName_;
     bool done_ = false;
   };

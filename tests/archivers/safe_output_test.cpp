@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -61,10 +62,23 @@ class TempTree : public ::testing::Test {
 TEST(SanitizeMemberPath, HostileNamesAreRefused) {
   std::vector<std::string> comps;
   std::string reason;
-  for (const char* bad : {"/etc/passwd", "\\windows\\x", "C:\\x", "c:x", "../x", "a/../../x",
-                          "a\\..\\x", "..", "", "./", "a/\x01b", "tab\there", "del\x7F"}) {
+  for (const char* bad : {"/../x", "C:..\\x", "../x", "a/../../x", "a\\..\\x", "..", "", "./",
+                          "/", "C:\\", "a/\x01b", "tab\there", "del\x7F"}) {
     EXPECT_FALSE(SanitizeMemberPath(bad, comps, reason)) << bad;
     EXPECT_FALSE(reason.empty());
+  }
+}
+
+TEST(SanitizeMemberPath, AbsoluteNamesAndDriveLettersBecomeRelative) {
+  std::vector<std::string> comps;
+  std::string reason;
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"/etc/passwd", {"etc", "passwd"}}, {"\\windows\\x", {"windows", "x"}},
+      {"C:\\dir\\x", {"dir", "x"}},       {"c:x", {"x"}},
+      {"//server/share/x", {"server", "share", "x"}}, {"a:b/c", {"b", "c"}}};
+  for (const auto& [name, expected] : cases) {
+    ASSERT_TRUE(SanitizeMemberPath(name, comps, reason)) << name << ": " << reason;
+    EXPECT_EQ(comps, expected) << name;
   }
 }
 
@@ -90,6 +104,39 @@ TEST_F(TempTree, WritesBelowTheDestinationWithModeAndTime) {
   EXPECT_EQ(st.st_mode & 07000, 0u) << "setuid/setgid/sticky must be dropped";
   EXPECT_EQ(st.st_mtime, 1234567890);
   EXPECT_EQ(Listing(dest_), (std::set<std::string>{"sub", "sub/dir", "sub/dir/a.txt"}));
+}
+
+TEST_F(TempTree, AProcessKilledWhileWritingLeavesNothingBehind) {
+  int probe = open(dest_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "the file system of " << dest_ << " has no unnamed files";
+  close(probe);
+  WriteFile(dest_ / "kept.txt", "old");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // dies in the middle of two files, without running any destructor
+    SafeDestination d;
+    std::string error;
+    if (!d.Open(dest_, error)) _exit(2);
+    auto a = d.Create({"sub", "new.txt"}, error);
+    auto b = d.Create({"kept.txt"}, error);
+    if (!a || !b || !a->Write("partial", 7, error) || !b->Write("partial", 7, error)) _exit(3);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Listing(dest_), (std::set<std::string>{"kept.txt", "sub"}));
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "old");
+
+  // Committed, the unnamed file takes its name, once without replacing and once replacing.
+  SafeDestination d;
+  std::string error;
+  ASSERT_TRUE(d.Open(dest_, error));
+  EXPECT_FALSE(Extract(d, "kept.txt", "new", false, error));
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "old");
+  EXPECT_TRUE(Extract(d, "kept.txt", "new", true, error)) << error;
+  EXPECT_EQ(Read(dest_ / "kept.txt"), "new");
+  EXPECT_EQ(Listing(dest_), (std::set<std::string>{"kept.txt", "sub"}));
 }
 
 TEST_F(TempTree, SymlinksInsideTheDestinationAreNeverFollowed) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -256,6 +257,65 @@ lines = [str(z.testzip())] + ['%s|%d|%d|%04d-%02d-%02d_%02d:%02d:%02d|%o|%d' % (
 sys.stdout.buffer.write('\n'.join(lines).encode()))",
          {zip}, &out);
   return out;
+}
+
+// An archive written byte by byte, for what no tool writes: members whose data overlap, sizes
+// that lie, methods libzip cannot write. Offsets count from the start of the returned bytes.
+struct HandMember {
+  std::string name;
+  std::string stored;  // the bytes as stored (already compressed)
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint64_t size = 0;       // declared uncompressed size
+  std::string extra = {};  // extra fields, local and central
+  uint16_t flags = 0;
+  int64_t offset = -1;  // where the directory says the local header is; -1: where it is
+};
+inline std::string Le(uint64_t v, int bytes) {
+  std::string s;
+  for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
+  return s;
+}
+inline std::string LocalRecord(const HandMember& m) {
+  return "PK\x03\x04" + Le(20, 2) + Le(m.flags, 2) + Le(m.method, 2) + Le(0x5000, 2) +
+         Le(0x5021, 2) + Le(m.crc, 4) + Le(m.stored.size(), 4) + Le(m.size, 4) +
+         Le(m.name.size(), 2) + Le(m.extra.size(), 2) + m.name + m.extra + m.stored;
+}
+inline std::string HandZip(const std::vector<HandMember>& members, bool withRecords = true) {
+  std::string body, central;
+  for (const HandMember& m : members) {
+    const uint64_t at = m.offset >= 0 ? uint64_t(m.offset) : body.size();
+    if (withRecords && m.offset < 0) body += LocalRecord(m);
+    central += "PK\x01\x02" + Le(0x0314, 2) + Le(20, 2) + Le(m.flags, 2) + Le(m.method, 2) +
+               Le(0x5000, 2) + Le(0x5021, 2) + Le(m.crc, 4) + Le(m.stored.size(), 4) +
+               Le(m.size, 4) + Le(m.name.size(), 2) + Le(m.extra.size(), 2) + Le(0, 2) + Le(0, 2) +
+               Le(0, 2) + Le(0100644u << 16, 4) + Le(at, 4) + m.name + m.extra;
+  }
+  return body + central + "PK\x05\x06" + Le(0, 4) + Le(members.size(), 2) + Le(members.size(), 2) +
+         Le(central.size(), 4) + Le(body.size(), 4) + Le(0, 2);
+}
+inline uint32_t Crc(const std::string& data) {
+  return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+}
+// Raw deflate (no zlib header), as ZIP stores it.
+inline std::string Deflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, uLong(data.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = uInt(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = uInt(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+inline HandMember Stored(const std::string& name, const std::string& data) {
+  return {name, data, 0, Crc(data), data.size()};
+}
+inline HandMember Deflated(const std::string& name, const std::string& data) {
+  return {name, Deflate(data), 8, Crc(data), data.size()};
 }
 
 }  // namespace ziptest

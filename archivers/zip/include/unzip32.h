@@ -22,22 +22,28 @@
  * the archive was made on MS-DOS/Windows and every name decodes as CP932, else UTF-8 when
  * every name is valid UTF-8, else CP932 when every name decodes, else CP437.
  *
- * Safety: the destination directory must exist. Absolute names, drive letters, ".." and
- * control characters make the whole archive refused before anything is written
- * (TAVRUN_ZIP_E_UNSAFE_PATH), as do two members with the same path. No symbolic link is ever
- * created or followed: link members are skipped (TAVRUN_ZIP_E_UNSAFE_PATH after the other
- * members are extracted). Each file is written to a temporary name in its directory, read to
- * its end so its CRC is checked, never beyond its declared size, and only then renamed into
- * place with its modification time and mode (setuid, setgid and sticky bits dropped). A
- * damaged member leaves no file behind; the other members are still extracted. Encrypted
- * members give TAVRUN_ZIP_E_ENCRYPTED, unknown methods TAVRUN_ZIP_E_UNSUPPORTED.
+ * Safety: the destination directory must exist. Absolute names and drive letters are read
+ * relative to the destination. A member whose name has a ".." component or a control
+ * character is skipped (TAVRUN_ZIP_E_UNSAFE_PATH after the other members are extracted);
+ * two members with the same path refuse the whole archive before anything is written. No
+ * symbolic link is ever created or followed: link members are skipped the same way. Each
+ * file is written to a temporary name in its directory, read to its end so its CRC is
+ * checked, never beyond its declared size, and only then renamed into place with its
+ * modification time (extended-timestamp, NTFS or older Info-ZIP Unix field, else the DOS
+ * time) and mode (setuid, setgid and sticky bits dropped; the owner may always read and
+ * write). A damaged member leaves no file behind; the other members are still extracted.
+ * Methods: stored, deflate, bzip2, LZMA, xz and Zstandard. Encrypted members give
+ * TAVRUN_ZIP_E_ENCRYPTED, other methods (Deflate64, PPMd, ...) TAVRUN_ZIP_E_UNSUPPORTED.
+ * Memory follows the data an archive holds, never the sizes it only declares.
  *
  *   int32_t UnZipCheckArchive(const char *path, int32_t mode);
  *
  * Returns 1 when `path` is a regular file holding a readable ZIP archive whose central
  * directory and local headers agree (an empty archive of 22 bytes counts), else 0: never 1
- * for an empty file, a text file, a truncated archive, one with data in front (so no
- * self-extracting archive either), two members of one name or members that overlap.
+ * for an empty file, a text file, a truncated archive, two members of one name, or members
+ * whose headers or data overlap or lie outside the archive. The archive may have data in
+ * front of it (a self-extracting program; offsets counted from the file or from the
+ * archive) and bytes after its end record; extraction reads the same archive.
  * Archives whose local headers hold the sizes beside a data descriptor (as libarchive
  * writes them) are valid.
  * mode TAVRUN_ZIP_CHECK_FULL (2) also reads every member to its end and checks its CRC

@@ -17,6 +17,7 @@
 #include "safe_output.h"
 #include "unzip32.h"
 #include "zip_fields.h"
+#include "zip_methods.h"
 #include "zip_structure.h"
 
 namespace tavrun::zip {
@@ -26,12 +27,16 @@ namespace {
 // Deflated members up to this size are inflated in one piece with libdeflate (about twice
 // as fast as zlib); larger ones stream through libzip.
 constexpr zip_uint64_t kInflateBound = 64ull << 20;
+// Deflate cannot expand data by more than about 1032 to 1: a member that claims more than
+// its compressed bytes can hold is streamed, so its buffer follows the real data.
+constexpr zip_uint64_t kDeflateMaxRatio = 1032;
 constexpr size_t kChunk = 256u << 10;
 
 struct Planned {
   zip_uint64_t index = 0;
   std::string name;  // decoded, for messages
   std::vector<std::string> components;
+  std::string unsafe;  // why the member is skipped as unsafe; empty when it is not
   bool directory = false;
   bool symlink = false;
   zip_stat_t st{};
@@ -74,6 +79,10 @@ int32_t OpenFailureCode(int ze) {
   }
 }
 
+bool MethodSupported(int32_t method) {
+  return zip_compression_method_supported(method, 0) || OwnDecoderFor(method);
+}
+
 // What a member's attributes say: kind and permission bits.
 void ReadAttributes(zip_t* za, Planned& p) {
   zip_uint8_t opsys = 0;
@@ -86,14 +95,13 @@ void ReadAttributes(zip_t* za, Planned& p) {
     if ((m & 0777) != 0) p.mode = m & 0777;
   } else if (attr & 0x10) {
     p.directory = true;  // MS-DOS directory attribute
-  } else if (attr & 0x01) {
-    p.mode = 0444;  // MS-DOS read-only attribute
   }
-  p.mode |= 0400;  // the owner can always read what was extracted
+  // The owner can always read and write what was extracted, so a batch can replace it again.
+  p.mode |= 0600;
 }
 
-// Decodes and checks every name before anything is written: one unsafe or repeated name
-// refuses the whole archive.
+// Decodes and checks every name before anything is written. A name that leads out of the
+// destination only skips its member; two members of one path refuse the whole archive.
 bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
   std::vector<RawName> raw;
   std::string error;
@@ -111,16 +119,15 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
       report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, "cannot read member " + std::to_string(i));
       return false;
     }
-    std::string reason;
-    if (!arc::SanitizeMemberPath(p.name, p.components, reason)) {
-      report.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "unsafe member name, nothing extracted: " + reason);
-      return false;
-    }
     char last = p.name.empty() ? '\0' : p.name.back();
     p.directory = last == '/' || last == '\\';
     ReadAttributes(za, p);
-    if (p.directory) p.mode |= 0700;
     p.mtime = MemberMtime(za, p.index, p.st);
+    if (!arc::SanitizeMemberPath(p.name, p.components, p.unsafe)) {
+      if (p.unsafe.empty()) p.unsafe = "unsafe member name: " + p.name;
+      plan.push_back(std::move(p));
+      continue;
+    }
     std::string key = JoinPath(p.components);
     auto it = seen.find(key);
     if (it != seen.end() && !(it->second && p.directory)) {
@@ -160,69 +167,139 @@ struct Progressor {
 // Where the bytes of a member go: a file being written, or nowhere when only testing.
 using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& why)>;
 
-// Hands one member to `out`, never more than its declared size, reading it to its end so
-// that the CRC is checked. Returns a code; `why` tells what went wrong.
-int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                   Progressor& progress, std::string& why) {
-  if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
-      st.comp_size <= kInflateBound) {
-    std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
-    if (!zf) {
-      why = zip_strerror(za);
-      return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
-    }
-    std::vector<uint8_t> in(size_t(st.comp_size) + 1);
-    size_t got = 0;
-    for (;;) {
-      zip_int64_t n = zip_fread(zf.get(), in.data() + got, in.size() - got);
-      if (n < 0) {
-        why = std::string("cannot read the member data: ") + zip_file_strerror(zf.get());
-        return TAVRUN_ZIP_E_DATA;
-      }
-      if (n == 0) break;
-      got += size_t(n);
-      if (got == in.size()) break;
-    }
-    if (got != st.comp_size) {
-      why = "the compressed data has the wrong size";
+zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t& code,
+                       std::string& why) {
+  zip_file_t* f = zip_fopen_index(za, index, flags);
+  if (f == nullptr) {
+    why = zip_strerror(za);
+    code = OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
+  }
+  return f;
+}
+
+// Small deflated members: read whole and inflated in one call.
+int32_t InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                     Progressor& progress, std::string& why) {
+  int32_t code = TAVRUN_ZIP_OK;
+  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, ZIP_FL_COMPRESSED, code, why));
+  if (!zf) return code;
+  std::vector<uint8_t> in(size_t(st.comp_size) + 1);
+  size_t got = 0;
+  for (;;) {
+    zip_int64_t n = zip_fread(zf.get(), in.data() + got, in.size() - got);
+    if (n < 0) {
+      why = std::string("cannot read the member data: ") + zip_file_strerror(zf.get());
       return TAVRUN_ZIP_E_DATA;
     }
-    Decompressor dec;
-    if (dec.d == nullptr) {
-      why = "out of memory";
-      return TAVRUN_ZIP_E_INTERNAL;
-    }
-    std::vector<uint8_t> data(size_t(st.size));
-    libdeflate_result r =
-        libdeflate_deflate_decompress(dec.d, in.data(), got, data.data(), data.size(), nullptr);
-    if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+    if (n == 0) break;
+    got += size_t(n);
+    if (got == in.size()) break;
+  }
+  if (got != st.comp_size) {
+    why = "the compressed data has the wrong size";
+    return TAVRUN_ZIP_E_DATA;
+  }
+  Decompressor dec;
+  if (dec.d == nullptr) {
+    why = "out of memory";
+    return TAVRUN_ZIP_E_INTERNAL;
+  }
+  std::vector<uint8_t> data(size_t(st.size));
+  libdeflate_result r =
+      libdeflate_deflate_decompress(dec.d, in.data(), got, data.data(), data.size(), nullptr);
+  if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+    why = "the member holds more data than its declared size";
+    return TAVRUN_ZIP_E_DATA;
+  }
+  if (r == LIBDEFLATE_SHORT_OUTPUT) {
+    why = "the member holds less data than its declared size";
+    return TAVRUN_ZIP_E_DATA;
+  }
+  if (r != LIBDEFLATE_SUCCESS) {
+    why = "the compressed data is damaged";
+    return TAVRUN_ZIP_E_DATA;
+  }
+  if (uint32_t(libdeflate_crc32(0, data.data(), data.size())) != st.crc) {
+    why = "CRC error";
+    return TAVRUN_ZIP_E_DATA;
+  }
+  if (!out(data.data(), data.size(), why)) return TAVRUN_ZIP_E_WRITE;
+  if (!progress.Add(st.size)) return TAVRUN_ZIP_E_CANCELLED;
+  return TAVRUN_ZIP_OK;
+}
+
+// Hands decoded chunks on, never beyond the declared size, and counts them for the progress.
+class CappedOutput {
+ public:
+  CappedOutput(const zip_stat_t& st, const Sink& out, Progressor& progress)
+      : st_(st), out_(out), progress_(progress) {}
+  bool Put(const uint8_t* data, size_t n, std::string& why) {
+    total_ += n;
+    crc_ = uint32_t(libdeflate_crc32(crc_, data, n));
+    if (total_ > st_.size) {
       why = "the member holds more data than its declared size";
-      return TAVRUN_ZIP_E_DATA;
+      code_ = TAVRUN_ZIP_E_DATA;
+    } else if (!out_(data, n, why)) {
+      code_ = TAVRUN_ZIP_E_WRITE;
+    } else if (!progress_.Add(n)) {
+      code_ = TAVRUN_ZIP_E_CANCELLED;
     }
-    if (r == LIBDEFLATE_SHORT_OUTPUT) {
+    return code_ == TAVRUN_ZIP_OK;
+  }
+  // The code after the data ended: a short member is damaged.
+  int32_t Finish(bool checkCrc, std::string& why) {
+    if (code_ != TAVRUN_ZIP_OK) return code_;
+    if (total_ != st_.size) {
       why = "the member holds less data than its declared size";
       return TAVRUN_ZIP_E_DATA;
     }
-    if (r != LIBDEFLATE_SUCCESS) {
-      why = "the compressed data is damaged";
-      return TAVRUN_ZIP_E_DATA;
-    }
-    if (uint32_t(libdeflate_crc32(0, data.data(), data.size())) != st.crc) {
+    if (checkCrc && crc_ != st_.crc) {
       why = "CRC error";
       return TAVRUN_ZIP_E_DATA;
     }
-    if (!out(data.data(), data.size(), why)) return TAVRUN_ZIP_E_WRITE;
-    if (!progress.Add(st.size)) return TAVRUN_ZIP_E_CANCELLED;
     return TAVRUN_ZIP_OK;
   }
+  int32_t code() const { return code_; }
 
-  std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, 0));
-  if (!zf) {
-    why = zip_strerror(za);
-    return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
+ private:
+  const zip_stat_t& st_;
+  const Sink& out_;
+  Progressor& progress_;
+  uint64_t total_ = 0;
+  uint32_t crc_ = 0;
+  int32_t code_ = TAVRUN_ZIP_OK;
+};
+
+// Methods libzip lacks: our decoders over the raw compressed bytes.
+int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                      Progressor& progress, std::string& why) {
+  int32_t code = TAVRUN_ZIP_OK;
+  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, ZIP_FL_COMPRESSED, code, why));
+  if (!zf) return code;
+  CappedOutput capped(st, out, progress);
+  DecodeResult r = DecodeOwn(
+      zf.get(), st.comp_method, st.comp_size, st.size,
+      [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
+  switch (r) {
+    case DecodeResult::Ok:
+      return capped.Finish(true, why);
+    case DecodeResult::Stopped:
+      return capped.code();
+    case DecodeResult::NoMemory:
+    case DecodeResult::Damaged:
+      return TAVRUN_ZIP_E_DATA;
   }
-  std::vector<uint8_t> buf(kChunk);
-  uint64_t total = 0;
+  return TAVRUN_ZIP_E_DATA;
+}
+
+// Everything else streams through libzip, which checks the CRC when the data ends.
+int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                            Progressor& progress, std::string& why) {
+  int32_t code = TAVRUN_ZIP_OK;
+  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, 0, code, why));
+  if (!zf) return code;
+  CappedOutput capped(st, out, progress);
+  std::vector<uint8_t> buf(size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(st.size, 1))));
   for (;;) {
     zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
     if (n < 0) {
@@ -233,19 +310,21 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
       return TAVRUN_ZIP_E_DATA;
     }
     if (n == 0) break;  // only here has libzip compared the CRC
-    total += uint64_t(n);
-    if (total > st.size) {
-      why = "the member holds more data than its declared size";
-      return TAVRUN_ZIP_E_DATA;
-    }
-    if (!out(buf.data(), size_t(n), why)) return TAVRUN_ZIP_E_WRITE;
-    if (!progress.Add(uint64_t(n))) return TAVRUN_ZIP_E_CANCELLED;
+    if (!capped.Put(buf.data(), size_t(n), why)) return capped.code();
   }
-  if (total != st.size) {
-    why = "the member holds less data than its declared size";
-    return TAVRUN_ZIP_E_DATA;
-  }
-  return TAVRUN_ZIP_OK;
+  return capped.Finish(false, why);
+}
+
+// Hands one member to `out`, never more than its declared size, reading it to its end so
+// that the CRC is checked. Returns a code; `why` tells what went wrong.
+int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                   Progressor& progress, std::string& why) {
+  if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
+      st.comp_size <= kInflateBound && st.size / kDeflateMaxRatio <= st.comp_size)
+    return InflateWhole(za, index, st, out, progress, why);
+  if (!zip_compression_method_supported(st.comp_method, 0) && OwnDecoderFor(st.comp_method))
+    return DecodeWithOwn(za, index, st, out, progress, why);
+  return StreamThroughLibzip(za, index, st, out, progress, why);
 }
 
 class OverwritePolicy {
@@ -302,115 +381,197 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  int ze = 0;
-  zip_t* za = zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &ze);
+  // Our structure check decides for every archive; libzip then reads only the part of the
+  // file that is the archive, so data in front and trailers after it do not confuse it.
+  ArchiveLayout layout;
   std::string why;
-  if (za == nullptr && ze == ZIP_ER_INCONS && VerifyStructure(fd, why))
-    za = zip_fdopen(fd, ZIP_RDONLY, &ze);
-  if (za == nullptr) {
+  switch (LocateArchive(fd, layout, why)) {
+    case LocateResult::Ok:
+      break;
+    case LocateResult::NotArchive:
+      close(fd);
+      report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": " + why);
+      return nullptr;
+    case LocateResult::ReadError:
+      close(fd);
+      report.Fail(TAVRUN_ZIP_E_ARCHIVE_OPEN, path + ": " + why);
+      return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
     close(fd);
-    zip_error_t e;
-    zip_error_init_with_code(&e, ze);
-    report.Fail(ze == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, path + ": " + std::strerror(errno));
+    return nullptr;
+  }
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source =
+      zip_source_filep_create(file, layout.start, zip_int64_t(layout.end - layout.start), &error);
+  zip_t* za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+  if (za == nullptr) {
+    if (source)
+      zip_source_free(source);  // closes the file
+    else
+      fclose(file);
+    const int ze = zip_error_code_zip(&error);
+    report.Fail(ze == ZIP_ER_MEMORY                      ? TAVRUN_ZIP_E_INTERNAL
                 : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? TAVRUN_ZIP_E_ARCHIVE_OPEN
                                                          : TAVRUN_ZIP_E_NOT_ARCHIVE,
-                path + ": " + (why.empty() ? zip_error_strerror(&e) : why));
-    zip_error_fini(&e);
+                path + ": " + zip_error_strerror(&error));
+  } else if (uint64_t(zip_get_num_entries(za, 0)) != layout.entries) {
+    zip_discard(za);
+    za = nullptr;
+    report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": the central directory is inconsistent");
   }
+  zip_error_fini(&error);
   return za;
 }
+
+namespace {
+
+// One extraction call: the destination, the progress and the overwrite answers it shares
+// between members.
+class Extraction {
+ public:
+  Extraction(zip_t* za, const ExtractOptions& options, Report& report)
+      : za_(za), options_(options), report_(report), policy_(options) {}
+
+  bool Open(const std::string& destination, const std::vector<Planned>& plan) {
+    std::string error;
+    if (!dest_.Open(destination, error)) {
+      report_.Fail(TAVRUN_ZIP_E_WRITE, error);
+      return false;
+    }
+    uint64_t total = 0;
+    for (const Planned& p : plan)
+      if (!p.directory && !p.symlink && p.unsafe.empty()) total += p.st.size;
+    progress_ = arc::MakeProgress(options_.window, !options_.noProgress, "ZIP解凍");
+    prog_ = Progressor{progress_.get(), total, 0, -1, {}};
+    return true;
+  }
+
+  // False once the user has cancelled.
+  bool Member(const Planned& p) {
+    if (!p.unsafe.empty()) {
+      report_.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "not extracted: " + p.unsafe);
+      return true;
+    }
+    if (p.directory) {
+      Directory(p);
+      return true;
+    }
+    if (!Extractable(p)) return true;
+    return File(p);
+  }
+
+  void Finish() {
+    // Deepest first, after their files: writing a file changes its directory's time.
+    std::reverse(directories_.begin(), directories_.end());
+    for (const Planned* d : directories_) dest_.SetDirectoryTimes(d->components, d->mtime);
+    if (!options_.quiet) report_.Line(std::to_string(extracted_) + " file(s) extracted");
+  }
+
+ private:
+  void Directory(const Planned& p) {
+    if (!options_.withDirectories) return;
+    std::string error;
+    if (!dest_.MakeDirectories(p.components, false, error)) {
+      report_.Fail(TAVRUN_ZIP_E_WRITE, p.name + ": " + error);
+      return;
+    }
+    directories_.push_back(&p);
+  }
+
+  // Links, encrypted members and unknown methods are reported and skipped.
+  bool Extractable(const Planned& p) {
+    if (p.symlink) {
+      report_.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "symbolic link not created: " + p.name);
+    } else if (p.st.encryption_method != ZIP_EM_NONE) {
+      report_.Fail(TAVRUN_ZIP_E_ENCRYPTED, "encrypted, not extracted: " + p.name);
+    } else if (!MethodSupported(p.st.comp_method)) {
+      report_.Fail(
+          TAVRUN_ZIP_E_UNSUPPORTED,
+          "compression method " + std::to_string(p.st.comp_method) + " not supported: " + p.name);
+    } else {
+      return true;
+    }
+    return false;
+  }
+
+  // Whether the target may be written: nothing there, or a file the policy lets us replace.
+  bool MayWrite(const std::vector<std::string>& target, const std::string& shown, const Planned& p,
+                bool& replace) {
+    replace = false;
+    switch (dest_.Existing(target)) {
+      case arc::ExistingFile::None:
+        return true;
+      case arc::ExistingFile::Regular:
+      case arc::ExistingFile::ReadOnly:
+        if (!policy_.MayReplace(shown, report_)) {
+          prog_.done += p.st.size;
+          return false;
+        }
+        replace = true;
+        return true;
+      case arc::ExistingFile::NotRegular:
+        report_.Fail(TAVRUN_ZIP_E_WRITE,
+                     "not written, something other than a file stands at " + shown);
+        return false;
+    }
+    return false;
+  }
+
+  bool File(const Planned& p) {
+    std::vector<std::string> target =
+        options_.withDirectories ? p.components : std::vector<std::string>{p.components.back()};
+    std::string shown = JoinPath(target), why;
+    bool replace = false;
+    if (!MayWrite(target, shown, p, replace)) return true;
+    std::unique_ptr<arc::SafeDestination::Writer> out = dest_.Create(target, why);
+    if (!out) {
+      report_.Fail(TAVRUN_ZIP_E_WRITE, shown + ": " + why);
+      return true;
+    }
+    prog_.current = p.name;
+    arc::SafeDestination::Writer* writer = out.get();
+    int32_t code = CopyMember(
+        za_, p.index, p.st,
+        [writer](const uint8_t* d, size_t n, std::string& w) { return writer->Write(d, n, w); },
+        prog_, why);
+    if (code == TAVRUN_ZIP_OK && !out->Commit(p.mode, p.mtime, replace, why))
+      code = TAVRUN_ZIP_E_WRITE;
+    if (code != TAVRUN_ZIP_OK) {
+      out->Discard();
+      report_.Fail(code, code == TAVRUN_ZIP_E_CANCELLED ? "cancelled" : p.name + ": " + why);
+      return code != TAVRUN_ZIP_E_CANCELLED;
+    }
+    ++extracted_;
+    if (!options_.quiet) report_.Line("extracted: " + shown);
+    return true;
+  }
+
+  zip_t* za_;
+  const ExtractOptions& options_;
+  Report& report_;
+  OverwritePolicy policy_;
+  arc::SafeDestination dest_;
+  std::unique_ptr<arc::Progress> progress_;
+  Progressor prog_{nullptr, 0, 0, -1, {}};
+  std::vector<const Planned*> directories_;
+  size_t extracted_ = 0;
+};
+
+}  // namespace
 
 void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOptions& options,
                     Report& report) {
   std::vector<Planned> plan;
   if (!PlanMembers(za, plan, report)) return;
-  arc::SafeDestination dest;
-  std::string error;
-  if (!dest.Open(destination, error)) {
-    report.Fail(TAVRUN_ZIP_E_WRITE, error);
-    return;
-  }
-  uint64_t total = 0;
+  Extraction run(za, options, report);
+  if (!run.Open(destination, plan)) return;
   for (const Planned& p : plan)
-    if (!p.directory && !p.symlink) total += p.st.size;
-  std::unique_ptr<arc::Progress> progress =
-      arc::MakeProgress(options.window, !options.noProgress, "ZIP解凍");
-  Progressor prog{progress.get(), total, 0, -1, {}};
-  OverwritePolicy policy(options);
-  std::vector<const Planned*> directories;
-  size_t extracted = 0;
-
-  for (const Planned& p : plan) {
-    if (p.directory) {
-      if (!options.withDirectories) continue;
-      if (!dest.MakeDirectories(p.components, false, error)) {
-        report.Fail(TAVRUN_ZIP_E_WRITE, p.name + ": " + error);
-        continue;
-      }
-      directories.push_back(&p);
-      continue;
-    }
-    if (p.symlink) {
-      report.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "symbolic link not created: " + p.name);
-      continue;
-    }
-    if (p.st.encryption_method != ZIP_EM_NONE) {
-      report.Fail(TAVRUN_ZIP_E_ENCRYPTED, "encrypted, not extracted: " + p.name);
-      continue;
-    }
-    if (!zip_compression_method_supported(p.st.comp_method, 0)) {
-      report.Fail(TAVRUN_ZIP_E_UNSUPPORTED,
-                  "compression method " + std::to_string(p.st.comp_method) +
-                      " not supported: " + p.name);
-      continue;
-    }
-    std::vector<std::string> target =
-        options.withDirectories ? p.components : std::vector<std::string>{p.components.back()};
-    std::string shown = JoinPath(target);
-    bool replace = false;
-    switch (dest.Existing(target)) {
-      case arc::ExistingFile::None:
-        break;
-      case arc::ExistingFile::Regular:
-      case arc::ExistingFile::ReadOnly:
-        if (!policy.MayReplace(shown, report)) {
-          prog.done += p.st.size;
-          continue;
-        }
-        replace = true;
-        break;
-      case arc::ExistingFile::NotRegular:
-        report.Fail(TAVRUN_ZIP_E_WRITE,
-                    "not written, something other than a file stands at " + shown);
-        continue;
-    }
-    std::unique_ptr<arc::SafeDestination::Writer> out = dest.Create(target, error);
-    if (!out) {
-      report.Fail(TAVRUN_ZIP_E_WRITE, shown + ": " + error);
-      continue;
-    }
-    prog.current = p.name;
-    std::string why;
-    arc::SafeDestination::Writer* writer = out.get();
-    int32_t code = CopyMember(
-        za, p.index, p.st,
-        [writer](const uint8_t* d, size_t n, std::string& w) { return writer->Write(d, n, w); },
-        prog, why);
-    if (code == TAVRUN_ZIP_OK && !out->Commit(p.mode, p.mtime, replace, why))
-      code = TAVRUN_ZIP_E_WRITE;
-    if (code != TAVRUN_ZIP_OK) {
-      out->Discard();
-      report.Fail(code, code == TAVRUN_ZIP_E_CANCELLED ? "cancelled" : p.name + ": " + why);
-      if (code == TAVRUN_ZIP_E_CANCELLED) return;
-      continue;
-    }
-    ++extracted;
-    if (!options.quiet) report.Line("extracted: " + shown);
-  }
-  // Deepest first, after their files: writing a file changes its directory's time.
-  std::reverse(directories.begin(), directories.end());
-  for (const Planned* d : directories) dest.SetDirectoryTimes(d->components, d->mtime);
-  if (!options.quiet) report.Line(std::to_string(extracted) + " file(s) extracted");
+    if (!run.Member(p)) return;
+  run.Finish();
 }
 
 int32_t CheckOpenArchive(zip_t* za, int32_t mode) {

@@ -17,8 +17,14 @@ bool FieldTime(zip_t* za, zip_uint64_t index, zip_uint16_t id, zip_flags_t where
   zip_uint16_t len = 0;
   const zip_uint8_t* data = zip_file_extra_field_get_by_id(za, index, id, 0, &len, where);
   if (data == nullptr) return false;
-  return id == kNtfsTimesId ? ParseNtfsTimes(data, len, mtime)
-                            : ParseExtendedTimestamp(data, len, mtime);
+  switch (id) {
+    case kNtfsTimesId:
+      return ParseNtfsTimes(data, len, mtime);
+    case kInfoZipUnixId:
+      return ParseInfoZipUnix(data, len, mtime);
+    default:
+      return ParseExtendedTimestamp(data, len, mtime);
+  }
 }
 
 }  // namespace
@@ -32,6 +38,13 @@ std::array<zip_uint8_t, 5> ExtendedTimestamp(int64_t mtime) {
 bool ParseExtendedTimestamp(const zip_uint8_t* data, size_t size, int64_t& mtime) {
   if (size < 5 || (data[0] & 0x01) == 0) return false;
   mtime = int64_t(Le32(data + 1));
+  return true;
+}
+
+bool ParseInfoZipUnix(const zip_uint8_t* data, size_t size, int64_t& mtime) {
+  // Access time, then modification time (signed 32-bit); user and group follow locally.
+  if (size < 8) return false;
+  mtime = int64_t(int32_t(Le32(data + 4)));
   return true;
 }
 
@@ -59,7 +72,9 @@ int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* e
   bool found = FieldTime(za, index, kExtendedTimestampId, ZIP_FL_LOCAL, t) ||
                FieldTime(za, index, kExtendedTimestampId, ZIP_FL_CENTRAL, t) ||
                FieldTime(za, index, kNtfsTimesId, ZIP_FL_CENTRAL, t) ||
-               FieldTime(za, index, kNtfsTimesId, ZIP_FL_LOCAL, t);
+               FieldTime(za, index, kNtfsTimesId, ZIP_FL_LOCAL, t) ||
+               FieldTime(za, index, kInfoZipUnixId, ZIP_FL_LOCAL, t) ||
+               FieldTime(za, index, kInfoZipUnixId, ZIP_FL_CENTRAL, t);
   if (exact) *exact = found;
   if (found) return t;
   return (st.valid & ZIP_STAT_MTIME) ? int64_t(st.mtime) : 0;

@@ -13,6 +13,7 @@ namespace tavrun::zip {
 
 constexpr zip_uint16_t kExtendedTimestampId = 0x5455;
 constexpr zip_uint16_t kNtfsTimesId = 0x000A;
+constexpr zip_uint16_t kInfoZipUnixId = 0x5855;  // older Info-ZIP Unix field (older macOS)
 
 // The payload of an extended-timestamp field carrying only the modification time.
 std::array<zip_uint8_t, 5> ExtendedTimestamp(int64_t mtime);
@@ -21,9 +22,11 @@ std::array<zip_uint8_t, 5> ExtendedTimestamp(int64_t mtime);
 // holds none.
 bool ParseExtendedTimestamp(const zip_uint8_t* data, size_t size, int64_t& mtime);
 bool ParseNtfsTimes(const zip_uint8_t* data, size_t size, int64_t& mtime);
+bool ParseInfoZipUnix(const zip_uint8_t* data, size_t size, int64_t& mtime);
 
-// The member's modification time: extended timestamp (local, then central), NTFS times, else
-// the DOS time. `exact` tells whether it came from a field (else it has 2-second steps).
+// The member's modification time: extended timestamp (local, then central), NTFS times, the
+// older Info-ZIP Unix field, else the DOS time. `exact` tells whether it came from a field (else it
+// has 2-second steps).
 int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* exact = nullptr);
 
 enum class NameEncoding { Utf8, Cp932, Cp437 };
