@@ -69,7 +69,9 @@ uint64_t FindArchiveStart(int fd, uint64_t size) {
   ssize_t got;
   do got = pread(fd, lead.data(), lead.size(), 0);
   while (got < 0 && errno == EINTR);
-  if (got < 8) return 0;
+  // A file that starts like a header is an archive whose first header is damaged: that is
+  // reported as such, not passed over for a later member.
+  if (got < 8 || LooksLikeHeaderStart(lead.data())) return 0;
   for (size_t i = 1; i + 8 <= static_cast<size_t>(got); ++i) {
     if (!LooksLikeHeaderStart(&lead[i])) continue;
     MemberHeader first, next;
