@@ -17,6 +17,7 @@
 #include "safe_output.h"
 #include "unzip32.h"
 #include "zip_fields.h"
+#include "zip_password.h"
 #include "zip_structure.h"
 
 namespace tavrun::zip {
@@ -164,7 +165,9 @@ using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& w
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
 int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                    Progressor& progress, std::string& why) {
-  if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
+  // Encrypted members stream: libzip decrypts only on that path.
+  if (st.comp_method == ZIP_CM_DEFLATE && st.encryption_method == ZIP_EM_NONE &&
+      st.size <= kInflateBound &&
       st.comp_size <= kInflateBound) {
     std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
     if (!zf) {
@@ -227,6 +230,10 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
     zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
     if (n < 0) {
       zip_error_t* e = zip_file_get_error(zf.get());
+      if (zip_error_code_zip(e) == ZIP_ER_CRC && st.encryption_method != ZIP_EM_NONE) {
+        why = "wrong password (CRC error after decryption)";
+        return TAVRUN_ZIP_E_PASSWORD;
+      }
       why = zip_error_code_zip(e) == ZIP_ER_CRC ? std::string("CRC error")
                                                 : std::string("damaged data: ") +
                                                       zip_error_strerror(e);
@@ -355,8 +362,11 @@ void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOpti
       continue;
     }
     if (p.st.encryption_method != ZIP_EM_NONE) {
-      report.Fail(TAVRUN_ZIP_E_ENCRYPTED, "encrypted, not extracted: " + p.name);
-      continue;
+      std::string why;
+      if (int32_t code = EncryptedMemberCode(za, p.index, why); code != TAVRUN_ZIP_OK) {
+        report.Fail(code, why + ", not extracted: " + p.name);
+        continue;
+      }
     }
     if (!zip_compression_method_supported(p.st.comp_method, 0)) {
       report.Fail(TAVRUN_ZIP_E_UNSUPPORTED,
