@@ -29,8 +29,16 @@
  * members are extracted). Each file is written to a temporary name in its directory, read to
  * its end so its CRC is checked, never beyond its declared size, and only then renamed into
  * place with its modification time and mode (setuid, setgid and sticky bits dropped). A
- * damaged member leaves no file behind; the other members are still extracted. Encrypted
- * members give TAVRUN_ZIP_E_ENCRYPTED, unknown methods TAVRUN_ZIP_E_UNSUPPORTED.
+ * damaged member leaves no file behind; the other members are still extracted. Unknown
+ * methods give TAVRUN_ZIP_E_UNSUPPORTED.
+ *
+ * Encrypted members (traditional PKWARE, WinZip AES 128/192/256): before anything is written
+ * the password is tried that opened an archive earlier in the same run, then the owner window
+ * asks for it (up to 5 wrong passwords; "この書庫をスキップ" or giving up writes nothing of the
+ * archive and gives TAVRUN_ZIP_E_PASSWORD). A typed password is tried as UTF-8 and, for the
+ * traditional encryption, as CP932. Without a window nobody is asked: encrypted members give
+ * TAVRUN_ZIP_E_ENCRYPTED and are not written. A member that fails its CRC or authentication
+ * code after decryption is not written (TAVRUN_ZIP_E_PASSWORD).
  *
  *   int32_t UnZipCheckArchive(const char *path, int32_t mode);
  *

@@ -74,7 +74,8 @@ UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* ou
         !Parse(tokens, options, archive, destination, error)) {
       report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, error);
     } else if (zip_t* za = tavrun::zip::OpenArchive(archive, report)) {
-      if (tavrun::zip::UnlockArchive(za, archive, window, report))
+      tavrun::zip::Unlock unlock;
+      if (unlock.Open(za, archive, window, report))
         tavrun::zip::ExtractArchive(za, destination, options, report);
       zip_discard(za);
     }

@@ -231,6 +231,7 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
     if (n < 0) {
       zip_error_t* e = zip_file_get_error(zf.get());
       if (zip_error_code_zip(e) == ZIP_ER_CRC && st.encryption_method != ZIP_EM_NONE) {
+        if (total == st.size && AuthenticatedWithoutCrc(za, index, st)) break;
         why = "wrong password (CRC error after decryption)";
         return TAVRUN_ZIP_E_PASSWORD;
       }

@@ -1,5 +1,10 @@
 #include "zip_password.h"
 
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -43,8 +48,73 @@ Locked FindLocked(zip_t* za) {
   return locked;
 }
 
-// Reads a member to its end, where libzip checks the CRC (and the AES authentication code).
+// The password bytes of the archive being extracted on this thread, for the AES check below.
+thread_local std::string tUnlockedPassword;
+
+bool ReadExactly(zip_file_t* f, uint8_t* data, size_t size) {
+  while (size > 0) {
+    zip_int64_t got = zip_fread(f, data, size);
+    if (got <= 0) return false;
+    data += got;
+    size -= size_t(got);
+  }
+  return true;
+}
+
+struct MacCloser {
+  void operator()(EVP_MAC_CTX* c) const { EVP_MAC_CTX_free(c); }
+  void operator()(EVP_MAC* m) const { EVP_MAC_free(m); }
+};
+
+// Checks a WinZip AES member's authentication code over its encrypted data with `password`.
+// Needed because members in the format's second version store no CRC (0), which this
+// libzip still compares, so its own read always ends in a CRC error for them.
+bool AesAuthentic(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
+                  const std::string& password) {
+  const size_t keyLength = st.encryption_method == ZIP_EM_AES_128   ? 16
+                           : st.encryption_method == ZIP_EM_AES_192 ? 24
+                                                                    : 32;
+  const size_t saltLength = keyLength / 2, macLength = 10;
+  if (st.comp_size < saltLength + 2 + macLength) return false;
+  std::unique_ptr<zip_file_t, FileCloser> f(zip_fopen_index(za, index, ZIP_FL_ENCRYPTED));
+  uint8_t head[16 + 2];
+  if (!f || !ReadExactly(f.get(), head, saltLength + 2)) return false;
+  std::vector<uint8_t> keys(2 * keyLength + 2);
+  bool ok = PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), head, int(saltLength),
+                                   1000, int(keys.size()), keys.data()) == 1 &&
+            CRYPTO_memcmp(&keys[2 * keyLength], head + saltLength, 2) == 0;
+  std::unique_ptr<EVP_MAC, MacCloser> mac(ok ? EVP_MAC_fetch(nullptr, "HMAC", nullptr) : nullptr);
+  std::unique_ptr<EVP_MAC_CTX, MacCloser> ctx(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr);
+  char digest[] = "SHA1";
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                         OSSL_PARAM_construct_end()};
+  ok = ctx && EVP_MAC_init(ctx.get(), &keys[keyLength], keyLength, params) == 1;
+  OPENSSL_cleanse(keys.data(), keys.size());
+  std::vector<uint8_t> buf(64u << 10);
+  for (uint64_t left = st.comp_size - saltLength - 2 - macLength; ok && left > 0;) {
+    const size_t n = size_t(std::min<uint64_t>(left, buf.size()));
+    ok = ReadExactly(f.get(), buf.data(), n) && EVP_MAC_update(ctx.get(), buf.data(), n) == 1;
+    left -= n;
+  }
+  uint8_t computed[EVP_MAX_MD_SIZE], stored[macLength];
+  size_t computedLength = 0;
+  ok = ok && EVP_MAC_final(ctx.get(), computed, &computedLength, sizeof computed) == 1 &&
+       computedLength >= macLength && ReadExactly(f.get(), stored, macLength) &&
+       CRYPTO_memcmp(computed, stored, macLength) == 0;
+  OPENSSL_cleanse(computed, sizeof computed);
+  return ok;
+}
+
+bool IsAes(const zip_stat_t& st) {
+  return st.encryption_method == ZIP_EM_AES_128 || st.encryption_method == ZIP_EM_AES_192 ||
+         st.encryption_method == ZIP_EM_AES_256;
+}
+
+// Reads a member to its end, where libzip checks the CRC; AES members are authenticated.
 bool DecryptsCleanly(zip_t* za, zip_uint64_t index, const std::string& bytes) {
+  zip_stat_t st;
+  if (zip_stat_index(za, index, 0, &st) != 0) return false;
+  if (IsAes(st)) return AesAuthentic(za, index, st, bytes);
   std::unique_ptr<zip_file_t, FileCloser> f(
       zip_fopen_index_encrypted(za, index, 0, bytes.c_str()));
   if (!f) return false;
@@ -79,6 +149,7 @@ bool TryPassword(zip_t* za, const Locked& locked, const std::string& typed) {
   for (const std::string& bytes : forms) {
     if (bytes.find('\0') == std::string::npos && Opens(za, locked, bytes)) {
       opened = zip_set_default_password(za, bytes.c_str()) == 0;
+      if (opened) tUnlockedPassword = bytes;
       break;
     }
   }
@@ -100,8 +171,11 @@ struct SecretGuard {
 
 }  // namespace
 
-bool UnlockArchive(zip_t* za, const std::string& archivePath, uintptr_t window,
-                   Report& report) {
+Unlock::~Unlock() { arc::WipeSecret(tUnlockedPassword); }
+
+bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window,
+                  Report& report) {
+  arc::WipeSecret(tUnlockedPassword);
   const Locked locked = FindLocked(za);
   if (locked.members.empty()) return true;
   std::string password = arc::RecallRunPassword();
@@ -125,6 +199,11 @@ bool UnlockArchive(zip_t* za, const std::string& archivePath, uintptr_t window,
   }
   report.Fail(TAVRUN_ZIP_E_PASSWORD, "wrong password, nothing extracted: " + archivePath);
   return false;
+}
+
+bool AuthenticatedWithoutCrc(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
+  return IsAes(st) && st.crc == 0 && !tUnlockedPassword.empty() &&
+         AesAuthentic(za, index, st, tUnlockedPassword);
 }
 
 int32_t EncryptedMemberCode(zip_t* za, zip_uint64_t index, std::string& why) {
