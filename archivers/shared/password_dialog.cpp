@@ -20,20 +20,23 @@ namespace {
 const char kScopeName[] = "tavrunRunScope";
 const char kMemoryName[] = "tavrunZipPassword";
 
-// Runs `work` on the UI thread and returns its result; a worker thread waits for it.
+bool IsGuiApplication() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// Runs `work` on the UI thread and returns its result; a worker thread waits for it. Only a
+// GUI application gets here: its UI thread processes events while a run's worker calls us.
 template <typename F>
 auto OnUiThread(F work) -> decltype(work()) {
   QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr || QThread::currentThread() == app->thread()) return work();
+  if (QThread::currentThread() == app->thread()) return work();
   decltype(work()) result{};
   QMetaObject::invokeMethod(app, [&] { result = work(); }, Qt::BlockingQueuedConnection);
   return result;
 }
 
 QWidget* OwnerWidget(uintptr_t window) {
-  if (window == 0) return nullptr;
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return nullptr;
-  return QWidget::find(static_cast<WId>(window));
+  return window == 0 ? nullptr : QWidget::find(static_cast<WId>(window));
 }
 
 // Holds the run's password as a child of the run scope, so it goes when the run ends.
@@ -48,9 +51,7 @@ class RunPassword : public QObject {
 
 // Only the UI thread touches the scope's children.
 RunPassword* Memory(bool create) {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) return nullptr;
-  auto* scope = app->findChild<QObject*>(QString::fromLatin1(kScopeName),
+  auto* scope = QCoreApplication::instance()->findChild<QObject*>(QString::fromLatin1(kScopeName),
                                          Qt::FindDirectChildrenOnly);
   if (scope == nullptr) return nullptr;
   auto* found = scope->findChild<QObject*>(QString::fromLatin1(kMemoryName),
@@ -130,6 +131,8 @@ void WipeSecret(std::string& secret) {
 
 PasswordAnswer AskPassword(uintptr_t window, const std::string& title,
                            const std::string& archiveName, bool retry, std::string& password) {
+  // A batch caller (no window, or no GUI at all) is never made to wait for the UI thread.
+  if (window == 0 || !IsGuiApplication()) return PasswordAnswer::NobodyToAsk;
   return OnUiThread([&]() -> PasswordAnswer {
     QWidget* owner = OwnerWidget(window);
     if (owner == nullptr) return PasswordAnswer::NobodyToAsk;
@@ -144,6 +147,7 @@ PasswordAnswer AskPassword(uintptr_t window, const std::string& title,
 }
 
 std::string RecallRunPassword() {
+  if (!IsGuiApplication()) return std::string();  // runs with a scope are GUI runs
   return OnUiThread([]() -> std::string {
     RunPassword* memory = Memory(false);
     return memory ? memory->password : std::string();
@@ -151,6 +155,7 @@ std::string RecallRunPassword() {
 }
 
 void RememberRunPassword(const std::string& password) {
+  if (!IsGuiApplication()) return;
   OnUiThread([&]() -> bool {
     if (RunPassword* memory = Memory(true)) {
       WipeSecret(memory->password);

@@ -15,8 +15,9 @@ enum class PasswordAnswer { Entered, Skipped, NobodyToAsk };
 // Asks for the password of `archiveName` in a modal dialog owned by `window` (title, the
 // archive's name, the password hidden, "OK" and "この書庫をスキップ"). `retry` adds the line
 // saying the last password was wrong. Called off the UI thread, the dialog runs on the UI
-// thread and the caller waits. Without a window (or without a GUI application) nothing is
-// shown and the answer is NobodyToAsk. On Entered, `password` holds the UTF-8 text typed.
+// thread and the caller waits (the UI thread must be processing events meanwhile). Without a
+// window (or without a GUI application) nothing is shown, nobody waits, and the answer is
+// NobodyToAsk. On Entered, `password` holds the UTF-8 text typed. Closing the dialog skips.
 PasswordAnswer AskPassword(uintptr_t window, const std::string& title,
                            const std::string& archiveName, bool retry, std::string& password);
 

@@ -66,42 +66,63 @@ struct MacCloser {
   void operator()(EVP_MAC* m) const { EVP_MAC_free(m); }
 };
 
-// Checks a WinZip AES member's authentication code over its encrypted data with `password`.
-// Needed because members in the format's second version store no CRC (0), which this
-// libzip still compares, so its own read always ends in a CRC error for them.
-bool AesAuthentic(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
-                  const std::string& password) {
-  const size_t keyLength = st.encryption_method == ZIP_EM_AES_128   ? 16
-                           : st.encryption_method == ZIP_EM_AES_192 ? 24
-                                                                    : 32;
-  const size_t saltLength = keyLength / 2, macLength = 10;
-  if (st.comp_size < saltLength + 2 + macLength) return false;
-  std::unique_ptr<zip_file_t, FileCloser> f(zip_fopen_index(za, index, ZIP_FL_ENCRYPTED));
-  uint8_t head[16 + 2];
-  if (!f || !ReadExactly(f.get(), head, saltLength + 2)) return false;
-  std::vector<uint8_t> keys(2 * keyLength + 2);
-  bool ok = PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), head, int(saltLength),
-                                   1000, int(keys.size()), keys.data()) == 1 &&
-            CRYPTO_memcmp(&keys[2 * keyLength], head + saltLength, 2) == 0;
-  std::unique_ptr<EVP_MAC, MacCloser> mac(ok ? EVP_MAC_fetch(nullptr, "HMAC", nullptr) : nullptr);
+// WinZip AES data: salt, password verifier, encrypted data, authentication code.
+constexpr size_t kVerifierLength = 2, kMacLength = 10;
+constexpr unsigned kKeyIterations = 1000;
+
+size_t AesKeyLength(zip_uint16_t method) {
+  return method == ZIP_EM_AES_128 ? 16 : method == ZIP_EM_AES_192 ? 24 : 32;
+}
+
+// The encryption key, the authentication key and the verifier, from the password and salt.
+bool DeriveAesKeys(const std::string& password, const uint8_t* salt, size_t keyLength,
+                   std::vector<uint8_t>& keys) {
+  keys.assign(2 * keyLength + kVerifierLength, 0);
+  return PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), salt,
+                                int(keyLength / 2), int(kKeyIterations), int(keys.size()),
+                                keys.data()) == 1;
+}
+
+// HMAC-SHA1 over the next `length` bytes of `f`, compared with the code that follows them.
+bool MacMatches(zip_file_t* f, uint64_t length, const uint8_t* key, size_t keyLength) {
+  std::unique_ptr<EVP_MAC, MacCloser> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
   std::unique_ptr<EVP_MAC_CTX, MacCloser> ctx(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr);
   char digest[] = "SHA1";
   OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
                          OSSL_PARAM_construct_end()};
-  ok = ctx && EVP_MAC_init(ctx.get(), &keys[keyLength], keyLength, params) == 1;
-  OPENSSL_cleanse(keys.data(), keys.size());
+  bool ok = ctx && EVP_MAC_init(ctx.get(), key, keyLength, params) == 1;
   std::vector<uint8_t> buf(64u << 10);
-  for (uint64_t left = st.comp_size - saltLength - 2 - macLength; ok && left > 0;) {
+  for (uint64_t left = length; ok && left > 0;) {
     const size_t n = size_t(std::min<uint64_t>(left, buf.size()));
-    ok = ReadExactly(f.get(), buf.data(), n) && EVP_MAC_update(ctx.get(), buf.data(), n) == 1;
+    ok = ReadExactly(f, buf.data(), n) && EVP_MAC_update(ctx.get(), buf.data(), n) == 1;
     left -= n;
   }
-  uint8_t computed[EVP_MAX_MD_SIZE], stored[macLength];
+  uint8_t computed[EVP_MAX_MD_SIZE], stored[kMacLength];
   size_t computedLength = 0;
   ok = ok && EVP_MAC_final(ctx.get(), computed, &computedLength, sizeof computed) == 1 &&
-       computedLength >= macLength && ReadExactly(f.get(), stored, macLength) &&
-       CRYPTO_memcmp(computed, stored, macLength) == 0;
+       computedLength >= kMacLength && ReadExactly(f, stored, kMacLength) &&
+       CRYPTO_memcmp(computed, stored, kMacLength) == 0;
   OPENSSL_cleanse(computed, sizeof computed);
+  return ok;
+}
+
+// Checks a WinZip AES member's authentication code with `password`. Needed because members
+// of the format's second version store no CRC (0), which this libzip still compares, so its
+// own read of them always ends in a CRC error.
+bool AesAuthentic(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
+                  const std::string& password) {
+  const size_t keyLength = AesKeyLength(st.encryption_method), saltLength = keyLength / 2;
+  const uint64_t overhead = saltLength + kVerifierLength + kMacLength;
+  if (st.comp_size < overhead) return false;
+  std::unique_ptr<zip_file_t, FileCloser> f(zip_fopen_index(za, index, ZIP_FL_ENCRYPTED));
+  uint8_t head[16 + kVerifierLength];
+  if (!f || !ReadExactly(f.get(), head, saltLength + kVerifierLength)) return false;
+  std::vector<uint8_t> keys;
+  const bool ok =
+      DeriveAesKeys(password, head, keyLength, keys) &&
+      CRYPTO_memcmp(&keys[2 * keyLength], head + saltLength, kVerifierLength) == 0 &&
+      MacMatches(f.get(), st.comp_size - overhead, &keys[keyLength], keyLength);
+  OPENSSL_cleanse(keys.data(), keys.size());
   return ok;
 }
 
