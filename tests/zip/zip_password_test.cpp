@@ -312,7 +312,11 @@ TEST_F(ZipPassword, OneRunOnePassword) {
     for (size_t i = 0; i < archives.size(); ++i)
       ExpectAllExtracted(work_ / ("run" + std::to_string(i)), archives[i]);
   }
-  delete scope;  // the run ends: the password is gone
+  // The password is held by the run: it goes with the scope object.
+  QPointer<QObject> held = scope->findChild<QObject*>(QStringLiteral("tavrunZipPassword"));
+  EXPECT_FALSE(held.isNull());
+  delete scope;
+  EXPECT_TRUE(held.isNull());
   {
     Answerer answers(&owner_, {"secret", "secret"});
     EXPECT_EQ(runBatch({0, 1}, "after"), (std::vector<int32_t>{0, 0}));
