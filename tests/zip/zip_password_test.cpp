@@ -224,6 +224,36 @@ TEST_F(ZipPassword, MixedPlainAndEncryptedMembers) {
   EXPECT_TRUE(none.seen().empty());
 }
 
+// One archive with both kinds of encryption and a Japanese password, as two tools would have
+// written it: the traditional member hashed in CP932, the AES member in UTF-8.
+TEST_F(ZipPassword, BothKindsOfEncryptionInOneArchive) {
+  std::string cp932;
+  ASSERT_EQ(Shell("printf %s " + Sh(kJapanese) + " | iconv -t CP932", &cp932), 0);
+  const std::string archive = work_ / "both.zip";
+  const std::string data = TextData(5000, 3);
+  int err = 0;
+  zip_t* za = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  ASSERT_NE(za, nullptr);
+  const struct {
+    const char* name;
+    zip_uint16_t method;
+    std::string password;
+  } members[] = {{"trad.txt", ZIP_EM_TRAD_PKWARE, cp932}, {"aes.txt", ZIP_EM_AES_256, kJapanese}};
+  for (const auto& m : members) {
+    zip_int64_t i =
+        zip_file_add(za, m.name, zip_source_buffer(za, data.data(), data.size(), 0), 0);
+    ASSERT_GE(i, 0);
+    ASSERT_EQ(zip_file_set_encryption(za, zip_uint64_t(i), m.method, m.password.c_str()), 0);
+  }
+  ASSERT_EQ(zip_close(za), 0);
+  Answerer answers(&owner_, {kJapanese});
+  Result r = UnZipTo("-qq --i", archive, work_ / "d", window_);
+  EXPECT_EQ(r.code, TAVRUN_ZIP_OK) << r.output;
+  EXPECT_EQ(answers.seen().size(), 1u);
+  EXPECT_EQ(ReadFile(work_ / "d/trad.txt"), data);
+  EXPECT_EQ(ReadFile(work_ / "d/aes.txt"), data);
+}
+
 // The traditional check byte lets one wrong password in 256 through; the CRC must catch it,
 // both while the password is being settled and for a member damaged after it.
 TEST_F(ZipPassword, CrcFailureAfterDecryptionIsAWrongPassword) {

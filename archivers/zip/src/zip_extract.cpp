@@ -219,7 +219,7 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
     return TAVRUN_ZIP_OK;
   }
 
-  std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, 0));
+  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
   if (!zf) {
     why = zip_strerror(za);
     return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));

@@ -21,35 +21,54 @@ struct FileCloser {
   }
 };
 
-// The encrypted members this libzip can decrypt; the others fail one by one later.
-struct Locked {
+// Encrypted members of one kind of encryption, and the smallest of them.
+struct Group {
   std::vector<zip_uint64_t> members;
   zip_uint64_t smallest = 0;
-  bool traditional = false;
+  zip_uint64_t smallestSize = UINT64_MAX;
+  void Add(zip_uint64_t index, zip_uint64_t size) {
+    members.push_back(index);
+    if (size < smallestSize) smallestSize = size, smallest = index;
+  }
 };
+
+// The encrypted members this libzip can decrypt; the others fail one by one later.
+struct Locked {
+  Group traditional, aes;
+  bool empty() const { return traditional.members.empty() && aes.members.empty(); }
+};
+
+bool IsAes(const zip_stat_t& st) {
+  return st.encryption_method == ZIP_EM_AES_128 || st.encryption_method == ZIP_EM_AES_192 ||
+         st.encryption_method == ZIP_EM_AES_256;
+}
 
 Locked FindLocked(zip_t* za) {
   Locked locked;
-  zip_uint64_t smallestSize = UINT64_MAX;
   const zip_int64_t n = zip_get_num_entries(za, 0);
   for (zip_int64_t i = 0; i < n; ++i) {
     zip_stat_t st;
     if (zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0) continue;
-    if (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE ||
+    if (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) ||
         !zip_encryption_method_supported(st.encryption_method, 0))
       continue;
-    locked.members.push_back(zip_uint64_t(i));
-    locked.traditional |= st.encryption_method == ZIP_EM_TRAD_PKWARE;
-    if (st.comp_size < smallestSize) {
-      smallestSize = st.comp_size;
-      locked.smallest = zip_uint64_t(i);
-    }
+    if (st.encryption_method == ZIP_EM_TRAD_PKWARE)
+      locked.traditional.Add(zip_uint64_t(i), st.comp_size);
+    if (IsAes(st)) locked.aes.Add(zip_uint64_t(i), st.comp_size);
   }
   return locked;
 }
 
-// The password bytes of the archive being extracted on this thread, for the AES check below.
-thread_local std::string tUnlockedPassword;
+// The password bytes for each kind of encryption of the archive being extracted on this
+// thread: a Japanese password is often CP932 for the traditional one and UTF-8 for AES.
+struct Keys {
+  std::string traditional, aes;
+  void Wipe() {
+    arc::WipeSecret(traditional);
+    arc::WipeSecret(aes);
+  }
+};
+thread_local Keys tKeys;
 
 bool ReadExactly(zip_file_t* f, uint8_t* data, size_t size) {
   while (size > 0) {
@@ -126,11 +145,6 @@ bool AesAuthentic(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
   return ok;
 }
 
-bool IsAes(const zip_stat_t& st) {
-  return st.encryption_method == ZIP_EM_AES_128 || st.encryption_method == ZIP_EM_AES_192 ||
-         st.encryption_method == ZIP_EM_AES_256;
-}
-
 // Reads a member to its end, where libzip checks the CRC; AES members are authenticated.
 bool DecryptsCleanly(zip_t* za, zip_uint64_t index, const std::string& bytes) {
   zip_stat_t st;
@@ -149,33 +163,34 @@ bool DecryptsCleanly(zip_t* za, zip_uint64_t index, const std::string& bytes) {
 
 // The check value in each member's encryption header makes a wrong password fail on opening
 // nearly always; the CRC of one member catches the rest (1 in 256 for the traditional one).
-bool Opens(zip_t* za, const Locked& locked, const std::string& bytes) {
-  for (zip_uint64_t index : locked.members) {
+bool Opens(zip_t* za, const Group& group, const std::string& bytes) {
+  if (bytes.find('\0') != std::string::npos) return false;
+  for (zip_uint64_t index : group.members) {
     std::unique_ptr<zip_file_t, FileCloser> f(
         zip_fopen_index_encrypted(za, index, 0, bytes.c_str()));
     if (!f) return false;
   }
-  return DecryptsCleanly(za, locked.smallest, bytes);
+  return DecryptsCleanly(za, group.smallest, bytes);
 }
 
-// Tries the typed text as UTF-8 and, where the traditional encryption is used, as CP932 (what
-// Japanese Windows tools hash). On success the working bytes become the default password.
+// Finds the bytes of the typed text that open every member of each kind of encryption: UTF-8
+// for AES; UTF-8 or CP932 (what Japanese Windows tools hash) for the traditional one.
 bool TryPassword(zip_t* za, const Locked& locked, const std::string& typed) {
-  std::vector<std::string> forms{typed};
+  Keys found;
   std::string cp932;
-  if (locked.traditional && !arc::IsAscii(typed) && arc::Utf8ToCp932(typed, cp932) &&
-      cp932 != typed)
-    forms.push_back(cp932);
-  bool opened = false;
-  for (const std::string& bytes : forms) {
-    if (bytes.find('\0') == std::string::npos && Opens(za, locked, bytes)) {
-      opened = zip_set_default_password(za, bytes.c_str()) == 0;
-      if (opened) tUnlockedPassword = bytes;
-      break;
-    }
+  if (!locked.traditional.members.empty()) {
+    if (Opens(za, locked.traditional, typed))
+      found.traditional = typed;
+    else if (!arc::IsAscii(typed) && arc::Utf8ToCp932(typed, cp932) &&
+             Opens(za, locked.traditional, cp932))
+      found.traditional = cp932;
   }
+  if (!locked.aes.members.empty() && Opens(za, locked.aes, typed)) found.aes = typed;
   arc::WipeSecret(cp932);
-  for (std::string& bytes : forms) arc::WipeSecret(bytes);
+  const bool opened = (locked.traditional.members.empty() || !found.traditional.empty()) &&
+                      (locked.aes.members.empty() || !found.aes.empty());
+  if (opened) std::swap(tKeys, found);
+  found.Wipe();
   return opened;
 }
 
@@ -192,13 +207,13 @@ struct SecretGuard {
 
 }  // namespace
 
-Unlock::~Unlock() { arc::WipeSecret(tUnlockedPassword); }
+Unlock::~Unlock() { tKeys.Wipe(); }
 
 bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window,
                   Report& report) {
-  arc::WipeSecret(tUnlockedPassword);
+  tKeys.Wipe();
   const Locked locked = FindLocked(za);
-  if (locked.members.empty()) return true;
+  if (locked.empty()) return true;
   std::string password = arc::RecallRunPassword();
   SecretGuard guard{password};
   if (!password.empty() && TryPassword(za, locked, password)) return true;
@@ -223,12 +238,24 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window,
 }
 
 bool AuthenticatedWithoutCrc(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
-  return IsAes(st) && st.crc == 0 && !tUnlockedPassword.empty() &&
-         AesAuthentic(za, index, st, tUnlockedPassword);
+  return IsAes(st) && st.crc == 0 && !tKeys.aes.empty() &&
+         AesAuthentic(za, index, st, tKeys.aes);
+}
+
+zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
+  const std::string& key =
+      st.encryption_method == ZIP_EM_TRAD_PKWARE ? tKeys.traditional : tKeys.aes;
+  if (st.encryption_method == ZIP_EM_NONE || key.empty()) return zip_fopen_index(za, index, 0);
+  return zip_fopen_index_encrypted(za, index, 0, key.c_str());
 }
 
 int32_t EncryptedMemberCode(zip_t* za, zip_uint64_t index, std::string& why) {
-  std::unique_ptr<zip_file_t, FileCloser> f(zip_fopen_index(za, index, 0));
+  zip_stat_t st;
+  if (zip_stat_index(za, index, 0, &st) != 0) {
+    why = zip_strerror(za);
+    return TAVRUN_ZIP_E_NOT_ARCHIVE;
+  }
+  std::unique_ptr<zip_file_t, FileCloser> f(OpenMember(za, index, st));
   if (f) return TAVRUN_ZIP_OK;
   switch (zip_error_code_zip(zip_get_error(za))) {
     case ZIP_ER_NOPASSWD:
