@@ -31,7 +31,8 @@ auto OnUiThread(F work) -> decltype(work()) {
   QCoreApplication* app = QCoreApplication::instance();
   if (QThread::currentThread() == app->thread()) return work();
   decltype(work()) result{};
-  QMetaObject::invokeMethod(app, [&] { result = work(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      app, [&] { result = work(); }, Qt::BlockingQueuedConnection);
   return result;
 }
 
@@ -52,10 +53,10 @@ class RunPassword : public QObject {
 // Only the UI thread touches the scope's children.
 RunPassword* Memory(bool create) {
   auto* scope = QCoreApplication::instance()->findChild<QObject*>(QString::fromLatin1(kScopeName),
-                                         Qt::FindDirectChildrenOnly);
+                                                                  Qt::FindDirectChildrenOnly);
   if (scope == nullptr) return nullptr;
-  auto* found = scope->findChild<QObject*>(QString::fromLatin1(kMemoryName),
-                                           Qt::FindDirectChildrenOnly);
+  auto* found =
+      scope->findChild<QObject*>(QString::fromLatin1(kMemoryName), Qt::FindDirectChildrenOnly);
   if (auto* memory = dynamic_cast<RunPassword*>(found)) return memory;
   return create ? new RunPassword(scope) : nullptr;
 }
@@ -76,7 +77,8 @@ class PasswordDialog : public QDialog {
     QFont bold = name->font();
     bold.setBold(true);
     name->setFont(bold);
-    auto* wrong = new QLabel(QStringLiteral("パスワードが違います。もう一度入力してください。"), this);
+    auto* wrong =
+        new QLabel(QStringLiteral("パスワードが違います。もう一度入力してください。"), this);
     wrong->setObjectName(QStringLiteral("wrongPassword"));
     wrong->setStyleSheet(QStringLiteral("color: #c00000;"));
     wrong->setVisible(retry);

@@ -81,7 +81,9 @@ class Answerer {
   QPointer<QTimer> timer_;
 };
 
-bool IsFile(const std::string& relative) { return relative.back() != '/'; }
+bool IsFile(const std::string& relative) {
+  return relative.back() != '/';
+}
 
 std::set<std::string> Files(const std::string& dir) {
   std::set<std::string> out;
@@ -139,14 +141,15 @@ TEST_F(ZipPassword, ArchivesFromOtherToolsOpenWithTheirPassword) {
       {"7zz traditional", "7zz a -tzip -mem=ZipCrypto -psecret", "secret"},
       {"zip traditional", "zip -q -r -P secret", "secret"},
       // As a Japanese Windows tool writes it: the password hashed in CP932.
-      {"zip traditional, CP932", "zip -q -r -P \"$(printf %s '" + kJapanese + "' | iconv -t CP932)\"",
-       kJapanese},
+      {"zip traditional, CP932",
+       "zip -q -r -P \"$(printf %s '" + kJapanese + "' | iconv -t CP932)\"", kJapanese},
       {"zip traditional, UTF-8", "zip -q -r -P '" + kJapanese + "'", kJapanese},
       {"bsdtar AES-256, Japanese",
        "bsdtar --format zip --options zip:encryption=aes256 --passphrase '" + kJapanese + "' -cf",
        kJapanese},
-      {"bsdtar traditional", "bsdtar --format zip --options zip:encryption=zipcrypt "
-                             "--passphrase secret -cf",
+      {"bsdtar traditional",
+       "bsdtar --format zip --options zip:encryption=zipcrypt "
+       "--passphrase secret -cf",
        "secret"},
   };
   int n = 0;
@@ -240,8 +243,7 @@ TEST_F(ZipPassword, BothKindsOfEncryptionInOneArchive) {
     std::string password;
   } members[] = {{"trad.txt", ZIP_EM_TRAD_PKWARE, cp932}, {"aes.txt", ZIP_EM_AES_256, kJapanese}};
   for (const auto& m : members) {
-    zip_int64_t i =
-        zip_file_add(za, m.name, zip_source_buffer(za, data.data(), data.size(), 0), 0);
+    zip_int64_t i = zip_file_add(za, m.name, zip_source_buffer(za, data.data(), data.size(), 0), 0);
     ASSERT_GE(i, 0);
     ASSERT_EQ(zip_file_set_encryption(za, zip_uint64_t(i), m.method, m.password.c_str()), 0);
   }
@@ -325,8 +327,8 @@ TEST_F(ZipPassword, OneRunOnePassword) {
     QEventLoop loop;
     std::thread worker([&] {
       for (size_t i : which)
-        codes.push_back(UnZipTo("-x -qq --i", archives[i],
-                                work_ / (tag + std::to_string(i)), window_).code);
+        codes.push_back(
+            UnZipTo("-x -qq --i", archives[i], work_ / (tag + std::to_string(i)), window_).code);
       QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();

@@ -167,8 +167,7 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
                    Progressor& progress, std::string& why) {
   // Encrypted members stream: libzip decrypts only on that path.
   if (st.comp_method == ZIP_CM_DEFLATE && st.encryption_method == ZIP_EM_NONE &&
-      st.size <= kInflateBound &&
-      st.comp_size <= kInflateBound) {
+      st.size <= kInflateBound && st.comp_size <= kInflateBound) {
     std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
     if (!zf) {
       why = zip_strerror(za);

@@ -97,9 +97,8 @@ size_t AesKeyLength(zip_uint16_t method) {
 bool DeriveAesKeys(const std::string& password, const uint8_t* salt, size_t keyLength,
                    std::vector<uint8_t>& keys) {
   keys.assign(2 * keyLength + kVerifierLength, 0);
-  return PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), salt,
-                                int(keyLength / 2), int(kKeyIterations), int(keys.size()),
-                                keys.data()) == 1;
+  return PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), salt, int(keyLength / 2),
+                                int(kKeyIterations), int(keys.size()), keys.data()) == 1;
 }
 
 // HMAC-SHA1 over the next `length` bytes of `f`, compared with the code that follows them.
@@ -137,10 +136,9 @@ bool AesAuthentic(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
   uint8_t head[16 + kVerifierLength];
   if (!f || !ReadExactly(f.get(), head, saltLength + kVerifierLength)) return false;
   std::vector<uint8_t> keys;
-  const bool ok =
-      DeriveAesKeys(password, head, keyLength, keys) &&
-      CRYPTO_memcmp(&keys[2 * keyLength], head + saltLength, kVerifierLength) == 0 &&
-      MacMatches(f.get(), st.comp_size - overhead, &keys[keyLength], keyLength);
+  const bool ok = DeriveAesKeys(password, head, keyLength, keys) &&
+                  CRYPTO_memcmp(&keys[2 * keyLength], head + saltLength, kVerifierLength) == 0 &&
+                  MacMatches(f.get(), st.comp_size - overhead, &keys[keyLength], keyLength);
   OPENSSL_cleanse(keys.data(), keys.size());
   return ok;
 }
@@ -150,8 +148,7 @@ bool DecryptsCleanly(zip_t* za, zip_uint64_t index, const std::string& bytes) {
   zip_stat_t st;
   if (zip_stat_index(za, index, 0, &st) != 0) return false;
   if (IsAes(st)) return AesAuthentic(za, index, st, bytes);
-  std::unique_ptr<zip_file_t, FileCloser> f(
-      zip_fopen_index_encrypted(za, index, 0, bytes.c_str()));
+  std::unique_ptr<zip_file_t, FileCloser> f(zip_fopen_index_encrypted(za, index, 0, bytes.c_str()));
   if (!f) return false;
   std::vector<char> buf(64u << 10);
   for (;;) {
@@ -207,10 +204,11 @@ struct SecretGuard {
 
 }  // namespace
 
-Unlock::~Unlock() { tKeys.Wipe(); }
+Unlock::~Unlock() {
+  tKeys.Wipe();
+}
 
-bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window,
-                  Report& report) {
+bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, Report& report) {
   tKeys.Wipe();
   const Locked locked = FindLocked(za);
   if (locked.empty()) return true;
@@ -238,8 +236,7 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window,
 }
 
 bool AuthenticatedWithoutCrc(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
-  return IsAes(st) && st.crc == 0 && !tKeys.aes.empty() &&
-         AesAuthentic(za, index, st, tKeys.aes);
+  return IsAes(st) && st.crc == 0 && !tKeys.aes.empty() && AesAuthentic(za, index, st, tKeys.aes);
 }
 
 zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
