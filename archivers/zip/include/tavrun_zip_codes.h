@@ -18,11 +18,14 @@
 #define TAVRUN_ZIP_E_UNSAFE_PATH 8    /* a member name leads outside the destination, repeats an
                                          earlier name, or is a symbolic link (never created) */
 #define TAVRUN_ZIP_E_KEPT_EXISTING 9  /* an existing file was kept because nobody could be asked */
-#define TAVRUN_ZIP_E_ENCRYPTED 10     /* an encrypted member (passwords are not supported) */
+#define TAVRUN_ZIP_E_ENCRYPTED 10     /* an encrypted member and nobody to ask for the password,
+                                         or an encryption method that cannot be decrypted */
 #define TAVRUN_ZIP_E_UNSUPPORTED 11   /* a compression method this library cannot decode */
 #define TAVRUN_ZIP_E_NOTHING 12       /* nothing to add: every file was skipped (e.g. hidden
                                          without -S) */
 #define TAVRUN_ZIP_E_INTERNAL 13      /* out of memory or another unexpected failure */
 #define TAVRUN_ZIP_E_ENGINE 14        /* libzip32.so is too old for this libzip32j.so */
+#define TAVRUN_ZIP_E_PASSWORD 15      /* wrong password, or the archive skipped at the password
+                                         question */
 
 #endif

@@ -32,9 +32,17 @@
  * modification time (extended-timestamp, NTFS or older Info-ZIP Unix field, else the DOS
  * time) and mode (setuid, setgid and sticky bits dropped; the owner may always read and
  * write). A damaged member leaves no file behind; the other members are still extracted.
- * Methods: stored, deflate, bzip2, LZMA, xz and Zstandard. Encrypted members give
- * TAVRUN_ZIP_E_ENCRYPTED, other methods (Deflate64, PPMd, ...) TAVRUN_ZIP_E_UNSUPPORTED.
+ * Methods: stored, deflate, bzip2, LZMA, xz and Zstandard; other methods (Deflate64, PPMd,
+ * ...) give TAVRUN_ZIP_E_UNSUPPORTED.
  * Memory follows the data an archive holds, never the sizes it only declares.
+ *
+ * Encrypted members (traditional PKWARE, WinZip AES 128/192/256): before anything is written
+ * the password is tried that opened an archive earlier in the same run, then the owner window
+ * asks for it (up to 5 wrong passwords; "この書庫をスキップ" or giving up writes nothing of the
+ * archive and gives TAVRUN_ZIP_E_PASSWORD). A typed password is tried as UTF-8 and, for the
+ * traditional encryption, as CP932. Without a window nobody is asked: encrypted members give
+ * TAVRUN_ZIP_E_ENCRYPTED and are not written. A member that fails its CRC or authentication
+ * code after decryption is not written (TAVRUN_ZIP_E_PASSWORD).
  *
  *   int32_t UnZipCheckArchive(const char *path, int32_t mode);
  *

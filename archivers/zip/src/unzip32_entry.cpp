@@ -9,6 +9,7 @@
 #include "cmdline.h"
 #include "unzip32.h"
 #include "zip_extract.h"
+#include "zip_password.h"
 
 #define UNZIP32_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -73,7 +74,9 @@ UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* ou
         !Parse(tokens, options, archive, destination, error)) {
       report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, error);
     } else if (zip_t* za = tavrun::zip::OpenArchive(archive, report)) {
-      tavrun::zip::ExtractArchive(za, destination, options, report);
+      tavrun::zip::Unlock unlock;
+      if (unlock.Open(za, archive, window, report))
+        tavrun::zip::ExtractArchive(za, destination, options, report);
       zip_discard(za);
     }
   } catch (const std::bad_alloc&) {

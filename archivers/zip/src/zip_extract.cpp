@@ -18,6 +18,7 @@
 #include "unzip32.h"
 #include "zip_fields.h"
 #include "zip_methods.h"
+#include "zip_password.h"
 #include "zip_structure.h"
 
 namespace tavrun::zip {
@@ -260,6 +261,7 @@ class CappedOutput {
     return TAVRUN_ZIP_OK;
   }
   int32_t code() const { return code_; }
+  uint64_t total() const { return total_; }
 
  private:
   const zip_stat_t& st_;
@@ -295,15 +297,23 @@ int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const
 // Everything else streams through libzip, which checks the CRC when the data ends.
 int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                             Progressor& progress, std::string& why) {
-  int32_t code = TAVRUN_ZIP_OK;
-  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, 0, code, why));
-  if (!zf) return code;
+  // Encrypted members open with the password settled for the archive.
+  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
+  if (!zf) {
+    why = zip_strerror(za);
+    return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
+  }
   CappedOutput capped(st, out, progress);
   std::vector<uint8_t> buf(size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(st.size, 1))));
   for (;;) {
     zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
     if (n < 0) {
       zip_error_t* e = zip_file_get_error(zf.get());
+      if (zip_error_code_zip(e) == ZIP_ER_CRC && st.encryption_method != ZIP_EM_NONE) {
+        if (capped.total() == st.size && AuthenticatedWithoutCrc(za, index, st)) break;
+        why = "wrong password (CRC error after decryption)";
+        return TAVRUN_ZIP_E_PASSWORD;
+      }
       why = zip_error_code_zip(e) == ZIP_ER_CRC ? std::string("CRC error")
                                                 : std::string("damaged data: ") +
                                                       zip_error_strerror(e);
@@ -319,10 +329,13 @@ int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
 int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                    Progressor& progress, std::string& why) {
-  if (st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
+  // Encrypted members stream through libzip, which decrypts only on that path.
+  const bool plain = st.encryption_method == ZIP_EM_NONE;
+  if (plain && st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
       st.comp_size <= kInflateBound && st.size / kDeflateMaxRatio <= st.comp_size)
     return InflateWhole(za, index, st, out, progress, why);
-  if (!zip_compression_method_supported(st.comp_method, 0) && OwnDecoderFor(st.comp_method))
+  if (plain && !zip_compression_method_supported(st.comp_method, 0) &&
+      OwnDecoderFor(st.comp_method))
     return DecodeWithOwn(za, index, st, out, progress, why);
   return StreamThroughLibzip(za, index, st, out, progress, why);
 }
@@ -482,12 +495,21 @@ class Extraction {
     directories_.push_back(&p);
   }
 
+  // An encrypted member whose password is not known is reported; OK when it can be read.
+  int32_t LockedCode(const Planned& p) {
+    if (p.st.encryption_method == ZIP_EM_NONE) return TAVRUN_ZIP_OK;
+    std::string why;
+    const int32_t code = EncryptedMemberCode(za_, p.index, why);
+    if (code != TAVRUN_ZIP_OK) report_.Fail(code, why + ", not extracted: " + p.name);
+    return code;
+  }
+
   // Links, encrypted members and unknown methods are reported and skipped.
   bool Extractable(const Planned& p) {
     if (p.symlink) {
       report_.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "symbolic link not created: " + p.name);
-    } else if (p.st.encryption_method != ZIP_EM_NONE) {
-      report_.Fail(TAVRUN_ZIP_E_ENCRYPTED, "encrypted, not extracted: " + p.name);
+    } else if (const int32_t locked = LockedCode(p); locked != TAVRUN_ZIP_OK) {
+      return false;
     } else if (!MethodSupported(p.st.comp_method)) {
       report_.Fail(
           TAVRUN_ZIP_E_UNSUPPORTED,
