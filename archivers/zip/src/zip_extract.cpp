@@ -168,8 +168,8 @@ struct Progressor {
 // Where the bytes of a member go: a file being written, or nowhere when only testing.
 using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& why)>;
 
-zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t& code,
-                       std::string& why) {
+zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t& code,
+                             std::string& why) {
   zip_file_t* f = zip_fopen_index(za, index, flags);
   if (f == nullptr) {
     why = zip_strerror(za);
@@ -182,7 +182,8 @@ zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t
 int32_t InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                      Progressor& progress, std::string& why) {
   int32_t code = TAVRUN_ZIP_OK;
-  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, ZIP_FL_COMPRESSED, code, why));
+  std::unique_ptr<zip_file_t, FileCloser> zf(
+      OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
   std::vector<uint8_t> in(size_t(st.comp_size) + 1);
   size_t got = 0;
@@ -276,7 +277,8 @@ class CappedOutput {
 int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                       Progressor& progress, std::string& why) {
   int32_t code = TAVRUN_ZIP_OK;
-  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, ZIP_FL_COMPRESSED, code, why));
+  std::unique_ptr<zip_file_t, FileCloser> zf(
+      OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
   CappedOutput capped(st, out, progress);
   DecodeResult r = DecodeOwn(
