@@ -45,7 +45,7 @@ struct AppState {
   std::string LogFilePath;     // <settings folder>/Tavrun.log
   std::string ReadmeFilePath;  // Readme.txt beside the executable or where it was installed
   SettingKeyTable SettingKeys;
-  SettingValueTable AppSettings;  // SettingCount texts once InitApp has run
+  SettingValueTable AppSettings;         // SettingCount texts once InitApp has run
   bool CanCompress[2] = {false, false};  // by format: 0 LZH, 1 ZIP
   bool CanExtract[2] = {false, false};
 };

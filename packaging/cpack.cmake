@@ -7,10 +7,9 @@ set(CPACK_PACKAGE_VENDOR Tavrun)
 set(CPACK_PACKAGE_CONTACT "Tavrun <tavrun@tavrun.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "compress or extract every file of a folder in one batch (LZH, ZIP)")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tavrun compresses every plain file of a folder into an LZH or ZIP archive of its own, or\n"
-    "extracts every archive of a folder, in one batch. Its window and messages are in\n"
-    "Japanese.")
+set(CPACK_PACKAGE_DESCRIPTION "Tavrun compresses every plain file of a folder into an LZH \
+or ZIP archive of its own, or extracts every archive of a folder, in one batch. Its window \
+and messages are in Japanese.")
 set(CPACK_PACKAGE_HOMEPAGE_URL https://tavrun.example.org/)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -46,13 +46,13 @@ TEST_P(DecideSettingsLocationTest, ChoosesTheFolderAndTheReadme) {
     fs::create_directories(root / "prefix/share/tavrun");
     WriteBytes(root / "prefix/share/tavrun/Readme.txt", "installed\r\n");
   }
-  const SettingsLocation got = DecideSettingsLocation(exe, c.writable, Expand(c.configHome, root.path()),
-                                                      Expand(c.home, root.path()));
+  const SettingsLocation got = DecideSettingsLocation(
+      exe, c.writable, Expand(c.configHome, root.path()), Expand(c.home, root.path()));
   EXPECT_EQ(got.portable, c.portable);
-  EXPECT_EQ(got.directory, std::string(c.directory) == "exe" ? exe : Expand(c.directory, root.path()));
-  const std::string readme = std::string(c.readme) == "beside"
-                                 ? exe + "/Readme.txt"
-                                 : exe + "/../share/tavrun/Readme.txt";
+  EXPECT_EQ(got.directory,
+            std::string(c.directory) == "exe" ? exe : Expand(c.directory, root.path()));
+  const std::string readme =
+      std::string(c.readme) == "beside" ? exe + "/Readme.txt" : exe + "/../share/tavrun/Readme.txt";
   EXPECT_EQ(got.readmeFile, readme);
   EXPECT_FALSE(!got.portable && fs::exists(got.directory)) << "deciding creates nothing";
 }
@@ -86,7 +86,8 @@ TEST(InitAppAt, MakesThePrivateFolderAndKeepsTheFormats) {
 
   // A later start reads what was saved there, in the same INI form.
   Setting(ArchiveType) = "1";
-  ASSERT_TRUE(WriteIniValues(app.IniFilePath, SettingCount, app.SettingKeys, app.AppSettings, error));
+  ASSERT_TRUE(
+      WriteIniValues(app.IniFilePath, SettingCount, app.SettingKeys, app.AppSettings, error));
   EXPECT_NE(ReadBytes(app.IniFilePath).find("[INIT]\r\nArchiveType=1\r\n"), std::string::npos);
   App().AppSettings.clear();
   ASSERT_TRUE(InitAppAt({folder, "", false}, error)) << error;
@@ -125,10 +126,13 @@ TEST(LocateSettings, AnUnwritableDirectoryUsesTheUsersFolder) {
 
   // The same directory, writable, is portable for whoever can write it.
   ASSERT_EQ(::chmod(exe.c_str(), 0755), 0);
-  EXPECT_EQ(InChild([&]() -> std::string {
-              ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-              return LocateSettings(exe).portable ? "" : "not portable";
-            }, false), "");
+  EXPECT_EQ(InChild(
+                [&]() -> std::string {
+                  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+                  return LocateSettings(exe).portable ? "" : "not portable";
+                },
+                false),
+            "");
 }
 
 }  // namespace
