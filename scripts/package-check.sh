@@ -43,6 +43,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT HUP  # a timeout still removes the package and ends the programs
 
 step "install $deb"
 dpkg -r tavrun >/dev/null 2>&1 || true

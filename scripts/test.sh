@@ -19,7 +19,7 @@ if [ "${TAVRUN_ASAN:-1}" != 0 ]; then
 fi
 # The .deb: built, installed, started by two users, removed (needs root; says so otherwise).
 if [ "${TAVRUN_PACKAGE_CHECK:-1}" != 0 ]; then
-  scripts/package-check.sh || status=1
+  timeout 1200 scripts/package-check.sh || status=1
 fi
 scripts/format-check.sh || status=1
 # The suite last, so that its summary ends the output.
