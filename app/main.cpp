@@ -10,6 +10,8 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavrun"));
+  // Lets the desktop match the window to the menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(TAVRUN_APP_ID));
   QApplication::setWindowIcon(tavrun::ui::ProgramIcon());
   tavrun::ui::ApplyProgramLook();
   tavrun::ui::InstallQtSeams();

@@ -1,6 +1,12 @@
 #include "app/settings.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <exception>
 
 #include "app/version.h"
@@ -45,6 +51,31 @@ bool IsBlankChar(char c) {
 }
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
+}
+
+#ifndef TAVRUN_DATA_DIR_FROM_BIN
+#define TAVRUN_DATA_DIR_FROM_BIN "../share/tavrun"
+#endif
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+std::string HomeDirectory() {
+  std::string home = Environment("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+  return std::string();
+}
+
+// An install lays the readme out under share/tavrun and nothing beside the executable; a
+// build tree or an unpacked folder has it beside the executable.
+std::string InstalledReadme(const std::string& exeDirectory) {
+  return exeDirectory + "/" TAVRUN_DATA_DIR_FROM_BIN "/Readme.txt";
+}
+bool IsInstalledCopy(const std::string& exeDirectory) {
+  return !IsPlainFile(exeDirectory + "/Readme.txt") && IsPlainFile(InstalledReadme(exeDirectory));
 }
 
 }  // namespace
@@ -212,14 +243,66 @@ bool PutIniString(const std::string& iniPath, const std::string& section, const 
   }
 }
 
-bool InitAppIn(const std::string& exeDirectory, std::string& errorText) {
+SettingsLocation DecideSettingsLocation(const std::string& exeDirectory, bool exeDirectoryWritable,
+                                        const std::string& configHome, const std::string& home) {
+  // An install that root (or the owner of a private prefix) can write into is still an
+  // install: Tavrun.ini must not land in /usr/bin.
+  if (exeDirectoryWritable && !IsInstalledCopy(exeDirectory)) {
+    return SettingsLocation{exeDirectory, exeDirectory + "/Readme.txt", true};
+  }
+  std::string base;
+  if (!configHome.empty() && configHome.front() == '/') {
+    base = configHome;
+  } else if (!home.empty() && home.front() == '/') {
+    base = home + "/.config";
+  } else {
+    // Nowhere of the user's own: beside the executable, where saving fails as it always did.
+    return SettingsLocation{exeDirectory, exeDirectory + "/Readme.txt", true};
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string readme = exeDirectory + "/Readme.txt";
+  if (!IsPlainFile(readme) && IsPlainFile(InstalledReadme(exeDirectory))) {
+    readme = InstalledReadme(exeDirectory);
+  }
+  return SettingsLocation{base + "/tavrun", readme, false};
+}
+
+SettingsLocation LocateSettings(const std::string& exeDirectory) {
+  const bool writable = ::access(exeDirectory.c_str(), W_OK | X_OK) == 0;
+  return DecideSettingsLocation(exeDirectory, writable, Environment("XDG_CONFIG_HOME"),
+                                HomeDirectory());
+}
+
+bool EnsureSettingsDirectory(const std::string& directory, std::string& errorText) {
+  if (directory.empty()) {
+    errorText = PlatformErrorText(ENOENT);
+    return false;
+  }
+  if (IsDirectory(directory)) return true;
+  // Every missing level from the top down; another process may make one at the same time.
+  for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+    const std::string level = directory.substr(0, slash);
+    if (!IsDirectory(level) && ::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
+      errorText = PlatformErrorText(errno);
+      return false;
+    }
+    if (slash == std::string::npos) break;
+  }
+  return IsDirectory(directory);
+}
+
+bool InitAppAt(const SettingsLocation& location, std::string& errorText) {
   try {
     AppState& app = App();
     app.WindowTitle = std::string(AppTitle) + " " + GetShortVersion();
-    std::string dir = AddBackslash(exeDirectory, errorText);
+    // A folder that cannot be made leaves the paths as they are: reading finds nothing and
+    // saving fails, as in a directory the user cannot write.
+    std::string ignored;
+    if (!location.portable) EnsureSettingsDirectory(location.directory, ignored);
+    std::string dir = AddBackslash(location.directory, errorText);
     app.IniFilePath = dir + "Tavrun.ini";
     app.LogFilePath = dir + "Tavrun.log";
-    app.ReadmeFilePath = dir + "Readme.txt";
+    app.ReadmeFilePath = location.readmeFile.empty() ? dir + "Readme.txt" : location.readmeFile;
     app.SettingKeys = DefaultSettingKeys();
 
     std::string readError;
@@ -244,13 +327,17 @@ bool InitAppIn(const std::string& exeDirectory, std::string& errorText) {
   }
 }
 
+bool InitAppIn(const std::string& exeDirectory, std::string& errorText) {
+  return InitAppAt(SettingsLocation{exeDirectory, std::string(), true}, errorText);
+}
+
 bool InitApp(std::string& errorText) {
   std::string dir = ExecutableDirectory();
   if (dir.empty()) {
     errorText = "実行ファイルのディレクトリを取得できません";
     return false;
   }
-  return InitAppIn(dir, errorText);
+  return InitAppAt(LocateSettings(dir), errorText);
 }
 
 }  // namespace tavrun

@@ -41,11 +41,11 @@ using SettingValueTable = std::vector<std::string>;
 // Process-wide state owned by the application shell.
 struct AppState {
   std::string WindowTitle;     // "Tavrun Ver.0.1"
-  std::string IniFilePath;     // <exe dir>/Tavrun.ini
-  std::string LogFilePath;     // <exe dir>/Tavrun.log
-  std::string ReadmeFilePath;  // <exe dir>/Readme.txt
+  std::string IniFilePath;     // <settings folder>/Tavrun.ini
+  std::string LogFilePath;     // <settings folder>/Tavrun.log
+  std::string ReadmeFilePath;  // Readme.txt beside the executable or where it was installed
   SettingKeyTable SettingKeys;
-  SettingValueTable AppSettings;  // SettingCount texts once InitApp has run
+  SettingValueTable AppSettings;         // SettingCount texts once InitApp has run
   bool CanCompress[2] = {false, false};  // by format: 0 LZH, 1 ZIP
   bool CanExtract[2] = {false, false};
 };
@@ -62,9 +62,31 @@ SettingKeyTable DefaultSettingKeys();
 // The default text of each field (fields 3 and 4: "").
 const std::string& SettingDefault(SettingIndex index);
 
-// Forms the fixed texts from the executable's real directory, reads and repairs AppSettings.
+// Where Tavrun.ini, Tavrun.log and Readme.txt are, decided once at start-up.
+struct SettingsLocation {
+  std::string directory;   // Tavrun.ini and Tavrun.log; no trailing "/"
+  std::string readmeFile;  // empty: Readme.txt in `directory`
+  bool portable = true;    // the executable's own directory
+};
+
+// A portable folder (the executable's directory is writable and is no installed copy) keeps
+// everything beside the executable. Otherwise the settings go to the per-user folder
+// <configHome or home/.config>/tavrun and the readme is the installed one when it exists.
+// `configHome` and `home` are $XDG_CONFIG_HOME and $HOME; a relative one is ignored.
+SettingsLocation DecideSettingsLocation(const std::string& exeDirectory, bool exeDirectoryWritable,
+                                        const std::string& configHome, const std::string& home);
+// The same from the environment and the state of the executable's directory.
+SettingsLocation LocateSettings(const std::string& exeDirectory);
+
+// Creates the settings folder and its parents as needed (new levels private to the user).
+bool EnsureSettingsDirectory(const std::string& directory, std::string& errorText);
+
+// Forms the fixed texts from the location, reads and repairs AppSettings. The per-user
+// folder is created here when missing.
+bool InitAppAt(const SettingsLocation& location, std::string& errorText);
+// The location decided from the executable's real directory, then InitAppAt.
 bool InitApp(std::string& errorText);
-// The same with an explicit directory (tests).
+// Everything beside an explicit directory (tests, the portable layout).
 bool InitAppIn(const std::string& exeDirectory, std::string& errorText);
 
 bool ReadIniValues(const std::string& iniPath, int32_t count, const SettingKeyTable& keys,

@@ -7,9 +7,21 @@ scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
-# The archivers' fuzz targets for a bounded time (TAVRUN_FUZZ_SECONDS=0 skips them); before
-# the suite, so that the test summary ends the output.
+status=0
+# The archivers' fuzz targets for a bounded time (TAVRUN_FUZZ_SECONDS=0 skips them).
 if [ "${TAVRUN_FUZZ_SECONDS:-45}" -gt 0 ]; then
-  scripts/fuzz.sh "${TAVRUN_FUZZ_SECONDS:-45}"
+  scripts/fuzz.sh "${TAVRUN_FUZZ_SECONDS:-45}" || status=1
 fi
-ctest --preset default -j "$(nproc)" "$@"
+# The archivers and their tests under AddressSanitizer and UBSan (TAVRUN_ASAN=0 skips them):
+# the format code is where a memory fault would hide.
+if [ "${TAVRUN_ASAN:-1}" != 0 ]; then
+  scripts/asan-archivers.sh || status=1
+fi
+# The .deb: built, installed, started by two users, removed (needs root; says so otherwise).
+if [ "${TAVRUN_PACKAGE_CHECK:-1}" != 0 ]; then
+  timeout 1200 scripts/package-check.sh || status=1
+fi
+scripts/format-check.sh || status=1
+# The suite last, so that its summary ends the output.
+ctest --preset default -j "$(nproc)" "$@" || status=1
+exit $status

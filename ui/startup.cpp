@@ -49,6 +49,8 @@ void OnTerminationSignal(int) {
 // False only when another running process holds the lock. A lock that cannot be made at all
 // (no writable temporary directory) does not keep the user from working.
 bool AcquireInstanceLock(const StartupPaths& paths) {
+  std::string ignored;
+  if (!paths.portable) EnsureSettingsDirectory(paths.lockDirectory, ignored);
   auto lock = std::make_unique<QLockFile>(QString::fromStdString(InstanceLockPath(paths)));
   lock->setStaleLockTime(0);  // held for the life of the process; a dead owner's is cleared
   if (lock->tryLock(0)) {
@@ -77,14 +79,23 @@ void LoadQtTranslations() {
 }  // namespace
 
 StartupPaths DefaultStartupPaths() {
-  return StartupPaths{ExecutableDirectory(), QDir::tempPath().toStdString()};
+  const SettingsLocation location = LocateSettings(ExecutableDirectory());
+  std::string lockDirectory = QDir::tempPath().toStdString();
+  if (!location.portable) {
+    // Private to the user, unlike the shared temporary directory.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    lockDirectory = runtime && runtime[0] == '/' && IsDirectory(runtime) ? std::string(runtime)
+                                                                         : location.directory;
+  }
+  return StartupPaths{location.directory, lockDirectory, location.readmeFile, location.portable};
 }
 
 std::string InstanceLockPath(const StartupPaths& paths) {
-  const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(paths.exeDirectory),
-                                                  QCryptographicHash::Sha256)
-                             .toHex()
-                             .left(24);
+  const std::string owner = std::to_string(::getuid()) + "\n" + paths.settingsDirectory;
+  const QByteArray key =
+      QCryptographicHash::hash(QByteArray::fromStdString(owner), QCryptographicHash::Sha256)
+          .toHex()
+          .left(24);
   return paths.lockDirectory + "/tavrun-" + key.toStdString() + ".lock";
 }
 
@@ -117,7 +128,7 @@ bool Main(const StartupPaths& paths) {
   } catch (...) {
   }
   try {
-    if (ok && !InitAppIn(paths.exeDirectory, errorText)) {
+    if (ok && !InitAppAt({paths.settingsDirectory, paths.readmeFile, paths.portable}, errorText)) {
       ShowMessage("初期化に失敗しました。\r\n" + errorText, MsgStop, AppTitle);
       ok = false;
     }

@@ -10,14 +10,18 @@ class QApplication;
 namespace tavrun::ui {
 
 struct StartupPaths {
-  std::string exeDirectory;   // the settings, log and readme lie here
-  std::string lockDirectory;  // where the single-instance lock is kept
+  std::string settingsDirectory;  // Tavrun.ini and Tavrun.log lie here
+  std::string lockDirectory;      // where the single-instance lock is kept
+  std::string readmeFile = {};    // empty: Readme.txt in settingsDirectory
+  bool portable = true;           // settingsDirectory is the executable's own
 };
-// The executable's real directory and the system's temporary directory.
+// The settings location decided once from the executable's real directory. A portable
+// folder keeps its lock in the system's temporary directory; the per-user folder keeps it in
+// $XDG_RUNTIME_DIR, or in the folder itself.
 StartupPaths DefaultStartupPaths();
 
-// The lock file that keeps one install running once: two installs in different directories
-// have different locks.
+// The lock file that keeps one user from running two instances on one settings folder. It is
+// keyed on the user and the folder, so two users never block each other.
 std::string InstanceLockPath(const StartupPaths& paths);
 
 // The start procedure. Refuses a second instance, a failed runtime check or a failed
