@@ -226,9 +226,9 @@ void PrintSummary(const Tally& tally, size_t fileCount, bool quiet) {
     for (const std::string& line : failed) Print(stderr, line);
     return;
   }
-  Print(stdout, Text(Msg::Summary, {std::to_string(fileCount), count(Result::Done),
-                                    count(Result::Kept), count(Result::Skipped),
-                                    count(Result::Failed)}));
+  Print(stdout,
+        Text(Msg::Summary, {std::to_string(fileCount), count(Result::Done), count(Result::Kept),
+                            count(Result::Skipped), count(Result::Failed)}));
   const std::pair<Result, Msg> sections[] = {{Result::Kept, Msg::KeptHeading},
                                              {Result::Skipped, Msg::SkippedHeading},
                                              {Result::Failed, Msg::FailedHeading}};

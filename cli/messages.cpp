@@ -43,7 +43,8 @@ const Pair kTexts[] = {
      "replace is kept, and the summary lists it.\n"
      "Exit status: 0 all done, 1 some files failed, 2 bad usage or unreadable directories,\n"
      "130 interrupted.\n",
-     "使い方: tavrun-cli compress|extract --format lzh|zip 元ディレクトリ 先ディレクトリ [オプション]\n"
+     "使い方: tavrun-cli compress|extract --format lzh|zip 元ディレクトリ 先ディレクトリ "
+     "[オプション]\n"
      "\n"
      "元ディレクトリのファイルを一つずつ先ディレクトリの書庫に圧縮するか、元ディレクトリの\n"
      "書庫をすべて先ディレクトリに解凍します。Tavrun のウィンドウと同じ処理です。\n"
@@ -77,10 +78,12 @@ const Pair kTexts[] = {
     {Msg::BadValue, "invalid value for {}: {}", "{} の値が正しくありません: {}"},
     {Msg::MissingArgument, "missing {}", "{} がありません"},
     {Msg::ExtraArgument, "unexpected argument: {}", "余分な引数です: {}"},
-    {Msg::ConflictingOptions, "{} and {} cannot be used together", "{} と {} は同時に指定できません"},
+    {Msg::ConflictingOptions, "{} and {} cannot be used together",
+     "{} と {} は同時に指定できません"},
     {Msg::SettingsUnreadable, "cannot read the settings file {}: {}",
      "設定ファイル {} を読めません: {}"},
-    {Msg::LogUnwritable, "cannot write the log file {}: {}", "ログファイル {} に書き込めません: {}"},
+    {Msg::LogUnwritable, "cannot write the log file {}: {}",
+     "ログファイル {} に書き込めません: {}"},
     {Msg::SourceMissing, "the source directory does not exist: {}",
      "圧縮・解凍元ディレクトリが存在しません。{}"},
     {Msg::SourceEmpty, "no source directory given", "圧縮・解凍元ディレクトリが未入力です。"},
@@ -96,8 +99,8 @@ const Pair kTexts[] = {
      "{} ファイル: 完了 {}、保持 {}、スキップ {}、失敗 {}"},
     {Msg::KeptHeading, "Kept (an existing file or member; --overwrite replaces it):",
      "既存のファイル・メンバーを残しました (--overwrite で上書きします):"},
-    {Msg::SkippedHeading, "Skipped (not an archive of this format):",
-     "書庫ではないためスキップしました:"},
+    {Msg::SkippedHeading,
+     "Skipped (not an archive of this format):", "書庫ではないためスキップしました:"},
     {Msg::FailedHeading, "Failed:", "失敗しました:"},
     {Msg::MissingDestination, "the destination directory is missing: {}",
      "解凍先ディレクトリがありません: {}"},

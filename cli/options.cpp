@@ -84,7 +84,8 @@ class Parser {
     std::string name = argument;
     std::string inlineValue;
     const std::string* inline_ = nullptr;
-    if (auto equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+    if (auto equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
       name = argument.substr(0, equals);
       inlineValue = argument.substr(equals + 1);
       inline_ = &inlineValue;

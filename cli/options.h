@@ -20,8 +20,8 @@ struct Options {
   // Settings the options set, in command-line order, applied over the defaults or the file.
   std::vector<std::pair<SettingIndex, std::string>> settings;
   bool logLevelGiven = false;
-  std::string logFile;       // empty: no log
-  unsigned jobs = 0;         // 0: one per processor
+  std::string logFile;  // empty: no log
+  unsigned jobs = 0;    // 0: one per processor
   bool quiet = false;
 };
 

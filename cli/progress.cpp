@@ -50,9 +50,9 @@ void ProgressLine::Update(size_t doneFiles, uint64_t doneBytes) {
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const double rate = elapsed > 0 ? static_cast<double>(doneBytes) / elapsed : 0;
-  std::string line = Text(Msg::Progress, {std::to_string(doneFiles), std::to_string(files_),
-                                          SizeText(doneBytes), SizeText(bytes_),
-                                          SizeText(static_cast<uint64_t>(rate))});
+  std::string line =
+      Text(Msg::Progress, {std::to_string(doneFiles), std::to_string(files_), SizeText(doneBytes),
+                           SizeText(bytes_), SizeText(static_cast<uint64_t>(rate))});
   // No estimate until something is done: a rate of nothing says nothing about the rest.
   if (rate > 0 && doneBytes <= bytes_) {
     const auto left = static_cast<uint64_t>(static_cast<double>(bytes_ - doneBytes) / rate + 0.5);

@@ -25,12 +25,9 @@ std::tm LocalNow() {
 
 const char* TagFor(int16_t level) {
   switch (level) {
-    case LogLevelWarn:
-      return " [WARN] ";
-    case LogLevelError:
-      return " [ERR] ";
-    default:
-      return " [INFO] ";
+    case LogLevelWarn: return " [WARN] ";
+    case LogLevelError: return " [ERR] ";
+    default: return " [INFO] ";
   }
 }
 

@@ -10,11 +10,11 @@
 namespace tavrun {
 
 // Message-box styles used by the program and the button identifiers they return.
-inline constexpr int32_t MsgStop = 16;          // OK, stop icon
-inline constexpr int32_t MsgYesNo = 36;         // Yes/No, question icon, Yes default
-inline constexpr int32_t MsgExclamation = 48;   // OK, exclamation icon
-inline constexpr int32_t MsgInformation = 64;   // OK, information icon
-inline constexpr int32_t MsgYesNoDefNo = 292;   // Yes/No, question icon, No default
+inline constexpr int32_t MsgStop = 16;         // OK, stop icon
+inline constexpr int32_t MsgYesNo = 36;        // Yes/No, question icon, Yes default
+inline constexpr int32_t MsgExclamation = 48;  // OK, exclamation icon
+inline constexpr int32_t MsgInformation = 64;  // OK, information icon
+inline constexpr int32_t MsgYesNoDefNo = 292;  // Yes/No, question icon, No default
 inline constexpr int32_t IdOk = 1;
 inline constexpr int32_t IdCancel = 2;
 inline constexpr int32_t IdYes = 6;

@@ -144,12 +144,9 @@ bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::stri
 
 ArchiverResult CallArchiver(ArchiverEntry entry, uintptr_t window, const std::string& commandLine) {
   switch (entry) {
-    case ArchiverEntry::Unlha:
-      return Call(UnlhaLibraryName, "Unlha", window, commandLine);
-    case ArchiverEntry::Zip:
-      return Call(ZipjLibraryName, "Zip", window, commandLine);
-    case ArchiverEntry::UnZip:
-      return Call(UnzipLibraryName, "UnZip", window, commandLine);
+    case ArchiverEntry::Unlha: return Call(UnlhaLibraryName, "Unlha", window, commandLine);
+    case ArchiverEntry::Zip: return Call(ZipjLibraryName, "Zip", window, commandLine);
+    case ArchiverEntry::UnZip: return Call(UnzipLibraryName, "UnZip", window, commandLine);
   }
   return {};
 }

@@ -9,29 +9,25 @@ namespace tavrun {
 namespace {
 
 struct OperationTexts {
-  const char* extension;     // compression: the archive's extension
-  const char* successText;   // followed by the source path and "]"
-  const char* failureTag;    // between the library's text and the source path
+  const char* extension;       // compression: the archive's extension
+  const char* successText;     // followed by the source path and "]"
+  const char* failureTag;      // between the library's text and the source path
   const char* notArchiveText;  // extraction: followed by the source path and "]"
 };
 
 const OperationTexts& TextsFor(Operation operation) {
-  static const OperationTexts kCompressLzh = {".lzh", "LZH圧縮しました [UNLHA32:", " [UNLHA32:",
-                                              ""};
+  static const OperationTexts kCompressLzh = {".lzh",
+                                              "LZH圧縮しました [UNLHA32:", " [UNLHA32:", ""};
   static const OperationTexts kCompressZip = {".zip", "ZIP圧縮しました。[ZIP32J:", "[ZIP32J:", ""};
-  static const OperationTexts kExtractLzh = {"", "LZH解凍しました。[UNLHA32:", "[UNLHA32:",
-                                             "LZH書庫ではありません。[UNLHA32:"};
-  static const OperationTexts kExtractZip = {"", "ZIP解凍しました。[UNZIP32:", "[UNZIP32:",
-                                             "ZIP書庫ではありません。[UNZIP32:"};
+  static const OperationTexts kExtractLzh = {
+      "", "LZH解凍しました。[UNLHA32:", "[UNLHA32:", "LZH書庫ではありません。[UNLHA32:"};
+  static const OperationTexts kExtractZip = {
+      "", "ZIP解凍しました。[UNZIP32:", "[UNZIP32:", "ZIP書庫ではありません。[UNZIP32:"};
   switch (operation) {
-    case Operation::CompressLzh:
-      return kCompressLzh;
-    case Operation::CompressZip:
-      return kCompressZip;
-    case Operation::ExtractLzh:
-      return kExtractLzh;
-    case Operation::ExtractZip:
-      break;
+    case Operation::CompressLzh: return kCompressLzh;
+    case Operation::CompressZip: return kCompressZip;
+    case Operation::ExtractLzh: return kExtractLzh;
+    case Operation::ExtractZip: break;
   }
   return kExtractZip;
 }
@@ -57,14 +53,10 @@ bool SelectedOperation(Operation& operation) {
 
 std::string SwitchesFor(Operation operation) {
   switch (operation) {
-    case Operation::CompressLzh:
-      return CompressLzhSwitches();
-    case Operation::CompressZip:
-      return CompressZipSwitches();
-    case Operation::ExtractLzh:
-      return ExtractLzhSwitches();
-    case Operation::ExtractZip:
-      break;
+    case Operation::CompressLzh: return CompressLzhSwitches();
+    case Operation::CompressZip: return CompressZipSwitches();
+    case Operation::ExtractLzh: return ExtractLzhSwitches();
+    case Operation::ExtractZip: break;
   }
   return ExtractZipSwitches();
 }
@@ -72,12 +64,9 @@ std::string SwitchesFor(Operation operation) {
 ArchiverEntry EntryFor(Operation operation) {
   switch (operation) {
     case Operation::CompressLzh:
-    case Operation::ExtractLzh:
-      return ArchiverEntry::Unlha;
-    case Operation::CompressZip:
-      return ArchiverEntry::Zip;
-    case Operation::ExtractZip:
-      break;
+    case Operation::ExtractLzh: return ArchiverEntry::Unlha;
+    case Operation::CompressZip: return ArchiverEntry::Zip;
+    case Operation::ExtractZip: break;
   }
   return ArchiverEntry::UnZip;
 }

@@ -22,9 +22,9 @@ std::string SwitchesFor(Operation operation);
 ArchiverEntry EntryFor(Operation operation);
 
 struct FilePlan {
-  std::string source;       // the listed file: FromDirectory + name
-  std::string archive;      // compression: the archive written
-  std::string destination;  // extraction: the directory extracted into, ending in "/"
+  std::string source;           // the listed file: FromDirectory + name
+  std::string archive;          // compression: the archive written
+  std::string destination;      // extraction: the directory extracted into, ending in "/"
   bool ownDestination = false;  // extraction: a directory of its own, made when missing
   std::string commandLine;
   // Files with one key write the same archive or directory: they run one after another, in

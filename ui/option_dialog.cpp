@@ -219,15 +219,9 @@ void FrmTavrunOption::LoadOptionControls() {
 
   check1_[0]->setChecked(Number(MakeDirectory) == 1);
   switch (Number(LogLevel)) {
-    case 0:
-      option2_[3]->setChecked(true);
-      break;
-    case 2:
-      option2_[2]->setChecked(true);
-      break;
-    case 3:
-      option2_[1]->setChecked(true);
-      break;
+    case 0: option2_[3]->setChecked(true); break;
+    case 2: option2_[2]->setChecked(true); break;
+    case 3: option2_[1]->setChecked(true); break;
     default:  // 9, and 1 which takes the same lines as 0 but has no button of its own
       option2_[0]->setChecked(true);
   }
@@ -236,15 +230,9 @@ void FrmTavrunOption::LoadOptionControls() {
   check2_[2]->setChecked(Number(LzhArchiveTime) == 1);
   check2_[3]->setChecked(Number(LzhOverwriteConfirm) == 1);
   switch (Number(LzhCompressRate)) {
-    case 0:
-      option1_[0]->setChecked(true);
-      break;
-    case 3:
-      option1_[2]->setChecked(true);
-      break;
-    case 4:
-      option1_[3]->setChecked(true);
-      break;
+    case 0: option1_[0]->setChecked(true); break;
+    case 3: option1_[2]->setChecked(true); break;
+    case 4: option1_[3]->setChecked(true); break;
     default:  // 2, and 1 which compresses as 2
       option1_[1]->setChecked(true);
   }

@@ -67,20 +67,11 @@ std::unique_ptr<QMessageBox> BuildMessageBox(const std::string& prompt, int32_t 
   const int32_t buttons = style & 0x0F;
   const bool secondDefault = (style & 0xF00) == 0x100;
   switch (icon) {
-    case MsgStop:
-      box->setIcon(QMessageBox::Critical);
-      break;
-    case 32:
-      box->setIcon(QMessageBox::Question);
-      break;
-    case MsgExclamation:
-      box->setIcon(QMessageBox::Warning);
-      break;
-    case MsgInformation:
-      box->setIcon(QMessageBox::Information);
-      break;
-    default:
-      box->setIcon(QMessageBox::NoIcon);
+    case MsgStop: box->setIcon(QMessageBox::Critical); break;
+    case 32: box->setIcon(QMessageBox::Question); break;
+    case MsgExclamation: box->setIcon(QMessageBox::Warning); break;
+    case MsgInformation: box->setIcon(QMessageBox::Information); break;
+    default: box->setIcon(QMessageBox::NoIcon);
   }
   if (buttons == 4) {  // Yes and No
     QPushButton* yes = box->addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);

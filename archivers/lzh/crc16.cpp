@@ -42,7 +42,8 @@ uint16_t Crc16(uint16_t crc, const void* data, size_t size) {
     p += 8;
     size -= 8;
   }
-  for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kT[0][(crc ^ p[i]) & 0xFF]);
+  for (size_t i = 0; i < size; ++i)
+    crc = static_cast<uint16_t>((crc >> 8) ^ kT[0][(crc ^ p[i]) & 0xFF]);
   return crc;
 }
 

@@ -11,7 +11,7 @@ namespace {
 constexpr int kMaxMatch = 256;
 constexpr int kMinMatch = 3;
 constexpr int kNC = 256 + kMaxMatch - kMinMatch + 1;  // 510 literal/length symbols
-constexpr int kNT = 19;                                // code-length symbols
+constexpr int kNT = 19;                               // code-length symbols
 constexpr int kTBit = 5;
 constexpr int kCBit = 9;
 constexpr int kMaxCodeLength = 16;
@@ -48,7 +48,9 @@ Params ParamsFor(Method m) {
   }
 }
 
-int PositionSymbol(uint32_t d) { return d == 0 ? 0 : 32 - __builtin_clz(d); }
+int PositionSymbol(uint32_t d) {
+  return d == 0 ? 0 : 32 - __builtin_clz(d);
+}
 
 }  // namespace
 
@@ -62,7 +64,9 @@ const char* MethodId(Method method) {
   return "-lh0-";
 }
 
-uint32_t WindowSize(Method method) { return ParamsFor(method).window; }
+uint32_t WindowSize(Method method) {
+  return ParamsFor(method).window;
+}
 
 // The near-optimal parse for every method: 2-5 % smaller than lazy matching at about a
 // third of its speed. maxChain is the depth of the tree walk; a shallower walk or a shorter
@@ -113,7 +117,8 @@ struct Encoder::Impl {
   uint32_t pos = 0;  // next position to parse
   std::vector<int32_t> head;
   std::vector<int32_t> prev;
-  std::vector<int32_t> head3;  // latest position per 3-byte hash: short matches the 4-byte chains miss
+  std::vector<int32_t>
+      head3;  // latest position per 3-byte hash: short matches the 4-byte chains miss
 
   // Lazy-matching state carried between calls.
   int prevLength = kMinMatch - 1;
@@ -148,8 +153,7 @@ struct Encoder::Impl {
   bool failed = false;
   bool finishing = false;  // the commands left are the last of the stream
 
-  Impl(Method m, Sink s, EncoderTuning t)
-      : params(ParamsFor(m)), sink(std::move(s)), tuning(t) {
+  Impl(Method m, Sink s, EncoderTuning t) : params(ParamsFor(m)), sink(std::move(s)), tuning(t) {
     mask = params.window - 1;
     maxDistance = params.window - 1;
     buf.swap(spare.buf);
@@ -263,7 +267,8 @@ struct Encoder::Impl {
   }
 
   template <typename Put>
-  static void WriteLengthTable(Put& put, const std::vector<uint8_t>& len, int n, int nbit, int special) {
+  static void WriteLengthTable(Put& put, const std::vector<uint8_t>& len, int n, int nbit,
+                               int special) {
     put(nbit, n);
     int i = 0;
     while (i < n) {
@@ -334,7 +339,8 @@ struct Encoder::Impl {
     auto count = [&](int n, uint32_t) { bits += static_cast<uint64_t>(n); };
     PutTables(t, commands, count);
     for (int c = 0; c < kNC; ++c) bits += uint64_t{t.cf[c]} * t.cLen[c];
-    for (int p = 0; p < params.np; ++p) bits += uint64_t{t.pf[p]} * (t.pLen[p] + (p > 1 ? p - 1 : 0));
+    for (int p = 0; p < params.np; ++p)
+      bits += uint64_t{t.pf[p]} * (t.pLen[p] + (p > 1 ? p - 1 : 0));
     return bits;
   }
 
@@ -460,7 +466,8 @@ struct Encoder::Impl {
   }
   void Literal(uint8_t byte) { AddCommand(byte, 0); }
   void Match(int length, uint32_t distance) {
-    AddCommand(static_cast<uint16_t>(256 + length - kMinMatch), static_cast<uint16_t>(distance - 1));
+    AddCommand(static_cast<uint16_t>(256 + length - kMinMatch),
+               static_cast<uint16_t>(distance - 1));
   }
 
   // --- match finder -----------------------------------------------------------------
@@ -507,7 +514,8 @@ struct Encoder::Impl {
     if (best >= maxLen) return 0;
     int found = 0;
     if (best < kMinMatch && cand3 >= 0 && pos - static_cast<uint32_t>(cand3) <= kTooFar &&
-        buf[cand3] == buf[pos] && buf[cand3 + 1] == buf[pos + 1] && buf[cand3 + 2] == buf[pos + 2]) {
+        buf[cand3] == buf[pos] && buf[cand3 + 1] == buf[pos + 1] &&
+        buf[cand3 + 2] == buf[pos + 2]) {
       best = found = kMinMatch;
       distance = pos - static_cast<uint32_t>(cand3);
     }
@@ -703,7 +711,8 @@ struct Encoder::Impl {
     pendingDistances.assign(distances.begin() + static_cast<ptrdiff_t>(before), distances.end());
     codes.resize(before);
     distances.resize(before);
-    for (size_t i = 0; i < pendingCodes.size(); ++i) AddCommand(pendingCodes[i], pendingDistances[i]);
+    for (size_t i = 0; i < pendingCodes.size(); ++i)
+      AddCommand(pendingCodes[i], pendingDistances[i]);
     pos += n;
   }
 
@@ -715,8 +724,7 @@ struct Encoder::Impl {
       // deeper search and one more pass buy about 0.5 % for nothing that shows.
       const bool whole = final && pos == 0 && look <= kSegment;
       effort = {whole ? tuning.maxChain * 4 : tuning.maxChain,
-                whole ? kMaxMatch : tuning.niceLength,
-                tuning.optimalPasses + (whole ? 1 : 0)};
+                whole ? kMaxMatch : tuning.niceLength, tuning.optimalPasses + (whole ? 1 : 0)};
       ParseStretch(std::min(look, kSegment));
     }
   }
@@ -798,10 +806,18 @@ struct Encoder::Impl {
 Encoder::Encoder(Method method, Sink sink, EncoderTuning tuning)
     : impl_(std::make_unique<Impl>(method, std::move(sink), tuning)) {}
 Encoder::~Encoder() = default;
-bool Encoder::Feed(const uint8_t* data, size_t size) { return impl_->Feed(data, size); }
-bool Encoder::Finish() { return impl_->Finish(); }
-uint64_t Encoder::compressedSize() const { return impl_->written + impl_->out.size(); }
-uint32_t Encoder::blocks() const { return impl_->blockCount; }
+bool Encoder::Feed(const uint8_t* data, size_t size) {
+  return impl_->Feed(data, size);
+}
+bool Encoder::Finish() {
+  return impl_->Finish();
+}
+uint64_t Encoder::compressedSize() const {
+  return impl_->written + impl_->out.size();
+}
+uint32_t Encoder::blocks() const {
+  return impl_->blockCount;
+}
 
 std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size,
                               EncoderTuning tuning) {

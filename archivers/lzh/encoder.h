@@ -23,10 +23,10 @@ const char* MethodId(Method method);
 uint32_t WindowSize(Method method);
 
 struct EncoderTuning {
-  int maxChain = 128;        // candidates looked at per position (tree depth when optimal)
-  int lazyLength = 64;       // lazy: no lazy search once a match is this long
-  int goodLength = 16;       // lazy: chain cut to a quarter once the previous match is this long
-  int niceLength = 128;      // stop searching at a match this long
+  int maxChain = 128;    // candidates looked at per position (tree depth when optimal)
+  int lazyLength = 64;   // lazy: no lazy search once a match is this long
+  int goodLength = 16;   // lazy: chain cut to a quarter once the previous match is this long
+  int niceLength = 128;  // stop searching at a match this long
   uint32_t blockCommands = 65535;  // commands collected before blocks are chosen (1 .. 65535)
   int splitDepth = 4;              // a collected run may be halved this often into blocks
   // 0: lazy matching. n > 0: near-optimal parse, each stretch of input parsed n times, each

@@ -324,8 +324,7 @@ Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) 
         x.out.Fail(UNLHA_ERROR_KEPT,
                    t.path + ": something that is not a regular file is in the way; kept");
         return Decision::Keep;
-      case PathState::Clear:
-        return Decision::Write;
+      case PathState::Clear: return Decision::Write;
     }
   }
   if (existing == tavrun::arc::ExistingFile::ReadOnly && x.o.keepReadOnly) {

@@ -18,9 +18,15 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
   Put16(v, x & 0xFFFF);
   Put16(v, x >> 16);
 }
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16); }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Get32(const uint8_t* p) {
+  return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16);
+}
+uint64_t Get64(const uint8_t* p) {
+  return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+}
 
 bool PlausibleMethod(const uint8_t* m) {
   if (m[0] != '-' || m[4] != '-') return false;
@@ -164,9 +170,7 @@ bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int
         h.nameRaw.assign(reinterpret_cast<const char*>(d), NulTerminated(d, payload));
         break;
       case 0x02: h.dirRaw.assign(reinterpret_cast<const char*>(d), payload); break;
-      case 0x44:
-        h.utf16Name += Utf16ToUtf8(d, payload);
-        break;
+      case 0x44: h.utf16Name += Utf16ToUtf8(d, payload); break;
       case 0x45: {
         std::string dir = Utf16ToUtf8(d, payload);
         if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -353,10 +357,8 @@ ScanStatus ReadMemberHeader(int fd, uint64_t offset, uint64_t fileSize, MemberHe
   if (want >= 22 && first[0] != 0) {
     switch (first[20]) {
       case 0: need = first[0] + 2u; break;
-      case 1: need = 65536 + 258; break;  // base plus a chain of records, bounded below
-      case 2:
-        need = Get16(first) + 2u;
-        break;  // +2: see the OS-9 case in the parser
+      case 1: need = 65536 + 258; break;        // base plus a chain of records, bounded below
+      case 2: need = Get16(first) + 2u; break;  // +2: see the OS-9 case in the parser
       case 3: need = want >= 28 ? std::min<uint32_t>(Get32(first + 24), 1u << 20) : want; break;
       default: break;
     }

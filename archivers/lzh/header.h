@@ -13,9 +13,9 @@ struct NewMember {
   std::string method = "-lh5-";
   uint32_t compressedSize = 0;
   uint32_t originalSize = 0;
-  int64_t mtime = 0;   // Unix time, UTC
-  uint16_t crc = 0;    // CRC-16 of the original data
-  std::string name;    // file name bytes (no directory), in the encoding of codePage
+  int64_t mtime = 0;  // Unix time, UTC
+  uint16_t crc = 0;   // CRC-16 of the original data
+  std::string name;   // file name bytes (no directory), in the encoding of codePage
   std::vector<std::string> directories;  // directory components, same encoding
   uint32_t codePage = 932;
   uint16_t mode = 0100644;
@@ -31,17 +31,17 @@ struct MemberHeader {
   uint32_t headerSize = 0;      // base header plus extended records
   uint64_t compressedSize = 0;  // data only
   uint64_t originalSize = 0;
-  std::string method;           // "-lh5-"
+  std::string method;  // "-lh5-"
   int level = 0;
   uint8_t osId = 0;
   uint16_t crc = 0;
-  int64_t mtime = 0;            // Unix time (level 0/1 converted from local DOS time)
-  std::string nameRaw;          // level 0/1: the whole path field; level 2/3: record 0x01;
-                                // up to a NUL (Amiga tools put a comment after one)
-  std::string dirRaw;           // record 0x02 (components separated by 0xFF), may be empty
-  std::string utf16Name;        // record 0x44 as UTF-8, empty when none
-  std::string utf16Dir;         // record 0x45 as UTF-8 ("a/b/"), empty when none
-  uint32_t codePage = 0;        // record 0x46, 0 when none
+  int64_t mtime = 0;      // Unix time (level 0/1 converted from local DOS time)
+  std::string nameRaw;    // level 0/1: the whole path field; level 2/3: record 0x01;
+                          // up to a NUL (Amiga tools put a comment after one)
+  std::string dirRaw;     // record 0x02 (components separated by 0xFF), may be empty
+  std::string utf16Name;  // record 0x44 as UTF-8, empty when none
+  std::string utf16Dir;   // record 0x45 as UTF-8 ("a/b/"), empty when none
+  uint32_t codePage = 0;  // record 0x46, 0 when none
   bool hasMode = false;
   uint16_t mode = 0;
 

@@ -30,7 +30,9 @@ ssize_t ReadSome(int fd, void* data, size_t size) {
   }
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) {
+  return std::strerror(err);
+}
 
 int OpenRegularFile(const std::string& path, struct stat& st, bool& notRegular) {
   notRegular = false;

@@ -7,7 +7,9 @@
 namespace tavrun::lzh {
 namespace {
 
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsCp932Lead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // Splits on '\' and '/' (and 0xFF in directory records); with `cp932` the second byte of a
 // double-byte character is never taken for a separator.

@@ -82,20 +82,24 @@ class Writer {
       bool tooBig = false, writeFailed = false;
       int writeErrno = 0;
       const uint64_t limit = static_cast<uint64_t>(s.st.st_size);
-      Encoder enc(method, [&](const uint8_t* d, size_t n) {
-        if (packed + n >= limit) {
-          tooBig = true;  // no gain: stored instead
-          return false;
-        }
-        if (!WriteAll(fd_, d, n)) {
-          writeFailed = true;
-          writeErrno = errno;
-          return false;
-        }
-        packed += n;
-        return true;
-      }, DefaultTuning(method));
-      auto f = Stream(s, [&](const uint8_t* d, size_t n) { return enc.Feed(d, n); }, original, crc);
+      Encoder enc(
+          method,
+          [&](const uint8_t* d, size_t n) {
+            if (packed + n >= limit) {
+              tooBig = true;  // no gain: stored instead
+              return false;
+            }
+            if (!WriteAll(fd_, d, n)) {
+              writeFailed = true;
+              writeErrno = errno;
+              return false;
+            }
+            packed += n;
+            return true;
+          },
+          DefaultTuning(method));
+      auto f = Stream(
+          s, [&](const uint8_t* d, size_t n) { return enc.Feed(d, n); }, original, crc);
       if (f) return f;
       if (!tooBig && !writeFailed) enc.Finish();
       if (writeFailed)
@@ -106,11 +110,14 @@ class Writer {
       if (lseek(fd_, dataAt, SEEK_SET) < 0 || ftruncate(fd_, dataAt) != 0)
         return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
       int writeErrno = 0;
-      auto f = Stream(s, [&](const uint8_t* d, size_t n) {
-        if (WriteAll(fd_, d, n)) return true;
-        writeErrno = errno;
-        return false;
-      }, original, crc);
+      auto f = Stream(
+          s,
+          [&](const uint8_t* d, size_t n) {
+            if (WriteAll(fd_, d, n)) return true;
+            writeErrno = errno;
+            return false;
+          },
+          original, crc);
       if (f) return f;
       if (writeErrno != 0)
         return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(writeErrno)};
@@ -122,7 +129,8 @@ class Writer {
     m.crc = crc;
     const std::vector<uint8_t> header = BuildLevel2Header(m);
     if (header.size() != placeholder.size() ||
-        pwrite(fd_, header.data(), header.size(), headerAt) != static_cast<ssize_t>(header.size()) ||
+        pwrite(fd_, header.data(), header.size(), headerAt) !=
+            static_cast<ssize_t>(header.size()) ||
         lseek(fd_, dataAt + static_cast<off_t>(packed), SEEK_SET) < 0)
       return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
     done_ += original;
@@ -141,14 +149,17 @@ class Writer {
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
       ssize_t n = ReadSome(s.fd, buf.data(), buf.size());
-      if (n < 0) return Failure{UNLHA_ERROR_SOURCE, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      if (n < 0)
+        return Failure{UNLHA_ERROR_SOURCE, "cannot read " + s.path + ": " + ErrnoText(errno)};
       if (n == 0) break;
       size += static_cast<uint64_t>(n);
       if (size > kMaxMemberSize)
         return Failure{UNLHA_ERROR_TOO_LARGE, s.path + ": 4 GiB or more cannot be stored in LZH"};
       crc = Crc16(crc, buf.data(), static_cast<size_t>(n));
       if (!consume(buf.data(), static_cast<size_t>(n))) break;
-      int percent = total_ ? static_cast<int>((done_ + std::min<uint64_t>(size, s.st.st_size)) * 100 / total_) : 100;
+      int percent =
+          total_ ? static_cast<int>((done_ + std::min<uint64_t>(size, s.st.st_size)) * 100 / total_)
+                 : 100;
       if (!progress_.Update(s.name, std::min(percent, 100)))
         return Failure{UNLHA_ERROR_CANCELLED, "cancelled; the archive was not changed"};
     }
@@ -227,7 +238,8 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
     for (;;) {
       MemberHeader h;
       std::string reason;
-      ScanStatus st = ReadMemberHeader(archiveFd, offset, static_cast<uint64_t>(ast.st_size), h, reason);
+      ScanStatus st =
+          ReadMemberHeader(archiveFd, offset, static_cast<uint64_t>(ast.st_size), h, reason);
       if (st == ScanStatus::End) break;
       if (st == ScanStatus::Damaged) {
         message = "the archive is damaged (" + reason + "); it was not changed: " + archive;
@@ -266,13 +278,13 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
       if (toAll) {
         yes = *toAll;
       } else if (!tavrun::arc::HasOwnerWindow(window)) {
-        out.Fail(UNLHA_ERROR_KEPT, s->name + ": already in the archive; kept (no window to ask, -t1 replaces)");
+        out.Fail(UNLHA_ERROR_KEPT,
+                 s->name + ": already in the archive; kept (no window to ask, -t1 replaces)");
         s->write = false;
         continue;
       } else {
-        auto a = tavrun::arc::AskOverwrite(window, "LZH圧縮",
-                                           "書庫に同じ名前のファイルがあります。置き換えますか？",
-                                           s->name);
+        auto a = tavrun::arc::AskOverwrite(
+            window, "LZH圧縮", "書庫に同じ名前のファイルがあります。置き換えますか？", s->name);
         yes = a == tavrun::arc::OverwriteAnswer::Yes || a == tavrun::arc::OverwriteAnswer::YesToAll;
         if (a == tavrun::arc::OverwriteAnswer::YesToAll) toAll = true;
         if (a == tavrun::arc::OverwriteAnswer::NoToAll) toAll = false;

@@ -1,5 +1,7 @@
 #include "dialogs.h"
 
+#include <dlfcn.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -9,8 +11,6 @@
 #include <QVariant>
 #include <QWidget>
 #include <atomic>
-
-#include <dlfcn.h>
 #include <mutex>
 #include <utility>
 

@@ -18,7 +18,9 @@ namespace tavrun::arc {
 
 namespace {
 
-std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string ErrnoText(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 std::string RandomSuffix() {
   static std::atomic<unsigned> counter{0};
@@ -78,7 +80,9 @@ int WalkDirectories(int rootFd, const std::vector<std::string>& components, size
   return fd;
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
 
 }  // namespace
 
@@ -89,7 +93,8 @@ mode_t ProcessUmask() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+      if (line.rfind("Umask:", 0) == 0)
+        return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
     mode_t m = umask(022);
     umask(m);
     return m;
@@ -238,8 +243,7 @@ std::unique_ptr<SafeDestination::Writer> SafeDestination::Create(
   return nullptr;
 }
 
-bool SafeDestination::SetDirectoryTimes(const std::vector<std::string>& components,
-                                        int64_t mtime) {
+bool SafeDestination::SetDirectoryTimes(const std::vector<std::string>& components, int64_t mtime) {
   std::string error;
   if (rootFd_ < 0) return false;
   int fd = WalkDirectories(rootFd_, components, components.size(), false, error);

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     std::printf("%d\n", r);
     return r == 1 ? 0 : 1;
   }
-  auto run = reinterpret_cast<int32_t (*)(uintptr_t, const char*, char*, uint32_t)>(dlsym(h, "Unlha"));
+  auto run =
+      reinterpret_cast<int32_t (*)(uintptr_t, const char*, char*, uint32_t)>(dlsym(h, "Unlha"));
   char out[1024];
   int rc = run(0, argv[1], out, sizeof out);
   if (rc != 0) std::fprintf(stderr, "rc=%d %s\n", rc, out);

@@ -36,21 +36,26 @@ struct Category {
 void BuildCorpus(const fs::path& dir) {
   const Category cats[] = {
       {"source", {"/usr/include"}, {".h", ".hpp", ".c", ".cpp"}, 30u << 20},
-      {"docs", {"/usr/share/doc", "/usr/lib/python3.11"}, {".txt", ".html", ".md", ".py", "copyright"}, 20u << 20},
+      {"docs",
+       {"/usr/share/doc", "/usr/lib/python3.11"},
+       {".txt", ".html", ".md", ".py", "copyright"},
+       20u << 20},
       {"libs", {"/usr/lib/x86_64-linux-gnu"}, {".so"}, 30u << 20},
   };
   for (const Category& c : cats) {
     std::vector<fs::path> files;
     for (const char* root : c.roots) {
       std::error_code ec;
-      for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+      for (auto it = fs::recursive_directory_iterator(
+               root, fs::directory_options::skip_permission_denied, ec);
            it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (ec || !it->is_regular_file(ec) || it->is_symlink(ec)) continue;
         std::string n = it->path().filename().string();
         bool match = false;
         for (const char* s : c.suffixes) {
           std::string suf = s;
-          match = match || (n.size() >= suf.size() && n.compare(n.size() - suf.size(), suf.size(), suf) == 0);
+          match = match || (n.size() >= suf.size() &&
+                            n.compare(n.size() - suf.size(), suf.size(), suf) == 0);
         }
         uintmax_t size = it->file_size(ec);
         if (match && size > 0 && size < (8u << 20)) files.push_back(it->path());
@@ -81,7 +86,9 @@ std::vector<std::string> CorpusFiles(const fs::path& dir) {
   return out;
 }
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+std::string Quote(const std::string& s) {
+  return "\"" + s + "\"";
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -148,7 +155,8 @@ Child RunChild(const std::function<void()>& f) {
   int status = 0;
   rusage ru{};
   wait4(pid, &status, 0, &ru);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
   return {double(ru.ru_maxrss) / 1024.0, secs(ru.ru_utime) + secs(ru.ru_stime), wall};
 }
@@ -175,116 +183,132 @@ int main(int argc, char** argv) {
   const std::string ours6 = (work / "ours6.zip").string();
   OurZip(ours6, files, 6);
   if (want("compress")) {
-  std::printf("%-28s %8s %10s\n", "compress", "seconds", "MB");
-  for (int level : {1, 6, 9}) {
-    double t = Time([&] { OurZip(a, files, level); }, runs);
-    std::printf("%-28s %8.2f %10.2f\n", ("Zip -" + std::to_string(level)).c_str(), t, Size(a) / 1e6);
-  }
-  for (int level : {1, 6, 9}) {
-    double t = Time([&] { PlainLibzip(a, files, level); }, runs);
-    std::printf("%-28s %8.2f %10.2f\n", ("libzip+zlib " + std::to_string(level)).c_str(), t,
-                Size(a) / 1e6);
-  }
-  std::string list = (work / "list.txt").string();
-  {
-    std::ofstream l(list);
-    for (const std::string& f : files) l << fs::relative(f, corpus).string() << "\n";
-  }
-  if (Have("7zz")) {
-    double t = Time([&] {
-      fs::remove(a);
-      Sh("cd " + Quote(corpus.string()) + " && 7zz a -tzip -mx=5 -bso0 -bsp0 " + Quote(a) +
-         " @" + Quote(list));
-    }, runs);
-    std::printf("%-28s %8.2f %10.2f\n", "7zz a -tzip -mx=5", t, Size(a) / 1e6);
-  }
-  if (Have("bsdtar")) {
-    double t = Time([&] {
-      fs::remove(a);
-      Sh("cd " + Quote(corpus.string()) + " && bsdtar --format zip -cf " + Quote(a) + " -T " +
-         Quote(list));
-    }, runs);
-    std::printf("%-28s %8.2f %10.2f\n", "bsdtar --format zip", t, Size(a) / 1e6);
-  }
+    std::printf("%-28s %8s %10s\n", "compress", "seconds", "MB");
+    for (int level : {1, 6, 9}) {
+      double t = Time([&] { OurZip(a, files, level); }, runs);
+      std::printf("%-28s %8.2f %10.2f\n", ("Zip -" + std::to_string(level)).c_str(), t,
+                  Size(a) / 1e6);
+    }
+    for (int level : {1, 6, 9}) {
+      double t = Time([&] { PlainLibzip(a, files, level); }, runs);
+      std::printf("%-28s %8.2f %10.2f\n", ("libzip+zlib " + std::to_string(level)).c_str(), t,
+                  Size(a) / 1e6);
+    }
+    std::string list = (work / "list.txt").string();
+    {
+      std::ofstream l(list);
+      for (const std::string& f : files) l << fs::relative(f, corpus).string() << "\n";
+    }
+    if (Have("7zz")) {
+      double t = Time(
+          [&] {
+            fs::remove(a);
+            Sh("cd " + Quote(corpus.string()) + " && 7zz a -tzip -mx=5 -bso0 -bsp0 " + Quote(a) +
+               " @" + Quote(list));
+          },
+          runs);
+      std::printf("%-28s %8.2f %10.2f\n", "7zz a -tzip -mx=5", t, Size(a) / 1e6);
+    }
+    if (Have("bsdtar")) {
+      double t = Time(
+          [&] {
+            fs::remove(a);
+            Sh("cd " + Quote(corpus.string()) + " && bsdtar --format zip -cf " + Quote(a) + " -T " +
+               Quote(list));
+          },
+          runs);
+      std::printf("%-28s %8.2f %10.2f\n", "bsdtar --format zip", t, Size(a) / 1e6);
+    }
   }
 
   if (want("read")) {
-  std::printf("\n%-28s %8s   (archive: Zip -6)\n", "read back", "seconds");
-  const std::string out = (work / "out").string();
-  double t = Time([&] {
-    fs::remove_all(out);
-    fs::create_directories(out);
-    char buf[256];
-    UnZip(0, ("-x -qq --i -o " + Quote(ours6) + " " + Quote(out + "/")).c_str(), buf, sizeof buf);
-  }, runs);
-  std::printf("%-28s %8.2f\n", "UnZip -x (writes files)", t);
-  t = Time([&] { UnZipCheckArchive(ours6.c_str(), TAVRUN_ZIP_CHECK_FULL); }, runs);
-  std::printf("%-28s %8.2f\n", "UnZipCheckArchive mode 2", t);
-  if (Have("7zz")) {
-    t = Time([&] { Sh("7zz t -bso0 -bsp0 " + Quote(ours6)); }, runs);
-    std::printf("%-28s %8.2f\n", "7zz t", t);
-  }
-  if (Have("bsdtar")) {
-    t = Time([&] { Sh("bsdtar -xOf " + Quote(ours6) + " >/dev/null"); }, runs);
-    std::printf("%-28s %8.2f\n", "bsdtar -xOf", t);
-  }
-  // The same work as UnZip -x: files written.
-  if (Have("7zz")) {
-    t = Time([&] {
-      fs::remove_all(out);
-      Sh("7zz x -bso0 -bsp0 -o" + Quote(out) + " " + Quote(ours6));
-    }, runs);
-    std::printf("%-28s %8.2f\n", "7zz x (writes files)", t);
-  }
-  if (Have("bsdtar")) {
-    t = Time([&] {
-      fs::remove_all(out);
-      fs::create_directories(out);
-      Sh("bsdtar -xf " + Quote(ours6) + " -C " + Quote(out));
-    }, runs);
-    std::printf("%-28s %8.2f\n", "bsdtar -x (writes files)", t);
-  }
+    std::printf("\n%-28s %8s   (archive: Zip -6)\n", "read back", "seconds");
+    const std::string out = (work / "out").string();
+    double t = Time(
+        [&] {
+          fs::remove_all(out);
+          fs::create_directories(out);
+          char buf[256];
+          UnZip(0, ("-x -qq --i -o " + Quote(ours6) + " " + Quote(out + "/")).c_str(), buf,
+                sizeof buf);
+        },
+        runs);
+    std::printf("%-28s %8.2f\n", "UnZip -x (writes files)", t);
+    t = Time([&] { UnZipCheckArchive(ours6.c_str(), TAVRUN_ZIP_CHECK_FULL); }, runs);
+    std::printf("%-28s %8.2f\n", "UnZipCheckArchive mode 2", t);
+    if (Have("7zz")) {
+      t = Time([&] { Sh("7zz t -bso0 -bsp0 " + Quote(ours6)); }, runs);
+      std::printf("%-28s %8.2f\n", "7zz t", t);
+    }
+    if (Have("bsdtar")) {
+      t = Time([&] { Sh("bsdtar -xOf " + Quote(ours6) + " >/dev/null"); }, runs);
+      std::printf("%-28s %8.2f\n", "bsdtar -xOf", t);
+    }
+    // The same work as UnZip -x: files written.
+    if (Have("7zz")) {
+      t = Time(
+          [&] {
+            fs::remove_all(out);
+            Sh("7zz x -bso0 -bsp0 -o" + Quote(out) + " " + Quote(ours6));
+          },
+          runs);
+      std::printf("%-28s %8.2f\n", "7zz x (writes files)", t);
+    }
+    if (Have("bsdtar")) {
+      t = Time(
+          [&] {
+            fs::remove_all(out);
+            fs::create_directories(out);
+            Sh("bsdtar -xf " + Quote(ours6) + " -C " + Quote(out));
+          },
+          runs);
+      std::printf("%-28s %8.2f\n", "bsdtar -x (writes files)", t);
+    }
   }
   if (want("memory")) {
-  // One large file: memory must not follow its size; side by side with other deflaters.
-  // cpu = user + system seconds of the child and what it waited for.
-  std::printf("\n%-30s %8s %8s %8s %10s\n", "one large file", "MB RSS", "cpu s", "wall s", "MB out");
-  const char* sizes = std::getenv("TAVRUN_BENCH_LARGE_MB");
-  for (uintmax_t mb : {uintmax_t(sizes ? std::atoi(sizes) : 300)}) {
-    std::string big = (work / ("big" + std::to_string(mb))).string();
-    {
-      // Text-like data: repeated corpus files, so deflate has real work.
-      std::ofstream o(big, std::ios::binary);
-      uintmax_t written = 0;
-      for (size_t i = 0; written < mb * 1000000; i = (i + 1) % files.size()) {
-        std::ifstream in(files[i], std::ios::binary);
-        o << in.rdbuf();
-        written = uintmax_t(o.tellp());
+    // One large file: memory must not follow its size; side by side with other deflaters.
+    // cpu = user + system seconds of the child and what it waited for.
+    std::printf("\n%-30s %8s %8s %8s %10s\n", "one large file", "MB RSS", "cpu s", "wall s",
+                "MB out");
+    const char* sizes = std::getenv("TAVRUN_BENCH_LARGE_MB");
+    for (uintmax_t mb : {uintmax_t(sizes ? std::atoi(sizes) : 300)}) {
+      std::string big = (work / ("big" + std::to_string(mb))).string();
+      {
+        // Text-like data: repeated corpus files, so deflate has real work.
+        std::ofstream o(big, std::ios::binary);
+        uintmax_t written = 0;
+        for (size_t i = 0; written < mb * 1000000; i = (i + 1) % files.size()) {
+          std::ifstream in(files[i], std::ios::binary);
+          o << in.rdbuf();
+          written = uintmax_t(o.tellp());
+        }
       }
-    }
-    const std::string out = (work / "large.out").string();
-    const auto row = [&](const std::string& what, const std::function<void()>& f) {
+      const std::string out = (work / "large.out").string();
+      const auto row = [&](const std::string& what, const std::function<void()>& f) {
+        fs::remove(out);
+        Child c = RunChild(f);
+        std::printf("%-30s %8.1f %8.2f %8.2f %10.2f\n", what.c_str(), c.peakMb, c.cpu, c.wall,
+                    Size(out) / 1e6);
+      };
+      const std::string tag = ", " + std::to_string(mb) + " MB";
+      for (int level : {1, 6, 9})
+        row("Zip -" + std::to_string(level) + tag, [&] { OurZip(out, {big}, level); });
+      if (Have("zip"))
+        for (int level : {6, 9})
+          row("zip -" + std::to_string(level) + tag, [&] {
+            Sh("zip -q -" + std::to_string(level) + " " + Quote(out) + " " + Quote(big));
+          });
+      if (Have("gzip"))
+        row("gzip -6" + tag, [&] { Sh("gzip -6 -c " + Quote(big) + " > " + Quote(out)); });
+      if (Have("7zz"))
+        for (int mx : {5, 9})
+          row("7zz -tzip -mx=" + std::to_string(mx) + tag, [&] {
+            Sh("7zz a -tzip -mx=" + std::to_string(mx) + " -bso0 -bsp0 " + Quote(out) + " " +
+               Quote(big));
+          });
+      fs::remove(big);
       fs::remove(out);
-      Child c = RunChild(f);
-      std::printf("%-30s %8.1f %8.2f %8.2f %10.2f\n", what.c_str(), c.peakMb, c.cpu, c.wall,
-                  Size(out) / 1e6);
-    };
-    const std::string tag = ", " + std::to_string(mb) + " MB";
-    for (int level : {1, 6, 9}) row("Zip -" + std::to_string(level) + tag, [&] { OurZip(out, {big}, level); });
-    if (Have("zip"))
-      for (int level : {6, 9})
-        row("zip -" + std::to_string(level) + tag,
-            [&] { Sh("zip -q -" + std::to_string(level) + " " + Quote(out) + " " + Quote(big)); });
-    if (Have("gzip"))
-      row("gzip -6" + tag, [&] { Sh("gzip -6 -c " + Quote(big) + " > " + Quote(out)); });
-    if (Have("7zz"))
-      for (int mx : {5, 9})
-        row("7zz -tzip -mx=" + std::to_string(mx) + tag, [&] {
-          Sh("7zz a -tzip -mx=" + std::to_string(mx) + " -bso0 -bsp0 " + Quote(out) + " " + Quote(big));
-        });
-    fs::remove(big);
-    fs::remove(out);
-  }
+    }
   }
   fs::remove_all(work);
   return 0;

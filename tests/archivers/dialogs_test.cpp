@@ -1,16 +1,15 @@
 #include "dialogs.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
-#include <QEventLoop>
-#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -59,7 +58,8 @@ struct Scope {
 
 int VisibleBoxes() {
   int boxes = 0;
-  for (QWidget* w : QApplication::topLevelWidgets()) boxes += qobject_cast<QMessageBox*>(w) && w->isVisible();
+  for (QWidget* w : QApplication::topLevelWidgets())
+    boxes += qobject_cast<QMessageBox*>(w) && w->isVisible();
   return boxes;
 }
 
@@ -100,11 +100,10 @@ TEST(Dialogs, OverwriteQuestionReturnsEachAnswer) {
   QWidget owner;
   owner.show();
   const auto handle = static_cast<uintptr_t>(owner.winId());
-  const std::pair<const char*, OverwriteAnswer> cases[] = {
-      {"yes", OverwriteAnswer::Yes},
-      {"no", OverwriteAnswer::No},
-      {"yesToAll", OverwriteAnswer::YesToAll},
-      {"noToAll", OverwriteAnswer::NoToAll}};
+  const std::pair<const char*, OverwriteAnswer> cases[] = {{"yes", OverwriteAnswer::Yes},
+                                                           {"no", OverwriteAnswer::No},
+                                                           {"yesToAll", OverwriteAnswer::YesToAll},
+                                                           {"noToAll", OverwriteAnswer::NoToAll}};
   for (const auto& [button, answer] : cases) {
     ClickWhenShown(button);
     EXPECT_EQ(AskOverwrite(handle, "t", "上書きしますか？", "/d/a.txt"), answer) << button;

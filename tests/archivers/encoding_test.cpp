@@ -7,13 +7,13 @@ using namespace tavrun::arc;
 TEST(Encoding, Utf8Validation) {
   EXPECT_TRUE(IsValidUtf8(""));
   EXPECT_TRUE(IsValidUtf8("plain.txt"));
-  EXPECT_TRUE(IsValidUtf8("\xE8\xA1\xA8.txt"));        // 表
-  EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));        // emoji
-  EXPECT_FALSE(IsValidUtf8("\x95\x5C.txt"));          // CP932 表
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));          // surrogate
-  EXPECT_FALSE(IsValidUtf8("\xE8\xA1"));              // truncated
-  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));      // beyond U+10FFFF
+  EXPECT_TRUE(IsValidUtf8("\xE8\xA1\xA8.txt"));   // 表
+  EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));   // emoji
+  EXPECT_FALSE(IsValidUtf8("\x95\x5C.txt"));      // CP932 表
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong "/"
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xE8\xA1"));          // truncated
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
 }
 
 TEST(Encoding, Cp932KeepsBackslashTrailBytesInsideTheCharacter) {
@@ -34,7 +34,7 @@ TEST(Encoding, Cp932KeepsBackslashTrailBytesInsideTheCharacter) {
 TEST(Encoding, StrictConversionsFailInsteadOfGuessing) {
   std::string out;
   EXPECT_FALSE(Utf8ToCp932("\xF0\x9F\x98\x80", out));  // no emoji in CP932
-  EXPECT_FALSE(Utf8ToCp932("caf\xC3\xA9", out));      // é has no CP932 form
+  EXPECT_FALSE(Utf8ToCp932("caf\xC3\xA9", out));       // é has no CP932 form
   EXPECT_FALSE(Utf8ToCp932("\x95\x5C", out));          // input is not UTF-8
   EXPECT_FALSE(Cp932ToUtf8("\x83", out));              // lone lead byte
   EXPECT_TRUE(Utf8ToCp932("", out));
@@ -43,7 +43,7 @@ TEST(Encoding, StrictConversionsFailInsteadOfGuessing) {
 
 TEST(Encoding, Cp437) {
   EXPECT_EQ(Cp437ToUtf8("abc"), "abc");
-  EXPECT_EQ(Cp437ToUtf8("\x81"), "\xC3\xBC");          // ü
-  EXPECT_EQ(Cp437ToUtf8("\xB0"), "\xE2\x96\x91");      // ░
+  EXPECT_EQ(Cp437ToUtf8("\x81"), "\xC3\xBC");      // ü
+  EXPECT_EQ(Cp437ToUtf8("\xB0"), "\xE2\x96\x91");  // ░
   EXPECT_TRUE(IsValidUtf8(Cp437ToUtf8(std::string("\x80\xFF\x9E", 3))));
 }

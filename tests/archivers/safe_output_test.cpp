@@ -1,11 +1,10 @@
 #include "safe_output.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -45,8 +44,8 @@ class TempTree : public ::testing::Test {
       names.insert(fs::relative(e.path(), dir).string());
     return names;
   }
-  bool Extract(SafeDestination& d, const std::string& member, const std::string& data,
-               bool replace, std::string& error, uint32_t mode = 0644, int64_t mtime = 1000000000) {
+  bool Extract(SafeDestination& d, const std::string& member, const std::string& data, bool replace,
+               std::string& error, uint32_t mode = 0644, int64_t mtime = 1000000000) {
     std::vector<std::string> comps;
     if (!SanitizeMemberPath(member, comps, error)) return false;
     auto w = d.Create(comps, error);
@@ -62,8 +61,8 @@ class TempTree : public ::testing::Test {
 TEST(SanitizeMemberPath, HostileNamesAreRefused) {
   std::vector<std::string> comps;
   std::string reason;
-  for (const char* bad : {"/../x", "C:..\\x", "../x", "a/../../x", "a\\..\\x", "..", "", "./",
-                          "/", "C:\\", "a/\x01b", "tab\there", "del\x7F"}) {
+  for (const char* bad : {"/../x", "C:..\\x", "../x", "a/../../x", "a\\..\\x", "..", "", "./", "/",
+                          "C:\\", "a/\x01b", "tab\there", "del\x7F"}) {
     EXPECT_FALSE(SanitizeMemberPath(bad, comps, reason)) << bad;
     EXPECT_FALSE(reason.empty());
   }
@@ -73,9 +72,12 @@ TEST(SanitizeMemberPath, AbsoluteNamesAndDriveLettersBecomeRelative) {
   std::vector<std::string> comps;
   std::string reason;
   const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"/etc/passwd", {"etc", "passwd"}}, {"\\windows\\x", {"windows", "x"}},
-      {"C:\\dir\\x", {"dir", "x"}},       {"c:x", {"x"}},
-      {"//server/share/x", {"server", "share", "x"}}, {"a:b/c", {"b", "c"}}};
+      {"/etc/passwd", {"etc", "passwd"}},
+      {"\\windows\\x", {"windows", "x"}},
+      {"C:\\dir\\x", {"dir", "x"}},
+      {"c:x", {"x"}},
+      {"//server/share/x", {"server", "share", "x"}},
+      {"a:b/c", {"b", "c"}}};
   for (const auto& [name, expected] : cases) {
     ASSERT_TRUE(SanitizeMemberPath(name, comps, reason)) << name << ": " << reason;
     EXPECT_EQ(comps, expected) << name;

@@ -1,4 +1,6 @@
 // The scheduler under the command-line tool: grouping, list order and stopping.
+#include "engine/batch.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,8 +9,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-
-#include "engine/batch.h"
 
 namespace {
 

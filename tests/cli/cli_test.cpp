@@ -176,7 +176,8 @@ void ExpectReadableByIndependentTool(const std::string& format, const std::strin
         "python3 -c 'import sys, os, zipfile\n"
         "d = sys.argv[1]\n"
         "bad = [n for n in os.listdir(d) if zipfile.ZipFile(os.path.join(d, n)).testzip()]\n"
-        "sys.exit(1 if bad else 0)' '" + dir + "' 2>&1";
+        "sys.exit(1 if bad else 0)' '" +
+        dir + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return;
   }
@@ -201,8 +202,8 @@ TEST_F(CliTest, CompressThenExtractGivesTheFilesBack) {
     fs::remove_all(root_);
     fs::create_directories(root_);
     const Tree source = MakeSource(Dir("src"));
-    std::vector<std::string> args = {"compress", "--format", c.format, root_ + "/src",
-                                     Dir("archives"), "--jobs", "3"};
+    std::vector<std::string> args = {"compress",      "--format", c.format, root_ + "/src",
+                                     Dir("archives"), "--jobs",   "3"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     const Outcome compress = Run(args);
     ASSERT_EQ(compress.status, 0) << compress.out << compress.err;
@@ -322,8 +323,8 @@ TEST_F(CliTest, FailuresExitOneAndNameTheLibrarysReason) {
   WriteFile(out + "/blocked", "a plain file where the directory should go");
 
   const std::string log = root_ + "/run.log";
-  const Outcome run = Run({"extract", "--format", "lzh", archives, out, "--dir-per-archive", "--log",
-                           log, "--log-level", "2"});
+  const Outcome run = Run({"extract", "--format", "lzh", archives, out, "--dir-per-archive",
+                           "--log", log, "--log-level", "2"});
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(ReadFile(out + "/good/good.txt"), std::string(20000, 'x') + "good.txt");
   EXPECT_FALSE(fs::exists(out + "/damaged/damaged.txt"));
@@ -372,12 +373,22 @@ TEST_F(CliTest, BadUsageAndUnreadableDirectoriesExitTwo) {
       {{"compress", "--format", "lzh", src, root_ + "/file"}, {}, 2, false},
       {{"compress", "--format", "lzh", root_ + "/file", out}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "--settings", root_ + "/none.ini"}, {}, 2, false},
-      {{"compress", "--format", "lzh", src, out, "--log", root_ + "/missing/run.log"}, {}, 2, false},
-      {{"compress", "--format", "lzh", src, root_ + "/missing"}, {{"LANG", "ja_JP.UTF-8"}}, 2, true},
+      {{"compress", "--format", "lzh", src, out, "--log", root_ + "/missing/run.log"},
+       {},
+       2,
+       false},
       {{"compress", "--format", "lzh", src, root_ + "/missing"},
-       {{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", "C.UTF-8"}}, 2, false},
+       {{"LANG", "ja_JP.UTF-8"}},
+       2,
+       true},
       {{"compress", "--format", "lzh", src, root_ + "/missing"},
-       {{"LANG", "C"}, {"LC_MESSAGES", "ja_JP.UTF-8"}}, 2, true},
+       {{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", "C.UTF-8"}},
+       2,
+       false},
+      {{"compress", "--format", "lzh", src, root_ + "/missing"},
+       {{"LANG", "C"}, {"LC_MESSAGES", "ja_JP.UTF-8"}},
+       2,
+       true},
   };
   for (const Case& c : cases) {
     std::string shown;

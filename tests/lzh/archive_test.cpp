@@ -201,7 +201,7 @@ TEST_F(ArchiveTest, ArchivesWithAProgramInFrontAreFoundAndExtracted) {
   ASSERT_EQ(Add("-jm2", In("t.txt")), 0);
   const Bytes archive = ReadFile(Path("a.lzh"));
   Bytes program = RandomBytes(70000, 5);
-  program[0] = 'M', program[1] = 'Z';  // other readers look further only behind an .exe mark
+  program[0] = 'M', program[1] = 'Z';   // other readers look further only behind an .exe mark
   const std::string decoy = "xx-lh5-";  // a method id with no header around it
   std::copy(decoy.begin(), decoy.end(), program.begin() + 1000);
   Bytes sfx = program;

@@ -1,14 +1,13 @@
 // The compressed stream on its own, read back by a strict reader written from the format rules:
 // it refuses what lenient decoders let pass and strict ones reject. (liblhasa and four other
 // readers decode our archives in the interop test.)
+#include <lha_decoder.h>
+
 #include <bit>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <thread>
-
-#include <lha_decoder.h>
-
-#include <cstring>
 
 #include "encoder.h"
 #include "huffman.h"
@@ -193,62 +192,65 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
   const auto prefix = [&](size_t n) { return Bytes(text.begin(), text.begin() + n); };
   int ownLastBlocks = 0, sharedLastBlocks = 0;
   for (const bool optimal : {false, true})
-  for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
-    const uint32_t w = WindowSize(m);
-    const EncoderTuning tuning = optimal ? DefaultTuning(m) : EncoderTuning{};
-    const std::vector<Case> cases = {
-        {"empty", {}},
-        {"one byte", {0x41}},
-        {"two bytes", {7, 7}},
-        {"three bytes", {1, 2, 1}},
-        {"short text", prefix(700), 0.9},
-        {"a page of text", prefix(4000), 0.7},
-        // Around the optimal parser's stretch of 32 KiB and the buffer's slide of 128 KiB.
-        {"text of a stretch less one", prefix(32767), 0.6},
-        {"text of a stretch", prefix(32768), 0.6},
-        {"text of a stretch and one", prefix(32769), 0.6},
-        {"text of a slide and a window", prefix(128 * 1024 + w + 1), 0.6},
-        // One literal per byte: exactly one block's worth of commands, and one over.
-        {"65535 literals", noRepeats(65535), 1.05, 65535},
-        {"65536 literals", noRepeats(65536), 1.05, 65536},
-        {"run", Bytes(200000, 'z'), 0.01},
-        {"random", lzhtest::RandomBytes(100000, 1)},
-        {"text over several buffer slides", lzhtest::Text(700000, 2), 0.6},
-        {"binary", binary, 0.5},
-        {"over 65535 commands", letters, 0.7, 65536},
-        // Copies just inside the window compress to about one; one window apart they are out of
-        // reach (the strict reader refuses a copy from beyond the window).
-        {"repeats inside the window", times(lzhtest::RandomBytes(w - 600, 9), 3), 0.4},
-        {"repeats beyond the window", times(lzhtest::RandomBytes(w + 16, 10), 2)},
-    };
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(MethodId(m)) + (optimal ? " optimal " : " lazy ") + c.name);
-      const Bytes packed = Compress(m, c.data.data(), c.data.size(), tuning);
-      // Fed in pieces of any size, the stream is the same.
-      Bytes pieces;
-      Encoder enc(m, [&](const uint8_t* d, size_t n) {
-        pieces.insert(pieces.end(), d, d + n);
-        return true;
-      }, tuning);
-      for (size_t off = 0, n; off < c.data.size(); off += n) {
-        n = std::min<size_t>(c.data.size() - off, r() % 3 == 0 ? 1 : r() % 100000);
-        ASSERT_TRUE(enc.Feed(c.data.data() + off, n));
+    for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
+      const uint32_t w = WindowSize(m);
+      const EncoderTuning tuning = optimal ? DefaultTuning(m) : EncoderTuning{};
+      const std::vector<Case> cases = {
+          {"empty", {}},
+          {"one byte", {0x41}},
+          {"two bytes", {7, 7}},
+          {"three bytes", {1, 2, 1}},
+          {"short text", prefix(700), 0.9},
+          {"a page of text", prefix(4000), 0.7},
+          // Around the optimal parser's stretch of 32 KiB and the buffer's slide of 128 KiB.
+          {"text of a stretch less one", prefix(32767), 0.6},
+          {"text of a stretch", prefix(32768), 0.6},
+          {"text of a stretch and one", prefix(32769), 0.6},
+          {"text of a slide and a window", prefix(128 * 1024 + w + 1), 0.6},
+          // One literal per byte: exactly one block's worth of commands, and one over.
+          {"65535 literals", noRepeats(65535), 1.05, 65535},
+          {"65536 literals", noRepeats(65536), 1.05, 65536},
+          {"run", Bytes(200000, 'z'), 0.01},
+          {"random", lzhtest::RandomBytes(100000, 1)},
+          {"text over several buffer slides", lzhtest::Text(700000, 2), 0.6},
+          {"binary", binary, 0.5},
+          {"over 65535 commands", letters, 0.7, 65536},
+          // Copies just inside the window compress to about one; one window apart they are out of
+          // reach (the strict reader refuses a copy from beyond the window).
+          {"repeats inside the window", times(lzhtest::RandomBytes(w - 600, 9), 3), 0.4},
+          {"repeats beyond the window", times(lzhtest::RandomBytes(w + 16, 10), 2)},
+      };
+      for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(MethodId(m)) + (optimal ? " optimal " : " lazy ") + c.name);
+        const Bytes packed = Compress(m, c.data.data(), c.data.size(), tuning);
+        // Fed in pieces of any size, the stream is the same.
+        Bytes pieces;
+        Encoder enc(
+            m,
+            [&](const uint8_t* d, size_t n) {
+              pieces.insert(pieces.end(), d, d + n);
+              return true;
+            },
+            tuning);
+        for (size_t off = 0, n; off < c.data.size(); off += n) {
+          n = std::min<size_t>(c.data.size() - off, r() % 3 == 0 ? 1 : r() % 100000);
+          ASSERT_TRUE(enc.Feed(c.data.data() + off, n));
+        }
+        ASSERT_TRUE(enc.Finish());
+        EXPECT_EQ(pieces, packed);
+        EXPECT_LE(packed.size(), c.data.size() * c.maxRatio + 16);  // a few bytes of tables
+        StrictReader strict(packed, m);
+        try {
+          EXPECT_EQ(strict.Read(c.data.size()), c.data);
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << e.what();
+        }
+        EXPECT_GE(strict.commands, c.minCommands);
+        if (strict.blocks > 1 && strict.lastBlockCommands == 1) ++ownLastBlocks;
+        if (strict.lastBlockCommands > 1) ++sharedLastBlocks;
+        EXPECT_EQ(LhasaDecode(m, packed, c.data.size()), c.data);
       }
-      ASSERT_TRUE(enc.Finish());
-      EXPECT_EQ(pieces, packed);
-      EXPECT_LE(packed.size(), c.data.size() * c.maxRatio + 16);  // a few bytes of tables
-      StrictReader strict(packed, m);
-      try {
-        EXPECT_EQ(strict.Read(c.data.size()), c.data);
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-      }
-      EXPECT_GE(strict.commands, c.minCommands);
-      if (strict.blocks > 1 && strict.lastBlockCommands == 1) ++ownLastBlocks;
-      if (strict.lastBlockCommands > 1) ++sharedLastBlocks;
-      EXPECT_EQ(LhasaDecode(m, packed, c.data.size()), c.data);
     }
-  }
   // Both ways of ending a stream were read back above.
   EXPECT_GT(ownLastBlocks, 0);
   EXPECT_GT(sharedLastBlocks, 0);
@@ -259,13 +261,15 @@ TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
   std::vector<Bytes> inputs;
   for (uint32_t i = 0; i < 4; ++i) inputs.push_back(lzhtest::Text(50000 + i * 30000, 40 + i));
   std::vector<Bytes> alone;
-  for (const Bytes& in : inputs) alone.push_back(Compress(Method::Lh7, in.data(), in.size(), DefaultTuning(Method::Lh7)));
+  for (const Bytes& in : inputs)
+    alone.push_back(Compress(Method::Lh7, in.data(), in.size(), DefaultTuning(Method::Lh7)));
   std::vector<Bytes> together(inputs.size());
   std::vector<std::thread> threads;
   for (size_t i = 0; i < inputs.size(); ++i)
     threads.emplace_back([&, i] {
       for (int k = 0; k < 3; ++k)
-        together[i] = Compress(Method::Lh7, inputs[i].data(), inputs[i].size(), DefaultTuning(Method::Lh7));
+        together[i] =
+            Compress(Method::Lh7, inputs[i].data(), inputs[i].size(), DefaultTuning(Method::Lh7));
     });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(together, alone);

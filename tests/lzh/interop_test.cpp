@@ -136,14 +136,15 @@ TEST_F(InteropTest, GeneratedInputsOfEverySizeClassReadBackInEveryReader) {
   std::string missing;
   for (const std::string& t : tools)
     if (!HaveTool(t)) missing += " " + t;
-  if (!missing.empty()) GTEST_SKIP() << "readers not installed (scripts/install-deps.sh):" << missing;
+  if (!missing.empty())
+    GTEST_SKIP() << "readers not installed (scripts/install-deps.sh):" << missing;
 
   const Bytes text = Text(200000, 50);
   const auto prefix = [&](size_t n) { return Bytes(text.begin(), text.begin() + n); };
   std::vector<std::pair<std::string, Bytes>> inputs = {
       {"b0", {}}, {"b1", {'x'}}, {"b2", {'x', 'y'}}, {"b3", {'a', 'a', 'a'}}, {"b4", {0, 0, 0, 0}}};
-  for (size_t n : {40, 100, 333, 1000, 2500, 4096, 8191, 8192, 8193, 32767, 32768, 32769, 65536,
-                   140000})
+  for (size_t n :
+       {40, 100, 333, 1000, 2500, 4096, 8191, 8192, 8193, 32767, 32768, 32769, 65536, 140000})
     inputs.push_back({"t" + std::to_string(n), prefix(n)});
   std::mt19937 r(51);
   for (int i = 0; i < 12; ++i) {  // text with runs and noise, of random sizes
@@ -167,13 +168,12 @@ TEST_F(InteropTest, GeneratedInputsOfEverySizeClassReadBackInEveryReader) {
     for (const auto& [name, data] : inputs) files += " " + Q(Path("gen") / name);
     ASSERT_EQ(Run("U -jm" + std::to_string(jm) + " " + Q(a) + files), 0) << output_;
     const std::string q = Q(a);
-    const std::pair<std::string, std::string> readers[] = {
-        {"ours", ""},
-        {"lhasa", "lhasa xq " + q},
-        {"bsdtar", "bsdtar -xf " + q},
-        {"7zz", "7zz x -y " + q},
-        {"unar", "unar -q -D " + q},
-        {"jlha", "jlha x " + q}};
+    const std::pair<std::string, std::string> readers[] = {{"ours", ""},
+                                                           {"lhasa", "lhasa xq " + q},
+                                                           {"bsdtar", "bsdtar -xf " + q},
+                                                           {"7zz", "7zz x -y " + q},
+                                                           {"unar", "unar -q -D " + q},
+                                                           {"jlha", "jlha x " + q}};
     for (const auto& [tool, command] : readers) {
       const fs::path out = Path("r" + std::to_string(jm) + tool);
       fs::create_directories(out);

@@ -307,7 +307,7 @@ TEST(ZipCreate, LargeFilesDeflatedInPiecesReadBackWhole) {
   const std::string noise = RandomData(200000, 8);
   text.replace(kPiece - 100000, 200000, noise);
   const std::pair<std::string, std::string> samples[] = {
-      {"piece.txt", text.substr(0, kPiece)},           // the largest done in memory
+      {"piece.txt", text.substr(0, kPiece)},              // the largest done in memory
       {"piece_and_one.txt", text.substr(0, kPiece + 1)},  // a second piece of one byte
       {"pieces.txt", text},                               // three pieces, the last short
       {"zeros.dat", std::string(kPiece * 2 + 5, '\0')}};
@@ -334,6 +334,7 @@ TEST(ZipCreate, LargeFilesDeflatedInPiecesReadBackWhole) {
               0);
     r = UnZipTo("-x -qq", archive, work / "x");
     ASSERT_EQ(r.code, 0) << r.output;
-    for (const auto& [name, data] : samples) EXPECT_TRUE(ReadFile(work / ("x/" + name)) == data) << name;
+    for (const auto& [name, data] : samples)
+      EXPECT_TRUE(ReadFile(work / ("x/" + name)) == data) << name;
   }
 }

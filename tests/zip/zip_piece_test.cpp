@@ -105,8 +105,8 @@ TEST(DeflatePieces, StopsWhenToldAndWhenTheFileIsNotItsSize) {
     bool writeFailed;
     int calls = 0;
     EXPECT_EQ(tavrun::zip::DeflatePieces(
-                  in.fd, input.size(), out.fd, 6, 10000, [&](uint64_t) { return ++calls < 2; },
-                  crc, size, writeFailed),
+                  in.fd, input.size(), out.fd, 6, 10000, [&](uint64_t) { return ++calls < 2; }, crc,
+                  size, writeFailed),
               EINTR);
     EXPECT_EQ(calls, 2);
   }
@@ -115,8 +115,9 @@ TEST(DeflatePieces, StopsWhenToldAndWhenTheFileIsNotItsSize) {
     uint32_t crc;
     uint64_t size;
     bool writeFailed;
-    EXPECT_EQ(tavrun::zip::DeflatePieces(in.fd, claimed, out.fd, 6, 10000,
-                                         [](uint64_t) { return true; }, crc, size, writeFailed),
+    EXPECT_EQ(tavrun::zip::DeflatePieces(
+                  in.fd, claimed, out.fd, 6, 10000, [](uint64_t) { return true; }, crc, size,
+                  writeFailed),
               EIO)
         << claimed;
   }

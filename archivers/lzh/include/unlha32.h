@@ -65,26 +65,27 @@
 #endif
 
 #define UNLHA_OK 0
-#define UNLHA_ERROR_COMMAND 1      /* bad command line: unknown command or switch, missing path */
-#define UNLHA_ERROR_ARCHIVE 2      /* the archive is missing, not a regular file or unreadable */
-#define UNLHA_ERROR_NOT_LZH 3      /* not an LZH archive, or a damaged/truncated header */
-#define UNLHA_ERROR_DATA 4         /* a member's data is damaged (CRC or length mismatch) */
-#define UNLHA_ERROR_SOURCE 5       /* a file to archive is missing, not a regular file or unreadable */
-#define UNLHA_ERROR_WRITE 6        /* cannot write (destination missing, read-only or full) */
-#define UNLHA_ERROR_CANCELLED 7    /* the user cancelled; nothing half-written remains */
-#define UNLHA_ERROR_UNSAFE 8       /* a member was refused: "..", control
-                                      characters, a symbolic link, or a path through one */
-#define UNLHA_ERROR_KEPT 9         /* an existing file or member was kept: nobody could be asked */
-#define UNLHA_ERROR_TOO_LARGE 10   /* a file of 4 GiB or more cannot be stored in LZH */
-#define UNLHA_ERROR_METHOD 11      /* a member uses a compression method that cannot be decoded */
-#define UNLHA_ERROR_INTERNAL 12    /* unexpected failure (out of memory, ...) */
+#define UNLHA_ERROR_COMMAND 1   /* bad command line: unknown command or switch, missing path */
+#define UNLHA_ERROR_ARCHIVE 2   /* the archive is missing, not a regular file or unreadable */
+#define UNLHA_ERROR_NOT_LZH 3   /* not an LZH archive, or a damaged/truncated header */
+#define UNLHA_ERROR_DATA 4      /* a member's data is damaged (CRC or length mismatch) */
+#define UNLHA_ERROR_SOURCE 5    /* a file to archive is missing, not a regular file or unreadable */
+#define UNLHA_ERROR_WRITE 6     /* cannot write (destination missing, read-only or full) */
+#define UNLHA_ERROR_CANCELLED 7 /* the user cancelled; nothing half-written remains */
+#define UNLHA_ERROR_UNSAFE                                              \
+  8                              /* a member was refused: "..", control \
+                                    characters, a symbolic link, or a path through one */
+#define UNLHA_ERROR_KEPT 9       /* an existing file or member was kept: nobody could be asked */
+#define UNLHA_ERROR_TOO_LARGE 10 /* a file of 4 GiB or more cannot be stored in LZH */
+#define UNLHA_ERROR_METHOD 11    /* a member uses a compression method that cannot be decoded */
+#define UNLHA_ERROR_INTERNAL 12  /* unexpected failure (out of memory, ...) */
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Runs one command line (see above). Returns UNLHA_OK or one of the UNLHA_ERROR_ codes. */
-UNLHA32_API int32_t Unlha(uintptr_t window, const char *commandLine, char *output,
+UNLHA32_API int32_t Unlha(uintptr_t window, const char* commandLine, char* output,
                           uint32_t outputSize);
 
 /*
@@ -95,7 +96,7 @@ UNLHA32_API int32_t Unlha(uintptr_t window, const char *commandLine, char *outpu
  *          method look like "-xxx-", and its data must lie inside the file.
  *   mode 2: as mode 1, and every member is also decoded and its CRC compared.
  */
-UNLHA32_API int32_t UnlhaCheckArchive(const char *path, int32_t mode);
+UNLHA32_API int32_t UnlhaCheckArchive(const char* path, int32_t mode);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 #ifndef TAVRUN_ZIP_CODES_H
 #define TAVRUN_ZIP_CODES_H
 
+/* clang-format off */
 #define TAVRUN_ZIP_OK 0
 #define TAVRUN_ZIP_E_COMMAND_LINE 1   /* bad command line: unknown switch, missing path, bad quote */
 #define TAVRUN_ZIP_E_ARCHIVE_OPEN 2   /* the archive is missing, unreadable or not a regular file */
@@ -28,4 +29,5 @@
 #define TAVRUN_ZIP_E_PASSWORD 15      /* wrong password, or the archive skipped at the password
                                          question */
 
+/* clang-format on */
 #endif

@@ -71,8 +71,8 @@ extern "C" {
 #define TAVRUN_ZIP_CHECK_STRUCTURE 1
 #define TAVRUN_ZIP_CHECK_FULL 2
 
-int32_t UnZip(uintptr_t window, const char *commandLine, char *output, uint32_t outputSize);
-int32_t UnZipCheckArchive(const char *path, int32_t mode);
+int32_t UnZip(uintptr_t window, const char* commandLine, char* output, uint32_t outputSize);
+int32_t UnZipCheckArchive(const char* path, int32_t mode);
 
 #ifdef __cplusplus
 }

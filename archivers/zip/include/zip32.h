@@ -25,8 +25,8 @@ typedef struct Zip32Request {
   int32_t junkPaths;             /* -j */
   int32_t noProgress;            /* -q */
   int32_t archiveDateFromNewest; /* -o */
-  const char *archivePath;
-  const char *const *files;      /* fileCount paths */
+  const char* archivePath;
+  const char* const* files; /* fileCount paths */
   uint32_t fileCount;
 } Zip32Request;
 
@@ -35,7 +35,7 @@ uint32_t Zip32InterfaceVersion(void);
 
 /* Creates or updates request->archivePath with the files; see zip32j.h for the behaviour.
  * Returns TAVRUN_ZIP_OK or a code of tavrun_zip_codes.h, with the text in `output`. */
-int32_t Zip32Run(const Zip32Request *request, char *output, uint32_t outputSize);
+int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize);
 
 #ifdef __cplusplus
 }

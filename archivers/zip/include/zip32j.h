@@ -27,9 +27,9 @@
  * is refused), each member gets the extended-timestamp field and its Unix mode, members
  * larger than 4 GiB use ZIP64. Files up to 128 MiB are deflated in memory (libdeflate) and
  * stored whenever deflate would not make them smaller; larger files stream through zlib and
- * are stored when deflate saves less than 1 % of their first 4 MiB. An existing archive is rewritten beside
- * itself and renamed into place (a symlinked archive path keeps its link), so a failed or
- * cancelled call leaves it exactly as it was. A file that is not a ZIP archive is never
+ * are stored when deflate saves less than 1 % of their first 4 MiB. An existing archive is
+ * rewritten beside itself and renamed into place (a symlinked archive path keeps its link), so a
+ * failed or cancelled call leaves it exactly as it was. A file that is not a ZIP archive is never
  * overwritten; an empty (0-byte) file counts as a new archive.
  *
  * A progress dialog with a cancel button is shown, owned by `window`, unless -q is given or
@@ -48,7 +48,7 @@
 extern "C" {
 #endif
 
-int32_t Zip(uintptr_t window, const char *commandLine, char *output, uint32_t outputSize);
+int32_t Zip(uintptr_t window, const char* commandLine, char* output, uint32_t outputSize);
 
 #ifdef __cplusplus
 }

@@ -19,7 +19,9 @@ namespace {
 // file is stored (a second pass over gigabytes would cost more than the bytes saved).
 constexpr size_t kProbeSize = 4u << 20;
 
-std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string ErrnoText(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 bool ReadAll(int fd, uint8_t* buf, uint64_t size, uint64_t& got) {
   got = 0;
@@ -175,8 +177,8 @@ zip_int64_t Fail(SourceState* s, int zipError) {
 zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
   auto* s = static_cast<SourceState*>(userdata);
   PreparedMember& m = *s->member;
-  bool streamed = m.kind == PreparedMember::Kind::StoredFile ||
-                  m.kind == PreparedMember::Kind::StreamDeflate;
+  bool streamed =
+      m.kind == PreparedMember::Kind::StoredFile || m.kind == PreparedMember::Kind::StreamDeflate;
   bool inFile = m.kind == PreparedMember::Kind::DeflatedFile;
   switch (cmd) {
     case ZIP_SOURCE_OPEN:
@@ -199,7 +201,8 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
         do n = pread(m.fd, data, want, off_t(s->pos));
         while (n < 0 && errno == EINTR);
         if (n < 0 || (n == 0 && want > 0)) {
-          s->ctx->Fail(TAVRUN_ZIP_E_WRITE, ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
+          s->ctx->Fail(TAVRUN_ZIP_E_WRITE,
+                       ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
           return Fail(s, ZIP_ER_READ);
         }
         s->pos += uint64_t(n);
@@ -253,8 +256,8 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       auto* st = static_cast<zip_stat_t*>(data);
       if (len < sizeof(*st)) return Fail(s, ZIP_ER_INVAL);
       zip_stat_init(st);
-      st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD |
-                  ZIP_STAT_ENCRYPTION_METHOD;
+      st->valid =
+          ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
       st->size = m.size;
       st->mtime = time_t(m.mtime);
       st->encryption_method = ZIP_EM_NONE;
@@ -271,17 +274,14 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       }
       return sizeof(*st);
     }
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&s->error, data, len);
+    case ZIP_SOURCE_ERROR: return zip_error_to_data(&s->error, data, len);
     case ZIP_SOURCE_FREE:
       if (s->fd >= 0) close(s->fd);
       zip_error_fini(&s->error);
       delete s;
       return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_READABLE;
-    default:
-      return Fail(s, ZIP_ER_OPNOTSUPP);
+    case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_READABLE;
+    default: return Fail(s, ZIP_ER_OPNOTSUPP);
   }
 }
 
@@ -291,7 +291,9 @@ PreparedMember::~PreparedMember() {
   if (fd >= 0) close(fd);
 }
 
-int DeflateLevel(int level) { return level >= 9 ? 10 : level; }
+int DeflateLevel(int level) {
+  return level >= 9 ? 10 : level;
+}
 
 int DeflatePieces(int in, uint64_t size, int out, int level, uint64_t pieceSize,
                   const std::function<bool(uint64_t)>& piece, uint32_t& crc, uint64_t& outSize,
@@ -367,8 +369,7 @@ bool DeflateToFile(int fd, int level, const std::string& tempDir, AddContext& ct
   bool writeFailed = false;
   int err = DeflatePieces(
       fd, out.size, tmp, DeflateLevel(level), kPieceSize,
-      [&](uint64_t bytes) { return ctx.Advance(out.memberName, bytes); }, crc, packed,
-      writeFailed);
+      [&](uint64_t bytes) { return ctx.Advance(out.memberName, bytes); }, crc, packed, writeFailed);
   if (err != 0) {
     close(tmp);
     if (ctx.failCode() != 0) return false;  // cancelled
@@ -453,8 +454,8 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
     // Room for one byte less than the file: deflate that does not shrink it fails here,
     // and the member is stored instead.
     std::unique_ptr<uint8_t[]> packed(new uint8_t[size_t(size - 1)]);
-    size_t n = libdeflate_deflate_compress(comp, raw.get(), size_t(size), packed.get(),
-                                           size_t(size - 1));
+    size_t n =
+        libdeflate_deflate_compress(comp, raw.get(), size_t(size), packed.get(), size_t(size - 1));
     if (n != 0) {
       // Keep only what is used: many members may wait in memory for the archive's close.
       std::unique_ptr<uint8_t[]> fitted(new uint8_t[n]);
@@ -473,8 +474,7 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   return ctx.Advance(memberName, size);
 }
 
-zip_source_t* MakeMemberSource(zip_t* za, std::unique_ptr<PreparedMember> member,
-                               AddContext& ctx) {
+zip_source_t* MakeMemberSource(zip_t* za, std::unique_ptr<PreparedMember> member, AddContext& ctx) {
   auto* state = new SourceState;
   state->member = std::move(member);
   state->ctx = &ctx;

@@ -97,7 +97,6 @@ int DeflatePieces(int in, uint64_t size, int out, int level, uint64_t pieceSize,
 
 // A libzip source delivering the member; it owns `member` (freed by libzip with the source).
 // NULL when libzip cannot make the source.
-zip_source_t* MakeMemberSource(zip_t* za, std::unique_ptr<PreparedMember> member,
-                               AddContext& ctx);
+zip_source_t* MakeMemberSource(zip_t* za, std::unique_ptr<PreparedMember> member, AddContext& ctx);
 
 }  // namespace tavrun::zip

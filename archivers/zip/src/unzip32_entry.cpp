@@ -25,11 +25,16 @@ bool Parse(const std::vector<std::string>& tokens, ExtractOptions& o, std::strin
     if (switches && t == "--") {
       switches = false;
     } else if (switches && t.size() > 1 && t[0] == '-') {
-      if (t == "-x") o.withDirectories = true;
-      else if (t == "-qq") o.quiet = true;
-      else if (t == "--i") o.noProgress = true;
-      else if (t == "-o") overwrite = true;
-      else if (t == "-n") never = true;
+      if (t == "-x")
+        o.withDirectories = true;
+      else if (t == "-qq")
+        o.quiet = true;
+      else if (t == "--i")
+        o.noProgress = true;
+      else if (t == "-o")
+        overwrite = true;
+      else if (t == "-n")
+        never = true;
       else {
         error = "unknown switch " + t;
         return false;

@@ -23,13 +23,20 @@ bool Parse(const std::vector<std::string>& tokens, Parsed& p, std::string& error
     if (switches && t == "--") {
       switches = false;
     } else if (switches && t.size() > 1 && t[0] == '-') {
-      if (t == "-u") p.request.updateNewerOnly = 1;
-      else if (t == "-S") p.request.includeHidden = 1;
-      else if (t == "-v") p.request.verbose = 1;
-      else if (t == "-j") p.request.junkPaths = 1;
-      else if (t == "-q") p.request.noProgress = 1;
-      else if (t == "-o") p.request.archiveDateFromNewest = 1;
-      else if (t.size() == 2 && t[1] >= '0' && t[1] <= '9') p.request.level = t[1] - '0';
+      if (t == "-u")
+        p.request.updateNewerOnly = 1;
+      else if (t == "-S")
+        p.request.includeHidden = 1;
+      else if (t == "-v")
+        p.request.verbose = 1;
+      else if (t == "-j")
+        p.request.junkPaths = 1;
+      else if (t == "-q")
+        p.request.noProgress = 1;
+      else if (t == "-o")
+        p.request.archiveDateFromNewest = 1;
+      else if (t.size() == 2 && t[1] >= '0' && t[1] <= '9')
+        p.request.level = t[1] - '0';
       else {
         error = "unknown switch " + t;
         return false;
@@ -55,15 +62,13 @@ bool Parse(const std::vector<std::string>& tokens, Parsed& p, std::string& error
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t Zip(uintptr_t window,
-                                                              const char* commandLine,
-                                                              char* output,
+                                                              const char* commandLine, char* output,
                                                               uint32_t outputSize) {
   try {
     std::vector<std::string> tokens;
     std::string error;
     Parsed p;
-    if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error) ||
-        !Parse(tokens, p, error)) {
+    if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error) || !Parse(tokens, p, error)) {
       tavrun::arc::WriteOutput(output, outputSize, error);
       return TAVRUN_ZIP_E_COMMAND_LINE;
     }

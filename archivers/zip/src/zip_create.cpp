@@ -43,7 +43,9 @@ struct Discarder {
 };
 using ZipPtr = std::unique_ptr<zip_t, Discarder>;
 
-std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string ErrnoText(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 std::string ZipErrorText(int code) {
   zip_error_t e;
@@ -140,12 +142,9 @@ int32_t OpenErrorCode(int ze) {
     case ZIP_ER_INCONS:
     case ZIP_ER_MULTIDISK:
     case ZIP_ER_EOF:
-    case ZIP_ER_CRC:
-      return TAVRUN_ZIP_E_NOT_ARCHIVE;
-    case ZIP_ER_MEMORY:
-      return TAVRUN_ZIP_E_INTERNAL;
-    default:
-      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    case ZIP_ER_CRC: return TAVRUN_ZIP_E_NOT_ARCHIVE;
+    case ZIP_ER_MEMORY: return TAVRUN_ZIP_E_INTERNAL;
+    default: return TAVRUN_ZIP_E_ARCHIVE_OPEN;
   }
 }
 
@@ -211,12 +210,9 @@ bool IsNewer(zip_t* za, zip_int64_t index, const SourceFile& src) {
 
 const char* MethodName(zip_uint16_t method) {
   switch (method) {
-    case ZIP_CM_STORE:
-      return "stored";
-    case ZIP_CM_DEFLATE:
-      return "deflated";
-    default:
-      return "other method";
+    case ZIP_CM_STORE: return "stored";
+    case ZIP_CM_DEFLATE: return "deflated";
+    default: return "other method";
   }
 }
 
@@ -228,7 +224,8 @@ void AppendSummary(const std::string& archive, const std::vector<std::string>& a
   for (const std::string& name : added) {
     zip_stat_t st;
     if (zip_stat(za, name.c_str(), 0, &st) != 0) continue;
-    unsigned saved = st.size == 0 ? 0 : unsigned(100 - (st.comp_size * 100 + st.size - 1) / st.size);
+    unsigned saved =
+        st.size == 0 ? 0 : unsigned(100 - (st.comp_size * 100 + st.size - 1) / st.size);
     report.Line("added: " + name + " " + std::to_string(st.size) + " -> " +
                 std::to_string(st.comp_size) + " bytes, " + MethodName(st.comp_method) + ", " +
                 std::to_string(saved) + "% saved");
@@ -290,8 +287,9 @@ void Run(const Zip32Request& rq, Report& report) {
   // Large members are deflated into temporary files beside the archive, where libzip
   // writes its own.
   const size_t slash = resolved.find_last_of('/');
-  const std::string tempDir =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : resolved.substr(0, slash);
+  const std::string tempDir = slash == std::string::npos ? "."
+                              : slash == 0               ? "/"
+                                                         : resolved.substr(0, slash);
   std::vector<std::string> added;
 
   for (const SourceFile& s : sources) {
@@ -309,8 +307,8 @@ void Run(const Zip32Request& rq, Report& report) {
       }
     }
     auto member = std::make_unique<PreparedMember>();
-    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft,
-                       ctx, *member)) {
+    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft, ctx,
+                       *member)) {
       report.Fail(ctx.failCode(), ctx.failReason());
       return;
     }
@@ -334,9 +332,9 @@ void Run(const Zip32Request& rq, Report& report) {
       rc |= zip_set_file_compression(za.get(), i, ZIP_CM_DEFLATE, zip_uint32_t(rq.level));
     rc |= zip_file_set_mtime(za.get(), i, time_t(s.mtime), 0);
     auto ef = ExtendedTimestamp(s.mtime);
-    rc |= zip_file_extra_field_set(za.get(), i, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW,
-                                   ef.data(), zip_uint16_t(ef.size()),
-                                   ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    rc |=
+        zip_file_extra_field_set(za.get(), i, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW, ef.data(),
+                                 zip_uint16_t(ef.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
     rc |= zip_file_set_external_attributes(za.get(), i, 0, ZIP_OPSYS_UNIX,
                                            (zip_uint32_t(S_IFREG) | s.mode) << 16);
     if (rc != 0) {
@@ -390,7 +388,9 @@ void Run(const Zip32Request& rq, Report& report) {
 
 }  // namespace tavrun::zip
 
-ZIP32_EXPORT uint32_t Zip32InterfaceVersion(void) { return ZIP32_INTERFACE_VERSION; }
+ZIP32_EXPORT uint32_t Zip32InterfaceVersion(void) {
+  return ZIP32_INTERFACE_VERSION;
+}
 
 ZIP32_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize) {
   using namespace tavrun::zip;

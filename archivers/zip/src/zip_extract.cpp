@@ -69,14 +69,10 @@ int32_t OpenFailureCode(int ze) {
   switch (ze) {
     case ZIP_ER_NOPASSWD:
     case ZIP_ER_WRONGPASSWD:
-    case ZIP_ER_ENCRNOTSUPP:
-      return TAVRUN_ZIP_E_ENCRYPTED;
-    case ZIP_ER_COMPNOTSUPP:
-      return TAVRUN_ZIP_E_UNSUPPORTED;
-    case ZIP_ER_MEMORY:
-      return TAVRUN_ZIP_E_INTERNAL;
-    default:
-      return TAVRUN_ZIP_E_DATA;
+    case ZIP_ER_ENCRNOTSUPP: return TAVRUN_ZIP_E_ENCRYPTED;
+    case ZIP_ER_COMPNOTSUPP: return TAVRUN_ZIP_E_UNSUPPORTED;
+    case ZIP_ER_MEMORY: return TAVRUN_ZIP_E_INTERNAL;
+    default: return TAVRUN_ZIP_E_DATA;
   }
 }
 
@@ -132,8 +128,8 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
     std::string key = JoinPath(p.components);
     auto it = seen.find(key);
     if (it != seen.end() && !(it->second && p.directory)) {
-      report.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "two members have the name " + key +
-                                                ", nothing extracted");
+      report.Fail(TAVRUN_ZIP_E_UNSAFE_PATH,
+                  "two members have the name " + key + ", nothing extracted");
       return false;
     }
     seen[key] = p.directory;
@@ -285,13 +281,10 @@ int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const
       zf.get(), st.comp_method, st.comp_size, st.size,
       [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
   switch (r) {
-    case DecodeResult::Ok:
-      return capped.Finish(true, why);
-    case DecodeResult::Stopped:
-      return capped.code();
+    case DecodeResult::Ok: return capped.Finish(true, why);
+    case DecodeResult::Stopped: return capped.code();
     case DecodeResult::NoMemory:
-    case DecodeResult::Damaged:
-      return TAVRUN_ZIP_E_DATA;
+    case DecodeResult::Damaged: return TAVRUN_ZIP_E_DATA;
   }
   return TAVRUN_ZIP_E_DATA;
 }
@@ -316,9 +309,9 @@ int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
         why = "wrong password (CRC error after decryption)";
         return TAVRUN_ZIP_E_PASSWORD;
       }
-      why = zip_error_code_zip(e) == ZIP_ER_CRC ? std::string("CRC error")
-                                                : std::string("damaged data: ") +
-                                                      zip_error_strerror(e);
+      why = zip_error_code_zip(e) == ZIP_ER_CRC
+                ? std::string("CRC error")
+                : std::string("damaged data: ") + zip_error_strerror(e);
       return TAVRUN_ZIP_E_DATA;
     }
     if (n == 0) break;  // only here has libzip compared the CRC
@@ -359,16 +352,10 @@ class OverwritePolicy {
     }
     switch (arc::AskOverwrite(options_.window, "ZIP解凍",
                               "次のファイルは既に存在します。上書きしますか？", path)) {
-      case arc::OverwriteAnswer::YesToAll:
-        all_ = 1;
-        [[fallthrough]];
-      case arc::OverwriteAnswer::Yes:
-        return true;
-      case arc::OverwriteAnswer::NoToAll:
-        all_ = 0;
-        [[fallthrough]];
-      case arc::OverwriteAnswer::No:
-        break;
+      case arc::OverwriteAnswer::YesToAll: all_ = 1; [[fallthrough]];
+      case arc::OverwriteAnswer::Yes: return true;
+      case arc::OverwriteAnswer::NoToAll: all_ = 0; [[fallthrough]];
+      case arc::OverwriteAnswer::No: break;
     }
     if (!options_.quiet) report.Line("kept: " + path);
     return false;
@@ -401,8 +388,7 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
   ArchiveLayout layout;
   std::string why;
   switch (LocateArchive(fd, layout, why)) {
-    case LocateResult::Ok:
-      break;
+    case LocateResult::Ok: break;
     case LocateResult::NotArchive:
       close(fd);
       report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": " + why);
@@ -527,8 +513,7 @@ class Extraction {
                 bool& replace) {
     replace = false;
     switch (dest_.Existing(target)) {
-      case arc::ExistingFile::None:
-        return true;
+      case arc::ExistingFile::None: return true;
       case arc::ExistingFile::Regular:
       case arc::ExistingFile::ReadOnly:
         if (!policy_.MayReplace(shown, report_)) {

@@ -10,20 +10,18 @@ uint32_t Le32(const zip_uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-uint64_t Le64(const zip_uint8_t* p) { return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32; }
+uint64_t Le64(const zip_uint8_t* p) {
+  return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
 
-bool FieldTime(zip_t* za, zip_uint64_t index, zip_uint16_t id, zip_flags_t where,
-               int64_t& mtime) {
+bool FieldTime(zip_t* za, zip_uint64_t index, zip_uint16_t id, zip_flags_t where, int64_t& mtime) {
   zip_uint16_t len = 0;
   const zip_uint8_t* data = zip_file_extra_field_get_by_id(za, index, id, 0, &len, where);
   if (data == nullptr) return false;
   switch (id) {
-    case kNtfsTimesId:
-      return ParseNtfsTimes(data, len, mtime);
-    case kInfoZipUnixId:
-      return ParseInfoZipUnix(data, len, mtime);
-    default:
-      return ParseExtendedTimestamp(data, len, mtime);
+    case kNtfsTimesId: return ParseNtfsTimes(data, len, mtime);
+    case kInfoZipUnixId: return ParseInfoZipUnix(data, len, mtime);
+    default: return ParseExtendedTimestamp(data, len, mtime);
   }
 }
 
@@ -102,15 +100,13 @@ NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
 std::string DecodeName(const RawName& name, NameEncoding encoding) {
   if (name.utf8Flagged) return name.bytes;
   switch (encoding) {
-    case NameEncoding::Utf8:
-      return name.bytes;
+    case NameEncoding::Utf8: return name.bytes;
     case NameEncoding::Cp932: {
       std::string out;
       if (arc::Cp932ToUtf8(name.bytes, out)) return out;
       return arc::Cp437ToUtf8(name.bytes);
     }
-    case NameEncoding::Cp437:
-      break;
+    case NameEncoding::Cp437: break;
   }
   return arc::Cp437ToUtf8(name.bytes);
 }
@@ -139,8 +135,8 @@ bool ReadRawNames(zip_t* za, std::vector<RawName>& names, std::string& error) {
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(za, zip_uint64_t(i), 0, &opsys, &attributes) == 0)
-      n.madeOnDos = opsys == ZIP_OPSYS_DOS || opsys == ZIP_OPSYS_WINDOWS_NTFS ||
-                    opsys == ZIP_OPSYS_VFAT;
+      n.madeOnDos =
+          opsys == ZIP_OPSYS_DOS || opsys == ZIP_OPSYS_WINDOWS_NTFS || opsys == ZIP_OPSYS_VFAT;
     names.push_back(std::move(n));
   }
   return true;

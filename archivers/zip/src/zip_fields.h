@@ -34,8 +34,8 @@ enum class NameEncoding { Utf8, Cp932, Cp437 };
 // The raw name of one member and what decides its decoding.
 struct RawName {
   std::string bytes;
-  bool utf8Flagged = false;   // bit 11, a valid Unicode-path field, or ASCII
-  bool madeOnDos = false;     // "version made by" host MS-DOS / Windows
+  bool utf8Flagged = false;  // bit 11, a valid Unicode-path field, or ASCII
+  bool madeOnDos = false;    // "version made by" host MS-DOS / Windows
 };
 
 // The one encoding used for all names of an archive that carry no UTF-8 marking.

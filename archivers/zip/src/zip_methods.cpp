@@ -171,12 +171,9 @@ DecodeResult DecodeOwn(zip_file_t* raw, int32_t method, uint64_t compSize, uint6
                        const ChunkSink& out, std::string& why) {
   Input in(raw);
   switch (method) {
-    case kMethodLzma:
-      return DecodeLzma(in, compSize, declaredSize, out, why);
-    case kMethodXz:
-      return DecodeXz(in, out, why);
-    default:
-      return DecodeZstd(in, out, why);
+    case kMethodLzma: return DecodeLzma(in, compSize, declaredSize, out, why);
+    case kMethodXz: return DecodeXz(in, out, why);
+    default: return DecodeZstd(in, out, why);
   }
 }
 

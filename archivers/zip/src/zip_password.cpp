@@ -218,8 +218,7 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, R
   for (int attempt = 0; attempt < kPasswordAttempts; ++attempt) {
     arc::WipeSecret(password);
     switch (arc::AskPassword(window, "ZIP解凍", BaseName(archivePath), attempt > 0, password)) {
-      case arc::PasswordAnswer::NobodyToAsk:
-        return true;
+      case arc::PasswordAnswer::NobodyToAsk: return true;
       case arc::PasswordAnswer::Skipped:
         report.Fail(TAVRUN_ZIP_E_PASSWORD, "skipped, nothing extracted: " + archivePath);
         return false;
@@ -255,21 +254,13 @@ int32_t EncryptedMemberCode(zip_t* za, zip_uint64_t index, std::string& why) {
   std::unique_ptr<zip_file_t, FileCloser> f(OpenMember(za, index, st));
   if (f) return TAVRUN_ZIP_OK;
   switch (zip_error_code_zip(zip_get_error(za))) {
-    case ZIP_ER_NOPASSWD:
-      why = "encrypted";
-      return TAVRUN_ZIP_E_ENCRYPTED;
+    case ZIP_ER_NOPASSWD: why = "encrypted"; return TAVRUN_ZIP_E_ENCRYPTED;
     case ZIP_ER_ENCRNOTSUPP:
       why = "encrypted with a method this library cannot decrypt";
       return TAVRUN_ZIP_E_ENCRYPTED;
-    case ZIP_ER_WRONGPASSWD:
-      why = "wrong password";
-      return TAVRUN_ZIP_E_PASSWORD;
-    case ZIP_ER_MEMORY:
-      why = "out of memory";
-      return TAVRUN_ZIP_E_INTERNAL;
-    default:
-      why = zip_strerror(za);
-      return TAVRUN_ZIP_E_DATA;
+    case ZIP_ER_WRONGPASSWD: why = "wrong password"; return TAVRUN_ZIP_E_PASSWORD;
+    case ZIP_ER_MEMORY: why = "out of memory"; return TAVRUN_ZIP_E_INTERNAL;
+    default: why = zip_strerror(za); return TAVRUN_ZIP_E_DATA;
   }
 }
 
