@@ -47,10 +47,30 @@ void EncodeMemberName(const std::string& utf8, std::string& bytes, uint32_t& cod
 
 namespace {
 
-bool IsUtf8Name(const MemberHeader& h, const std::string& raw) {
-  if (h.codePage == 65001) return true;
-  if (h.codePage == 932) return false;
-  return tavrun::arc::IsValidUtf8(raw);
+enum class Coding { Utf8, Cp932, EucJp };
+
+// How a member's code-page name records are written: a code-page record decides. Without one,
+// MS-DOS, OS/2 and Windows tools wrote CP932 (whose half-width katakana can look like UTF-8);
+// otherwise valid UTF-8 is UTF-8, else CP932 or, from Japanese Unix tools, EUC-JP.
+Coding NameCoding(const MemberHeader& h, const std::string& raw) {
+  if (h.codePage == 65001) return Coding::Utf8;
+  if (h.codePage == 932) return Coding::Cp932;
+  const bool fromWindows = h.osId == 'M' || h.osId == '2' || h.osId == 'w' || h.osId == 'W';
+  std::vector<std::string> parts;
+  Split(raw, false, parts);
+  const auto japanese = tavrun::arc::GuessLegacyJapanese(parts, fromWindows);
+  if (fromWindows && japanese == tavrun::arc::LegacyJapanese::Cp932) return Coding::Cp932;
+  if (tavrun::arc::IsValidUtf8(raw)) return Coding::Utf8;
+  return japanese == tavrun::arc::LegacyJapanese::EucJp ? Coding::EucJp : Coding::Cp932;
+}
+
+bool Decode(Coding coding, const std::string& part, std::string& utf8) {
+  switch (coding) {
+    case Coding::Utf8: return false;
+    case Coding::Cp932: return tavrun::arc::Cp932ToUtf8(part, utf8);
+    case Coding::EucJp: return tavrun::arc::EucJpToUtf8(part, utf8);
+  }
+  return false;
 }
 
 // Whether the last character is a separator; a 0x5C that ends a CP932 character is none.
@@ -78,10 +98,11 @@ std::string DecodeCodePagePath(const MemberHeader& h) {
   } else {
     raw = h.dirRaw.empty() ? h.nameRaw : h.dirRaw + '\xFF' + h.nameRaw;
   }
-  const bool utf8 = IsUtf8Name(h, raw);
-
+  // Directory separators are split off per byte in EUC-JP too, whose characters use no byte
+  // below 0xA1; only CP932 hides a 0x5C inside a character.
+  const Coding coding = NameCoding(h, raw);
   std::vector<std::string> parts;
-  Split(raw, !utf8, parts);
+  Split(raw, coding == Coding::Cp932, parts);
   std::string out;
   for (const auto& p : parts) {
     if (p.empty()) {
@@ -90,7 +111,7 @@ std::string DecodeCodePagePath(const MemberHeader& h) {
       continue;
     }
     std::string decoded;
-    if (utf8 || tavrun::arc::IsAscii(p) || !tavrun::arc::Cp932ToUtf8(p, decoded)) decoded = p;
+    if (tavrun::arc::IsAscii(p) || !Decode(coding, p, decoded)) decoded = p;
     if (!out.empty() && out.back() != '/') out += '/';
     out += decoded;
   }
@@ -137,7 +158,7 @@ bool IsDirectoryEntry(const MemberHeader& h) {
   if (h.originalSize != 0) return false;
   if (!h.utf16Name.empty() || !h.utf16Dir.empty()) return h.utf16Name.empty();
   if (h.nameRaw.empty()) return !h.dirRaw.empty();
-  return EndsWithSeparator(h.nameRaw, !IsUtf8Name(h, h.dirRaw + h.nameRaw));
+  return EndsWithSeparator(h.nameRaw, NameCoding(h, h.dirRaw + h.nameRaw) == Coding::Cp932);
 }
 
 bool IsSymbolicLink(const MemberHeader& h) {

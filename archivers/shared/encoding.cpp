@@ -95,6 +95,55 @@ bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) {
   return Convert("UTF-8", "CP932", cp932, utf8);
 }
 
+bool EucJpToUtf8(const std::string& eucjp, std::string& utf8) {
+  // iconv passes the C1 bytes 0x80-0x9F through as control characters; in a name they mean
+  // the text is no EUC-JP (CP932 lead bytes live there).
+  std::string out;
+  if (!Convert("UTF-8", "EUC-JP", eucjp, out)) return false;
+  for (size_t i = 0; i + 1 < out.size(); ++i) {
+    if (static_cast<unsigned char>(out[i]) == 0xC2 && static_cast<unsigned char>(out[i + 1]) < 0xA0)
+      return false;
+  }
+  utf8 = std::move(out);
+  return true;
+}
+
+namespace {
+
+// U+FF61..U+FF9F in UTF-8: EF BD A1..BF and EF BE 80..9F.
+bool HasHalfWidthKatakana(const std::string& utf8) {
+  for (size_t i = 0; i + 2 < utf8.size(); ++i) {
+    const auto b0 = static_cast<unsigned char>(utf8[i]),
+               b1 = static_cast<unsigned char>(utf8[i + 1]),
+               b2 = static_cast<unsigned char>(utf8[i + 2]);
+    if (b0 == 0xEF && ((b1 == 0xBD && b2 >= 0xA1) || (b1 == 0xBE && b2 <= 0x9F))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+LegacyJapanese GuessLegacyJapanese(const std::vector<std::string>& names, bool fromWindows) {
+  bool cp932 = true, eucJp = true, cp932Kana = false, eucJpKana = false;
+  for (const std::string& name : names) {
+    if (IsAscii(name)) continue;
+    std::string decoded;
+    if (cp932 && Cp932ToUtf8(name, decoded)) {
+      cp932Kana = cp932Kana || HasHalfWidthKatakana(decoded);
+    } else {
+      cp932 = false;
+    }
+    if (eucJp && EucJpToUtf8(name, decoded)) {
+      eucJpKana = eucJpKana || HasHalfWidthKatakana(decoded);
+    } else {
+      eucJp = false;
+    }
+  }
+  if (cp932 && (fromWindows || !eucJp)) return LegacyJapanese::Cp932;
+  if (eucJp && (!cp932 || (cp932Kana && !eucJpKana))) return LegacyJapanese::EucJp;
+  return cp932 ? LegacyJapanese::Cp932 : LegacyJapanese::Neither;
+}
+
 std::string Cp437ToUtf8(const std::string& text) {
   static const char16_t kHigh[128] = {
       0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8,

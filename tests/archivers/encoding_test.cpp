@@ -47,3 +47,31 @@ TEST(Encoding, Cp437) {
   EXPECT_EQ(Cp437ToUtf8("\xB0"), "\xE2\x96\x91");  // ░
   EXPECT_TRUE(IsValidUtf8(Cp437ToUtf8(std::string("\x80\xFF\x9E", 3))));
 }
+
+// Names that are not UTF-8, as Japanese Windows and Unix tools wrote them.
+TEST(Encoding, LegacyJapaneseIsDecidedOverAllNames) {
+  const std::string eucTesuto = "\xA5\xC6\xA5\xB9\xA5\xC8", eucShiryo = "\xBB\xF1\xCE\xC1",
+                    eucNihongo = "\xC6\xFC\xCB\xDC\xB8\xEC", eucHyo = "\xC9\xBD",
+                    cpHyo = "\x95\x5C", cpNihongo = "\x93\xFA\x96\x7B\x8C\xEA";
+  struct Case {
+    const char* what;
+    std::vector<std::string> names;
+    bool fromWindows;
+    LegacyJapanese expected;
+  };
+  const Case cases[] = {
+      {"CP932 only", {cpHyo + ".txt", cpNihongo}, false, LegacyJapanese::Cp932},
+      {"EUC-JP only", {eucNihongo + ".txt", "a.txt"}, false, LegacyJapanese::EucJp},
+      // Both decode; through CP932 the EUC-JP bytes are half-width katakana.
+      {"EUC-JP kana", {eucTesuto + ".txt", eucHyo}, false, LegacyJapanese::EucJp},
+      {"from Windows", {eucTesuto + ".txt", eucHyo}, true, LegacyJapanese::Cp932},
+      {"one name decides for all", {eucHyo, eucShiryo, cpHyo}, false, LegacyJapanese::Cp932},
+      {"neither", {"\xFF\xFE"}, false, LegacyJapanese::Neither},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GuessLegacyJapanese(c.names, c.fromWindows), c.expected) << c.what;
+  std::string utf8;
+  ASSERT_TRUE(EucJpToUtf8(eucShiryo + "/" + eucTesuto, utf8));
+  EXPECT_EQ(utf8, "\xE8\xB3\x87\xE6\x96\x99/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
+  EXPECT_FALSE(EucJpToUtf8(cpHyo, utf8));
+}

@@ -288,6 +288,18 @@ TEST_F(ArchiveTest, MixedNameRecordsCommentsAndUnreadableModesExtractAsOtherRead
   EXPECT_EQ(ReadText(Path("out/locked.txt")), "mode 0200");
 }
 
+// Unix tools wrote names in EUC-JP without a code-page record; Windows tools in CP932.
+TEST_F(ArchiveTest, EucJpNamesFromUnixToolsAndCp932NamesFromWindowsTools) {
+  const std::string eucTesuto = "\xA5\xC6\xA5\xB9\xA5\xC8", eucShiryo = "\xBB\xF1\xCE\xC1";
+  WriteFile(Path("a.lzh"), ArchiveOf({Level2Member(eucTesuto + ".txt", "euc", {eucShiryo}, 0),
+                                      OldMember(1, "\xC9\xBD.txt", "windows"),  // level 1: MS-DOS
+                                      OldMember(0, "\x93\xFA\x96\x7B.txt", "cp932")}));
+  ASSERT_EQ(Extract("-x1"), 0) << output_;
+  EXPECT_EQ(Listing(Path("out")),
+            (std::vector<std::string>{"日本.txt", "資料/", "資料/テスト.txt", "ﾉｽ.txt"}));
+  EXPECT_EQ(ReadText(Path("out/資料/テスト.txt")), "euc");
+}
+
 // liblhasa still decodes the methods our decoder lacks; sizes and the CRC stay ours.
 TEST_F(ArchiveTest, MethodsOnlyLiblhasaDecodesStillExtract) {
   const fs::path corpus = LZH_CORPUS;

@@ -205,6 +205,11 @@ TEST(ZipExtract, UnflaggedNamesAreDecodedOncePerArchive) {
       {"utf-8 and cp932 from unix",
        {{"\xE6\x97\xA5.txt", "u"}, {"\x97\x5C.txt", "y"}},
        {"譌･.txt", "予.txt"}},
+      // Japanese Unix tools wrote EUC-JP; through CP932 it reads as half-width katakana.
+      {"euc-jp from unix",
+       {{"\xBB\xF1\xCE\xC1/\xA5\xC6\xA5\xB9\xA5\xC8.txt", "e", false, 3}},
+       {"資料/", "資料/テスト.txt"}},
+      {"the same bytes from windows", {{"\xC9\xBD.txt", "w", false, 0}}, {"ﾉｽ.txt"}},
       {"neither: cp437", {{cp437, "c", false, 3}}, {"Ç\u00A0.txt"}},
       {"flagged utf-8 beside cp932",
        {{"ﾃｽﾄ.txt", "f", true, 0}, {yotei, "y", false, 0}},

@@ -79,21 +79,25 @@ int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* e
 }
 
 NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
-  bool any = false, dos = false, allUtf8 = true, allCp932 = true;
+  bool dos = false, allUtf8 = true;
+  std::vector<std::string> legacy;
   for (const RawName& n : names) {
     if (n.utf8Flagged) continue;
-    any = true;
+    legacy.push_back(n.bytes);
     dos = dos || n.madeOnDos;
-    std::string converted;
     if (allUtf8 && !arc::IsValidUtf8(n.bytes)) allUtf8 = false;
-    if (allCp932 && !arc::Cp932ToUtf8(n.bytes, converted)) allCp932 = false;
   }
-  if (!any) return NameEncoding::Utf8;
+  if (legacy.empty()) return NameEncoding::Utf8;
   // Half-width katakana in CP932 can form valid UTF-8, so an archive from Windows is read as
   // CP932 first.
-  if (dos && allCp932) return NameEncoding::Cp932;
+  const arc::LegacyJapanese japanese = arc::GuessLegacyJapanese(legacy, dos);
+  if (dos && japanese == arc::LegacyJapanese::Cp932) return NameEncoding::Cp932;
   if (allUtf8) return NameEncoding::Utf8;
-  if (allCp932) return NameEncoding::Cp932;
+  switch (japanese) {
+    case arc::LegacyJapanese::Cp932: return NameEncoding::Cp932;
+    case arc::LegacyJapanese::EucJp: return NameEncoding::EucJp;
+    case arc::LegacyJapanese::Neither: break;
+  }
   return NameEncoding::Cp437;
 }
 
@@ -104,6 +108,11 @@ std::string DecodeName(const RawName& name, NameEncoding encoding) {
     case NameEncoding::Cp932: {
       std::string out;
       if (arc::Cp932ToUtf8(name.bytes, out)) return out;
+      return arc::Cp437ToUtf8(name.bytes);
+    }
+    case NameEncoding::EucJp: {
+      std::string out;
+      if (arc::EucJpToUtf8(name.bytes, out)) return out;
       return arc::Cp437ToUtf8(name.bytes);
     }
     case NameEncoding::Cp437: break;
