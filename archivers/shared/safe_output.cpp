@@ -368,10 +368,20 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
     }
     finalPath_ = resolved;
   }
-  std::string templ = finalPath_ + ".XXXXXX";
+  const size_t slash = finalPath_.rfind('/');
+  directory_ = slash == std::string::npos ? "." : finalPath_.substr(0, slash + 1);
+  // An unnamed file: a process killed before the commit leaves nothing behind, and the name of
+  // the archive needs no room for a suffix.
+  fd_ = open(directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ >= 0) {
+    tempPath_.clear();
+    done_ = false;
+    return true;
+  }
+  std::string templ = directory_ + "/.tavrun-XXXXXX.tmp";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
-  fd_ = mkostemp(buf.data(), O_CLOEXEC);
+  fd_ = mkostemps(buf.data(), 4, O_CLOEXEC);
   if (fd_ < 0) {
     error = ErrnoText("cannot create a temporary file beside " + finalPath_, errno);
     return false;
@@ -383,6 +393,24 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
 
 AtomicFile::~AtomicFile() {
   if (!done_) Discard();
+}
+
+// Gives the unnamed file a short name of its own beside the archive, or the archive's name
+// itself when nothing stands there (the link then fails rather than replace a newcomer).
+bool AtomicFile::LinkUnnamed(bool direct) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name =
+        direct ? finalPath_ : directory_ + "/.tavrun-" + RandomSuffix() + ".tmp";
+    int rc = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno == ENOENT) rc = linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    if (rc == 0) {
+      if (!direct) tempPath_ = name;
+      return true;
+    }
+    if (direct || errno != EEXIST) return false;
+  }
+  return false;
 }
 
 bool AtomicFile::Commit(uint32_t mode, std::string& error) {
@@ -399,14 +427,31 @@ bool AtomicFile::Commit(uint32_t mode, std::string& error) {
     return false;
   }
   fchmod(fd_, static_cast<mode_t>(mode) & 0777);
+  if (tempPath_.empty()) {
+    // A new archive is linked in place at once; a replacement (or a name taken meanwhile)
+    // goes through a short temporary name renamed over the old file.
+    if (!replacing_ && LinkUnnamed(true)) {
+      return Finish(false, error);
+    }
+    if (!LinkUnnamed(false)) {
+      error = ErrnoText("cannot create a temporary file beside " + finalPath_, errno);
+      Discard();
+      return false;
+    }
+  }
+  return Finish(true, error);
+}
+
+bool AtomicFile::Finish(bool rename, std::string& error) {
   if (close(fd_) != 0) {
     fd_ = -1;
     error = ErrnoText("cannot write " + finalPath_, errno);
+    if (!rename) unlink(finalPath_.c_str());
     Discard();
     return false;
   }
   fd_ = -1;
-  if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+  if (rename && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
     error = ErrnoText("cannot replace " + finalPath_, errno);
     Discard();
     return false;

@@ -75,9 +75,10 @@ class SafeDestination {
 };
 
 // A replacement for a whole file (an archive being written or updated): the new content goes
-// to "<path>.XXXXXX" beside it and is renamed over `path` on Commit. The destructor removes
-// the temporary file unless committed. `path` is resolved with realpath first when it exists,
-// so a symlinked archive keeps its link.
+// to an unnamed file in the same directory (a short hidden temporary name where the file
+// system has no unnamed files), which Commit links in place or renames over `path`. Nothing
+// is left behind unless committed, also when the process is killed (unnamed files). `path` is
+// resolved with realpath first when it exists, so a symlinked archive keeps its link.
 class AtomicFile {
  public:
   bool Open(const std::string& path, std::string& error);
@@ -90,9 +91,13 @@ class AtomicFile {
   void Discard();
 
  private:
+  bool LinkUnnamed(bool direct);
+  bool Finish(bool rename, std::string& error);
+
   int fd_ = -1;
-  std::string tempPath_;
+  std::string tempPath_;  // empty while the file is unnamed
   std::string finalPath_;
+  std::string directory_;
   bool done_ = false;
   bool replacing_ = false;  // something stood at the path when opened
 };

@@ -241,6 +241,41 @@ TEST_F(TempTree, AtomicFileReplacesWholeOrNotAtAll) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+// 255 bytes is the longest name (85 Japanese characters); the temporary file needs no longer
+// one, and a writer killed before its commit leaves nothing beside the archive.
+TEST_F(TempTree, AtomicFileTakesTheLongestNamesAndLeavesNothingWhenKilled) {
+  std::string longName;
+  for (int i = 0; i < 83; ++i) longName += "\xE8\xA1\xA8";  // 表
+  longName += ".lzh";
+  ASSERT_EQ(longName.size(), 253u);
+  const fs::path archive = dest_ / longName;
+  for (const char* content : {"first", "second"}) {  // created, then replaced
+    AtomicFile f;
+    std::string error;
+    ASSERT_TRUE(f.Open(archive, error)) << error;
+    ASSERT_EQ(write(f.fd(), content, strlen(content)), ssize_t(strlen(content)));
+    ASSERT_TRUE(f.Commit(0644, error)) << error;
+    EXPECT_EQ(Read(archive), content);
+  }
+  int probe = open(dest_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "the file system of " << dest_ << " has no unnamed files";
+  close(probe);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // dies while writing a new archive and replacing the other
+    AtomicFile a, b;
+    std::string error;
+    if (!a.Open(dest_ / "new.lzh", error) || !b.Open(archive, error)) _exit(2);
+    if (write(a.fd(), "partial", 7) != 7 || write(b.fd(), "partial", 7) != 7) _exit(3);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Listing(dest_), std::set<std::string>{longName});
+  EXPECT_EQ(Read(archive), "second");
+}
+
 TEST_F(TempTree, AtomicFileKeepsASymlinkedArchivePath) {
   WriteFile(outside_ / "real.zip", "old");
   fs::create_symlink(outside_ / "real.zip", dest_ / "link.zip");
