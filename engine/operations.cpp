@@ -75,6 +75,15 @@ Next LogOutcome(bool ok, int32_t code, Operation operation, const std::string& s
   return Next::Stop;
 }
 
+// One file's library call and log line; a failure turns the batch's result false.
+Next RunFile(ExecFunction exec, Operation operation, RunWindow& window, const FilePlan& plan,
+             std::string& messageText, int32_t left, bool& result) {
+  int32_t code = 0;
+  const bool ok = CallArchiver(exec, window, plan.commandLine, messageText, code);
+  if (!ok) result = false;
+  return LogOutcome(ok, code, operation, plan.source, messageText, left);
+}
+
 const std::string& FileAt(const FileList& files, int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= files.size()) {
     throw EngineError(IndexOutOfRangeText);
@@ -93,10 +102,7 @@ bool Compress(const CompressKind& kind, RunWindow& window, const FileList& files
       SetStatusText(window, ProgressText(i + 1, count));
       window.ProcessPendingEvents();
       const FilePlan plan = PlanFile(kind.operation, prefix, from, to, FileAt(files, i), false);
-      int32_t code = 0;
-      const bool ok = CallArchiver(kind.exec, window, plan.commandLine, messageText, code);
-      if (!ok) result = false;
-      if (LogOutcome(ok, code, kind.operation, plan.source, messageText, count - i - 1) ==
+      if (RunFile(kind.exec, kind.operation, window, plan, messageText, count - i - 1, result) ==
           Next::Stop) {
         break;
       }
@@ -130,10 +136,7 @@ bool Extract(const ExtractKind& kind, RunWindow& window, const FileList& files, 
         result = false;
         continue;
       }
-      int32_t code = 0;
-      const bool ok = CallArchiver(kind.exec, window, plan.commandLine, messageText, code);
-      if (!ok) result = false;
-      if (LogOutcome(ok, code, kind.operation, plan.source, messageText, count - i - 1) ==
+      if (RunFile(kind.exec, kind.operation, window, plan, messageText, count - i - 1, result) ==
           Next::Stop) {
         break;
       }
