@@ -7,7 +7,8 @@
  * native handle of the caller's window (a Qt widget's winId()) that owns any dialog; 0 means
  * no window: nothing is shown, nothing blocks, and whatever would need a question is not done
  * (the existing file or member is kept and reported with UNLHA_ERROR_KEPT).
- * The library keeps no state between calls; calls are not meant to run concurrently.
+ * The library keeps no state between calls; calls on different archives may run concurrently
+ * from several threads (each call owns its buffers).
  *
  * Command lines: blank-separated tokens; a double-quoted token may hold blanks, and two
  * double quotes inside a quoted token stand for one. Switches start with "-" and come
