@@ -152,6 +152,25 @@ TEST(ZipCreate, SourcesAndArchivePathsRefusedOrTaken) {
                                                           "empty.zip", "text.zip", "z.zip"}));
 }
 
+// An archive name of 253 bytes (83 Japanese characters and ".zip") is created, updated and
+// left unchanged, and nothing else stays beside it.
+TEST(ZipCreate, ArchiveNamesNearTheLengthLimit) {
+  TempDir src, work;
+  std::string name;
+  for (int i = 0; i < 83; ++i) name += "表";
+  name += ".zip";
+  ASSERT_EQ(name.size(), 253u);
+  const std::string archive = work / name;
+  WriteFile(src / "a.txt", "a");
+  WriteFile(src / "b.txt", "b");
+  ASSERT_EQ(ZipFiles("-q -j", archive, {src / "a.txt"}).code, 0);
+  ASSERT_EQ(ZipFiles("-q -j", archive, {src / "b.txt"}).code, 0);
+  ASSERT_EQ(ZipFiles("-q -j -u", archive, {src / "b.txt"}).code, 0);  // nothing newer: no change
+  EXPECT_EQ(RawMembers(archive),
+            (std::map<std::string, std::string>{{"a.txt", "a"}, {"b.txt", "b"}}));
+  EXPECT_EQ(ListTree(work.path()), std::set<std::string>{name});
+}
+
 TEST(ZipUpdate, ReplacesOnlyWhatItShouldAndKeepsOtherMembersByteForByte) {
   TempDir src, work;
   const std::string ours = work / "ours.zip", dos = work / "dos.zip", bsd = work / "bsd.zip",

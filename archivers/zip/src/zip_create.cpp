@@ -95,6 +95,57 @@ bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::s
 
 // Finds the file libzip is to replace: the target of a symlink (so the link stays), a new
 // path in an existing directory, or an existing regular file.
+// libzip writes the new archive to "<archive>.XXXXXX" and renames it over the archive, which
+// is 7 bytes too long for names near the 255-byte limit (85 Japanese characters). Such an
+// archive is worked on under a short name in its directory: a hard link of the old archive,
+// or a new name, renamed to the archive's name once libzip has closed it.
+class ShortAlias {
+ public:
+  // The path libzip should open: `archive` itself unless its name is long and an alias could
+  // be made.
+  std::string Make(const std::string& archive, bool exists) {
+    const size_t slash = archive.find_last_of('/');
+    const size_t nameLength = archive.size() - (slash == std::string::npos ? 0 : slash + 1);
+    if (nameLength + kLibzipSuffix <= NAME_MAX) return archive;
+    const std::string dir = slash == std::string::npos ? "" : archive.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string alias =
+          dir + ".tavrun-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".zip";
+      struct stat st {};
+      if (exists ? link(archive.c_str(), alias.c_str()) != 0 : lstat(alias.c_str(), &st) == 0) {
+        if (errno == EEXIST || !exists) continue;
+        return archive;  // no hard links here: libzip gets the long name and says why it fails
+      }
+      alias_ = alias;
+      archive_ = archive;
+      return alias_;
+    }
+    return archive;
+  }
+  // After a successful close: the alias takes the archive's name.
+  bool Finish(std::string& why) {
+    if (alias_.empty()) return true;
+    struct stat st {};
+    if (lstat(alias_.c_str(), &st) != 0) return true;  // libzip wrote nothing (no change)
+    // Renaming a hard link onto its other name does nothing, so an unchanged archive's alias
+    // is removed here.
+    if (rename(alias_.c_str(), archive_.c_str()) != 0) {
+      why = ErrnoText("cannot put " + archive_ + " in place", errno);
+      return false;
+    }
+    unlink(alias_.c_str());
+    alias_.clear();
+    return true;
+  }
+  ~ShortAlias() {
+    if (!alias_.empty()) unlink(alias_.c_str());
+  }
+
+ private:
+  static constexpr size_t kLibzipSuffix = 7;  // ".XXXXXX"
+  std::string alias_, archive_;
+};
+
 int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& empty,
                        std::string& why) {
   struct stat st {};
@@ -264,13 +315,16 @@ void Run(const Zip32Request& rq, Report& report) {
   // An empty file counts as a new archive; anything else must be a consistent ZIP archive,
   // so a damaged one or a file of another kind is never rewritten.
   int flags = ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0);
-  ZipPtr za(zip_open(resolved.c_str(), flags, &ze));
+  struct stat existing {};
+  ShortAlias alias;
+  const std::string working = alias.Make(resolved, stat(resolved.c_str(), &existing) == 0);
+  ZipPtr za(zip_open(working.c_str(), flags, &ze));
   if (!za && ze == ZIP_ER_INCONS) {
     // Local sizes beside a data descriptor are all libzip objects to in such archives.
-    int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(working.c_str(), O_RDONLY | O_CLOEXEC);
     bool sound = fd >= 0 && VerifyStructure(fd, why);
     if (fd >= 0) close(fd);
-    if (sound) za.reset(zip_open(resolved.c_str(), ZIP_CREATE, &ze));
+    if (sound) za.reset(zip_open(working.c_str(), ZIP_CREATE, &ze));
   }
   if (!za) {
     report.Fail(OpenErrorCode(ze),
@@ -375,6 +429,10 @@ void Run(const Zip32Request& rq, Report& report) {
     return;  // the discarder ends the archive; libzip removed its temporary file
   }
   za.release();  // closed and freed by zip_close
+  if (!alias.Finish(why)) {
+    report.Fail(TAVRUN_ZIP_E_WRITE, why);
+    return;
+  }
 
   if (rq.archiveDateFromNewest && anyTime) {
     timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
