@@ -35,6 +35,16 @@ std::string RandomSuffix() {
   return s;
 }
 
+// Gives the open unnamed file `fd` the name `name` (relative to `dirFd`). The /proc link
+// needs no privilege; AT_EMPTY_PATH is the way where /proc is not mounted. -1 with errno set
+// on failure (EEXIST when the name is taken).
+int LinkOpenFile(int fd, int dirFd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  int rc = linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW);
+  if (rc != 0 && errno == ENOENT) rc = linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH);
+  return rc;
+}
+
 timespec ToTimespec(int64_t seconds) {
   timespec t{};
   t.tv_sec = static_cast<time_t>(seconds);
@@ -305,13 +315,7 @@ bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,
     rc = linkat(dirFd_, tempName_.c_str(), dirFd_, finalName_.c_str(), 0);
     if (rc == 0) unlinkat(dirFd_, tempName_.c_str(), 0);
   }
-  if (rc != 0) {
-    int e = errno;
-    error = e == EEXIST ? finalName_ + " already exists"
-                        : ErrnoText("cannot put " + finalName_ + " in place", e);
-    Discard();
-    return false;
-  }
+  if (rc != 0) return FailToPlace(errno, error);
   done_ = true;
   return true;
 }
@@ -321,9 +325,7 @@ bool SafeDestination::Writer::LinkUnnamed(bool replace, std::string& error) {
   // temporary name for the moment it takes to rename it over the old file.
   std::string name = finalName_;
   if (replace) name = ".tavrun-" + RandomSuffix() + ".tmp";
-  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-  int rc = linkat(AT_FDCWD, self.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW);
-  if (rc != 0 && errno == ENOENT) rc = linkat(fd_, "", dirFd_, name.c_str(), AT_EMPTY_PATH);
+  int rc = LinkOpenFile(fd_, dirFd_, name);
   int e = errno;
   const bool closed = close(fd_) == 0;
   if (rc == 0 && !closed) e = errno;
@@ -336,14 +338,16 @@ bool SafeDestination::Writer::LinkUnnamed(bool replace, std::string& error) {
     unlinkat(dirFd_, name.c_str(), 0);
     rc = -1;
   }
-  if (rc != 0) {
-    error = e == EEXIST ? finalName_ + " already exists"
-                        : ErrnoText("cannot put " + finalName_ + " in place", e);
-    Discard();
-    return false;
-  }
+  if (rc != 0) return FailToPlace(e, error);
   done_ = true;
   return true;
+}
+
+bool SafeDestination::Writer::FailToPlace(int e, std::string& error) {
+  error = e == EEXIST ? finalName_ + " already exists"
+                      : ErrnoText("cannot put " + finalName_ + " in place", e);
+  Discard();
+  return false;
 }
 
 void SafeDestination::Writer::Discard() {
@@ -398,13 +402,10 @@ AtomicFile::~AtomicFile() {
 // Gives the unnamed file a short name of its own beside the archive, or the archive's name
 // itself when nothing stands there (the link then fails rather than replace a newcomer).
 bool AtomicFile::LinkUnnamed(bool direct) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name =
         direct ? finalPath_ : directory_ + "/.tavrun-" + RandomSuffix() + ".tmp";
-    int rc = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
-    if (rc != 0 && errno == ENOENT) rc = linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
-    if (rc == 0) {
+    if (LinkOpenFile(fd_, AT_FDCWD, name) == 0) {
       if (!direct) tempPath_ = name;
       return true;
     }

@@ -57,6 +57,8 @@ class SafeDestination {
    private:
     friend class SafeDestination;
     bool LinkUnnamed(bool replace, std::string& error);
+    // Reports why the file could not take its name and drops it.
+    bool FailToPlace(int e, std::string& error);
     int dirFd_ = -1;
     int fd_ = -1;
     std::string tempName_;  // empty while the file is unnamed (O_TMPFILE)

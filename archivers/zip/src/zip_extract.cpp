@@ -164,13 +164,16 @@ struct Progressor {
 // Where the bytes of a member go: a file being written, or nowhere when only testing.
 using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& why)>;
 
+// The code and reason of a member libzip could not open.
+int32_t OpenFailure(zip_t* za, std::string& why) {
+  why = zip_strerror(za);
+  return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
+}
+
 zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t& code,
                              std::string& why) {
   zip_file_t* f = zip_fopen_index(za, index, flags);
-  if (f == nullptr) {
-    why = zip_strerror(za);
-    code = OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
-  }
+  if (f == nullptr) code = OpenFailure(za, why);
   return f;
 }
 
@@ -294,10 +297,7 @@ int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
                             Progressor& progress, std::string& why) {
   // Encrypted members open with the password settled for the archive.
   std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
-  if (!zf) {
-    why = zip_strerror(za);
-    return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
-  }
+  if (!zf) return OpenFailure(za, why);
   CappedOutput capped(st, out, progress);
   std::vector<uint8_t> buf(size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(st.size, 1))));
   for (;;) {
