@@ -56,11 +56,13 @@ Coding NameCoding(const MemberHeader& h, const std::string& raw) {
   if (h.codePage == 65001) return Coding::Utf8;
   if (h.codePage == 932) return Coding::Cp932;
   const bool fromWindows = h.osId == 'M' || h.osId == '2' || h.osId == 'w' || h.osId == 'W';
+  const bool utf8 = tavrun::arc::IsValidUtf8(raw);
+  if (utf8 && !fromWindows) return Coding::Utf8;  // no guess needed (ASCII included)
   std::vector<std::string> parts;
   Split(raw, false, parts);
   const auto japanese = tavrun::arc::GuessLegacyJapanese(parts, fromWindows);
   if (fromWindows && japanese == tavrun::arc::LegacyJapanese::Cp932) return Coding::Cp932;
-  if (tavrun::arc::IsValidUtf8(raw)) return Coding::Utf8;
+  if (utf8) return Coding::Utf8;
   return japanese == tavrun::arc::LegacyJapanese::EucJp ? Coding::EucJp : Coding::Cp932;
 }
 

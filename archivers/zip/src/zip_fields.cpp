@@ -90,7 +90,9 @@ NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
   if (legacy.empty()) return NameEncoding::Utf8;
   // Half-width katakana in CP932 can form valid UTF-8, so an archive from Windows is read as
   // CP932 first.
-  const arc::LegacyJapanese japanese = arc::GuessLegacyJapanese(legacy, dos);
+  // The guess converts every name twice: only where its answer can matter.
+  const arc::LegacyJapanese japanese =
+      dos || !allUtf8 ? arc::GuessLegacyJapanese(legacy, dos) : arc::LegacyJapanese::Neither;
   if (dos && japanese == arc::LegacyJapanese::Cp932) return NameEncoding::Cp932;
   if (allUtf8) return NameEncoding::Utf8;
   switch (japanese) {
