@@ -8,6 +8,7 @@
 # Needs Xvfb, twm, xdotool and ImageMagick's import (scripts/install-deps.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/xvfb.sh
 build=${1:-build/default}
 size=${2:-300}
 exe=$build/bin/tavrun
@@ -24,9 +25,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/bin" "$work/lib/tavrun" "$work/tmp" "$work/in" "$work/out"
-cp "$exe" "$work/bin/"
-cp "$build"/lib/tavrun/* "$work/lib/tavrun/"
+stage_program "$build" "$work"
+mkdir -p "$work/in" "$work/out"
 # Text-like data: the encoder works on it as on a user's documents.
 python3 - "$work/in/big.txt" "$size" <<'PY'
 import random, sys
@@ -46,18 +46,8 @@ printf '[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nFromDirectory=%s\r\nToDirec
 printf 'NoDefaults\nNoGrabServer\nTitleFont "fixed"\nResizeFont "fixed"\nMenuFont "fixed"\nIconFont "fixed"\nIconManagerFont "fixed"\nLeftTitleButton ":xlogo" = f.delete\n' \
   >"$work/twmrc"
 
-display=""
-for n in $(seq 150 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "No free X display number." >&2; exit 1; }
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display
-twm -f "$work/twmrc" >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_xvfb 150 199 800x600x24
+start_twm "$work/twmrc"
 
 now() { date +%s.%N; }
 # Waits for a visible window titled exactly $1 and prints its id.
@@ -82,10 +72,19 @@ start_run() {
   xdotool key --clearmodifiers alt+r
   wait_window "Tavrun" >/dev/null
   xdotool key --clearmodifiers Return  # Yes to the confirmation
-  # The library writes the archive under a temporary name beside it while the call runs.
-  for _ in $(seq 1000); do [ -n "$(ls -A "$work/out")" ] && break; sleep 0.01; done
+  # The library writes the archive into an unnamed file in the target folder while the call
+  # runs: the program holds it open.
+  for _ in $(seq 1000); do writing && break; sleep 0.01; done
   sleep 1
-  [ -n "$(ls -A "$work/out" | grep -v '^big\.lzh$')" ] || { echo "the call ended too soon" >&2; exit 1; }
+  writing || { echo "the call ended too soon" >&2; exit 1; }
+}
+# Whether the program holds a file of the output folder open.
+writing() {
+  local fd
+  for fd in /proc/"$app"/fd/*; do
+    case "$(readlink "$fd" 2>/dev/null)" in "$work/out"/*) return 0 ;; esac
+  done
+  return 1
 }
 # Waits up to a minute for the program to end.
 wait_end() {
@@ -124,7 +123,7 @@ rm -f "$work/out"/*
 start_run
 before=$(ls -A "$work/out" | tr '\n' ' ')
 elapsed=$(click_close_box)
-echo "exit question after ${elapsed} s (run 2, answered Yes); output during the call: $before"
+echo "exit question after ${elapsed} s (run 2, answered Yes); output named during the call: [$before]"
 t0=$(now)
 xdotool key --clearmodifiers alt+y
 wait_end

@@ -6,6 +6,7 @@
 # Usage: scripts/package-check.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/xvfb.sh
 if [ "$(id -u)" -ne 0 ]; then
   echo "package check: SKIPPED, it installs a package and adds users, so it needs root." >&2
   exit 0
@@ -58,17 +59,9 @@ for user in "${users[@]}"; do
   rm -rf "$home/.config/tavrun"
 done
 
-display=""
-for n in $(seq 150 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
 # Both users draw on one screen, as two users of one machine would see theirs.
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp -ac >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-[ -e "/tmp/.X11-unix/X${display#:}" ] || fail "Xvfb did not start"
-export DISPLAY=$display
+start_xvfb 150 199 800x600x24 -ac || fail "no virtual display"
+display=$DISPLAY
 
 # Starts the installed program as `user` from the menu entry's command, with the extra
 # environment given; its runuser process is a child of this shell, remembered in pids.

@@ -6,6 +6,7 @@
 set -euo pipefail
 [ -n "${TAVRUN_SHOTS_DEBUG:-}" ] && set -x
 cd "$(dirname "$0")/.."
+. scripts/xvfb.sh
 build=${1:-build/default}
 exe=$build/bin/tavrun
 if [ ! -x "$exe" ]; then
@@ -27,9 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 # An install-like tree of its own, so the demo settings never touch the build's.
-mkdir -p "$work/bin" "$work/lib/tavrun" "$work/tmp"
-cp "$exe" "$work/bin/"
-cp "$build"/lib/tavrun/* "$work/lib/tavrun/"
+stage_program "$build" "$work"
 printf '[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nExtractType=1\r\nFromDirectory=/home/tavrun/文書/送付前\r\nToDirectory=/home/tavrun/文書/書庫\r\n[COMMON]\r\nMakeDirectory=1\r\nLogLevel=2\r\n' \
   >"$work/bin/Tavrun.ini"
 # The virtual server has only its built-in core fonts, which lack Japanese: the window
@@ -37,18 +36,8 @@ printf '[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nExtractType=1\r\nFromDirect
 printf 'RandomPlacement\nUsePPosition "on"\nNoGrabServer\nTitleFont "fixed"\nResizeFont "fixed"\nMenuFont "fixed"\nIconFont "fixed"\nIconManagerFont "fixed"\n' \
   >"$work/twmrc"
 
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "No free X display number." >&2; exit 1; }
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display
-twm -f "$work/twmrc" >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_xvfb 90 140 640x480x24
+start_twm "$work/twmrc"
 
 TMPDIR="$work/tmp" "$work/bin/tavrun" >/dev/null 2>&1 &
 app=$!

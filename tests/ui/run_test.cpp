@@ -19,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kDone = "処理が正常終了しました。";
 const std::string kFailed = "処理が異常終了しました。\r\n";
 
 class RunTest : public UiTest {

@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kDone = "処理が正常終了しました。";
 const std::string kAskExit = "終了しますか？";
 
 // Counts the paint events of one widget.

@@ -21,6 +21,9 @@ using testing::Exists;
 using testing::ReadBytes;
 using testing::WriteBytes;
 
+// The message that ends a run without failure.
+inline const std::string kDone = "処理が正常終了しました。";
+
 struct Libraries {  // which archivers count as present
   bool lzh = true, zipCreate = true, zipExtract = true;
 };
