@@ -13,17 +13,9 @@ build=${1:-build/default}
 size=${2:-300}
 exe=$build/bin/tavrun
 [ -x "$exe" ] || { echo "No program at $exe: build it first." >&2; exit 1; }
-for tool in Xvfb twm xdotool import; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)." >&2; exit 1; }
-done
+need_tools Xvfb twm xdotool import
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_scratch
 
 stage_program "$build" "$work"
 mkdir -p "$work/in" "$work/out"

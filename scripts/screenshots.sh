@@ -13,19 +13,11 @@ if [ ! -x "$exe" ]; then
   echo "No program at $exe: build it first (cmake --build --preset default)." >&2
   exit 1
 fi
-for tool in Xvfb twm xdotool import; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)." >&2; exit 1; }
-done
+need_tools Xvfb twm xdotool import
 
 out=docs/screenshots
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_scratch
 
 # An install-like tree of its own, so the demo settings never touch the build's.
 stage_program "$build" "$work"

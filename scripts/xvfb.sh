@@ -30,3 +30,19 @@ stage_program() {
   cp "$1/bin/tavrun" "$2/bin/"
   cp "$1"/lib/tavrun/* "$2/lib/tavrun/"
 }
+
+# need_tools TOOL...: exits with a message naming the first missing tool.
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)." >&2; exit 1; }
+  done
+}
+
+# make_scratch: a scratch folder in `work`, removed on exit together with every process
+# remembered in `pids`.
+make_scratch() {
+  work=$(mktemp -d)
+  pids=()
+  trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+}
