@@ -127,9 +127,9 @@ TEST_F(Scratch, OpensPathsAsLibzipsOwnFileSourceDoes) {
   const struct {
     const char* name;
     int flags;
-  } cases[] = {{"missing.zip", ZIP_CREATE}, {"missing.zip", 0},
-               {"empty.zip", ZIP_CREATE},   {"empty.zip", ZIP_CREATE | ZIP_TRUNCATE},
-               {"text.zip", ZIP_CREATE},    {"good.zip", ZIP_CREATE | ZIP_CHECKCONS},
+  } cases[] = {{"missing.zip", ZIP_CREATE},        {"missing.zip", 0},
+               {"empty.zip", ZIP_CREATE},          {"empty.zip", ZIP_CREATE | ZIP_TRUNCATE},
+               {"text.zip", ZIP_CREATE},           {"good.zip", ZIP_CREATE | ZIP_CHECKCONS},
                {"good.zip", ZIP_CREATE | ZIP_EXCL}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " flags " + std::to_string(c.flags));

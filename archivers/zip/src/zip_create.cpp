@@ -94,6 +94,11 @@ bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::s
   return true;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // Finds the file to be replaced: the target of a symlink (so the link stays), a new path in
 // an existing directory, or an existing regular file.
 int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& empty,
@@ -105,8 +110,7 @@ int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& emp
       why = ErrnoText("cannot access the archive " + path, errno);
       return TAVRUN_ZIP_E_ARCHIVE_OPEN;
     }
-    size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = DirectoryOf(path);
     struct stat ds {};
     if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode)) {
       why = "the directory of the archive does not exist: " + dir;
@@ -288,11 +292,6 @@ ZipPtr OpenArchive(const std::string& path, std::string& resolved, Report& repor
   return za;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Sets how the member at `i` is stored: method, level, times and mode.
 bool DescribeMember(zip_t* za, zip_uint64_t i, PreparedMember::Kind kind, const SourceFile& s,
                     int level) {
@@ -390,8 +389,7 @@ bool NewestMemberTime(zip_t* za, int64_t& newest) {
 
 // Writes the new archive and puts it in place of the old one. On failure the old archive
 // stays as it was and the new one is dropped.
-bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved,
-                  Report& report) {
+bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, Report& report) {
   if (zip_close(za.get()) != 0) {
     zip_error_t* err = zip_get_error(za.get());
     int code = zip_error_code_zip(err);
