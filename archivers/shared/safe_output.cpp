@@ -35,6 +35,11 @@ std::string RandomSuffix() {
   return s;
 }
 
+// A short hidden name for a file on its way into place.
+std::string TemporaryName() {
+  return ".tavrun-" + RandomSuffix() + ".tmp";
+}
+
 // Gives the open unnamed file `fd` the name `name` (relative to `dirFd`). The /proc link
 // needs no privilege; AT_EMPTY_PATH is the way where /proc is not mounted. -1 with errno set
 // on failure (EEXIST when the name is taken).
@@ -110,6 +115,22 @@ mode_t ProcessUmask() {
     return m;
   }();
   return mask;
+}
+
+int CreateTemporaryIn(int dirFd, mode_t mode, std::string& tempName) {
+  tempName.clear();
+  int fd = openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+  if (fd >= 0) return fd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName();
+    fd = openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      tempName = name;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;  // errno is EEXIST
 }
 
 bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& components,
@@ -230,27 +251,12 @@ std::unique_ptr<SafeDestination::Writer> SafeDestination::Create(
   auto writer = std::unique_ptr<Writer>(new Writer());
   writer->dirFd_ = dir;
   writer->finalName_ = components.back();
-  // An unnamed file: nothing is left behind when the process dies before the commit.
-  int unnamed = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (unnamed >= 0) {
-    writer->fd_ = unnamed;
-    return writer;
+  writer->fd_ = CreateTemporaryIn(dir, 0600, writer->tempName_);
+  if (writer->fd_ < 0) {
+    error = ErrnoText("cannot create a file in the destination", errno);
+    return nullptr;  // the writer's destructor closes dir
   }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temp = ".tavrun-" + RandomSuffix() + ".tmp";
-    int fd = openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      writer->fd_ = fd;
-      writer->tempName_ = temp;
-      return writer;
-    }
-    if (errno != EEXIST) {
-      error = ErrnoText("cannot create a file in the destination", errno);
-      return nullptr;  // the writer's destructor closes dir
-    }
-  }
-  error = "cannot find a free temporary name in the destination";
-  return nullptr;
+  return writer;
 }
 
 bool SafeDestination::SetDirectoryTimes(const std::vector<std::string>& components, int64_t mtime) {
@@ -324,7 +330,7 @@ bool SafeDestination::Writer::LinkUnnamed(bool replace, std::string& error) {
   // Without replacing, the link itself fails on an existing name; a replacement gets a
   // temporary name for the moment it takes to rename it over the old file.
   std::string name = finalName_;
-  if (replace) name = ".tavrun-" + RandomSuffix() + ".tmp";
+  if (replace) name = TemporaryName();
   int rc = LinkOpenFile(fd_, dirFd_, name);
   int e = errno;
   const bool closed = close(fd_) == 0;
@@ -373,24 +379,20 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
     finalPath_ = resolved;
   }
   const size_t slash = finalPath_.rfind('/');
-  directory_ = slash == std::string::npos ? "." : finalPath_.substr(0, slash + 1);
-  // An unnamed file: a process killed before the commit leaves nothing behind, and the name of
-  // the archive needs no room for a suffix.
-  fd_ = open(directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ >= 0) {
-    tempPath_.clear();
-    done_ = false;
-    return true;
-  }
-  std::string templ = directory_ + "/.tavrun-XXXXXX.tmp";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  fd_ = mkostemps(buf.data(), 4, O_CLOEXEC);
+  directory_ = slash == std::string::npos ? "./" : finalPath_.substr(0, slash + 1);
+  // An unnamed file where possible: a process killed before the commit leaves nothing
+  // behind, and the name of the archive needs no room for a suffix.
+  std::string name;
+  const int dir = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fd_ = dir < 0 ? -1 : CreateTemporaryIn(dir, 0600, name);
+  const int e = errno;
+  if (dir >= 0) close(dir);
   if (fd_ < 0) {
-    error = ErrnoText("cannot create a temporary file beside " + finalPath_, errno);
+    error = ErrnoText("cannot create a temporary file beside " + finalPath_, e);
+    errno = e;
     return false;
   }
-  tempPath_ = buf.data();
+  tempPath_ = name.empty() ? "" : directory_ + name;
   done_ = false;
   return true;
 }
@@ -403,8 +405,7 @@ AtomicFile::~AtomicFile() {
 // itself when nothing stands there (the link then fails rather than replace a newcomer).
 bool AtomicFile::LinkUnnamed(bool direct) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name =
-        direct ? finalPath_ : directory_ + "/.tavrun-" + RandomSuffix() + ".tmp";
+    const std::string name = direct ? finalPath_ : directory_ + TemporaryName();
     if (LinkOpenFile(fd_, AT_FDCWD, name) == 0) {
       if (!direct) tempPath_ = name;
       return true;
@@ -445,9 +446,11 @@ bool AtomicFile::Commit(uint32_t mode, std::string& error) {
 
 bool AtomicFile::Finish(bool rename, std::string& error) {
   if (close(fd_) != 0) {
+    const int e = errno;
     fd_ = -1;
-    error = ErrnoText("cannot write " + finalPath_, errno);
+    error = ErrnoText("cannot write " + finalPath_, e);
     if (!rename) unlink(finalPath_.c_str());
+    errno = e;
     Discard();
     return false;
   }
@@ -462,12 +465,14 @@ bool AtomicFile::Finish(bool rename, std::string& error) {
 }
 
 void AtomicFile::Discard() {
+  const int e = errno;  // the cause of a failure that led here stays for the caller
   if (fd_ >= 0) {
     close(fd_);
     fd_ = -1;
   }
   if (!done_ && !tempPath_.empty()) unlink(tempPath_.c_str());
   done_ = true;
+  errno = e;
 }
 
 }  // namespace tavrun::arc

@@ -16,6 +16,15 @@ namespace tavrun::arc {
 // The process umask, which new files and archives honour.
 mode_t ProcessUmask();
 
+// Creates a file in the directory `dirFd` (AT_FDCWD: the current one) that nobody sees before
+// it is given a name: an unnamed file (O_TMPFILE) where the file system has them, of which a
+// killed process leaves nothing, else a short hidden name of random letters, created
+// exclusively and returned in `tempName` for the caller to rename or remove (empty for an
+// unnamed file). Needing no longer name than the directory's entries, it works beside files
+// whose names take all 255 bytes. The descriptor is open for reading and writing and closed
+// on exec; -1 with errno set on failure.
+int CreateTemporaryIn(int dirFd, mode_t mode, std::string& tempName);
+
 // Splits a decoded member name on "/" and "\" into components, relative to the destination
 // (a leading separator or drive letter is dropped). False (with a reason) for an empty
 // result, a ".." component, or NUL / control characters; "." and empty components are

@@ -152,23 +152,46 @@ TEST(ZipCreate, SourcesAndArchivePathsRefusedOrTaken) {
                                                           "empty.zip", "text.zip", "z.zip"}));
 }
 
-// An archive name of 253 bytes (83 Japanese characters and ".zip") is created, updated and
-// left unchanged, and nothing else stays beside it.
+// Archive names of 253 and 255 bytes (83 Japanese characters and ".zip" or "ab.zip") are
+// created, updated and left unchanged, and nothing else stays beside them.
 TEST(ZipCreate, ArchiveNamesNearTheLengthLimit) {
-  TempDir src, work;
-  std::string name;
-  for (int i = 0; i < 83; ++i) name += "表";
-  name += ".zip";
-  ASSERT_EQ(name.size(), 253u);
-  const std::string archive = work / name;
+  std::string stem;
+  for (int i = 0; i < 83; ++i) stem += "表";
+  for (const std::string& name : {stem + ".zip", stem + "ab.zip"}) {
+    SCOPED_TRACE(name.size());
+    TempDir src, work;
+    const std::string archive = work / name;
+    WriteFile(src / "a.txt", "a");
+    WriteFile(src / "b.txt", "b");
+    ASSERT_EQ(ZipFiles("-q -j", archive, {src / "a.txt"}).code, 0);
+    ASSERT_EQ(ZipFiles("-q -j", archive, {src / "b.txt"}).code, 0);
+    ASSERT_EQ(ZipFiles("-q -j -u", archive, {src / "b.txt"}).code, 0);  // not newer: no change
+    EXPECT_EQ(RawMembers(archive),
+              (std::map<std::string, std::string>{{"a.txt", "a"}, {"b.txt", "b"}}));
+    EXPECT_EQ(ListTree(work.path()), std::set<std::string>{name});
+  }
+}
+
+// An update through a symlink writes the archive it points to and keeps the link; the
+// archive keeps its mode, and a new one gets the usual mode for new files.
+TEST(ZipUpdate, KeepsTheLinkAndTheModeOfTheArchive) {
+  TempDir src, real, links;
   WriteFile(src / "a.txt", "a");
   WriteFile(src / "b.txt", "b");
-  ASSERT_EQ(ZipFiles("-q -j", archive, {src / "a.txt"}).code, 0);
-  ASSERT_EQ(ZipFiles("-q -j", archive, {src / "b.txt"}).code, 0);
-  ASSERT_EQ(ZipFiles("-q -j -u", archive, {src / "b.txt"}).code, 0);  // nothing newer: no change
-  EXPECT_EQ(RawMembers(archive),
+  ASSERT_EQ(ZipFiles("-q -j", real / "r.zip", {src / "a.txt"}).code, 0);
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(Stat(real / "r.zip").st_mode & 07777, 0666 & ~mask);
+  ASSERT_EQ(chmod((real / "r.zip").c_str(), 0604), 0);
+  ASSERT_EQ(symlink((real / "r.zip").c_str(), (links / "l.zip").c_str()), 0);
+  Result r = ZipFiles("-q -j", links / "l.zip", {src / "b.txt"});
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(fs::is_symlink(links / "l.zip"));
+  EXPECT_EQ(RawMembers(real / "r.zip"),
             (std::map<std::string, std::string>{{"a.txt", "a"}, {"b.txt", "b"}}));
-  EXPECT_EQ(ListTree(work.path()), std::set<std::string>{name});
+  EXPECT_EQ(Stat(real / "r.zip").st_mode & 07777, 0604u);
+  EXPECT_EQ(ListTree(real.path()), std::set<std::string>{"r.zip"});
+  EXPECT_EQ(ListTree(links.path()), std::set<std::string>{"l.zip"});
 }
 
 TEST(ZipUpdate, ReplacesOnlyWhatItShouldAndKeepsOtherMembersByteForByte) {
@@ -238,8 +261,15 @@ TEST(ZipUpdate, AFailedUpdateLeavesTheArchiveIdentical) {
     EXPECT_EQ(ListTree(work.path()), std::set<std::string>{"f.zip"}) << tail;  // no temporary
   }
 
-  // A full, then read-only file system: a small mount of our own (root only).
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  if (geteuid() != 0) {  // a directory nobody may write to (root may write anyway)
+    ASSERT_EQ(chmod(work.path().c_str(), 0555), 0);
+    Result r = ZipFiles("-q -j", archive, {src / "status"});
+    chmod(work.path().c_str(), 0755);
+    EXPECT_EQ(r.code, TAVRUN_ZIP_E_WRITE) << r.output;
+    EXPECT_EQ(ReadFile(archive), before);
+    GTEST_SKIP() << "needs root to mount a small file system";
+  }
+  // A full, then read-only file system: a small mount of our own.
   const std::string dir = work / "small", small = dir + "/a.zip";
   mkdir(dir.c_str(), 0755);
   if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "no tmpfs";

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "safe_output.h"
 #include "tavrun_zip_codes.h"
 
 namespace tavrun::zip {
@@ -149,14 +150,15 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
-// An unnamed file in `dir`, gone when closed even after a crash; mkstemp and unlink where
-// the file system has no O_TMPFILE.
+// A file in `dir` that is gone when closed, even after a crash: a named one (no unnamed files
+// on this file system) loses its name at once.
 int TemporaryFile(const std::string& dir) {
-  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  std::string name = dir + "/.tavrun-zip-XXXXXX";
-  fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) unlink(name.c_str());
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return -1;
+  std::string name;
+  const int fd = arc::CreateTemporaryIn(dirFd, 0600, name);
+  if (fd >= 0 && !name.empty()) unlinkat(dirFd, name.c_str(), 0);
+  close(dirFd);
   return fd;
 }
 

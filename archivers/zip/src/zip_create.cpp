@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_source.h"
 #include "cmdline.h"
 #include "dialogs.h"
 #include "encoding.h"
@@ -93,59 +94,13 @@ bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::s
   return true;
 }
 
-// Finds the file libzip is to replace: the target of a symlink (so the link stays), a new
-// path in an existing directory, or an existing regular file.
-// libzip writes the new archive to "<archive>.XXXXXX" and renames it over the archive, which
-// is 7 bytes too long for names near the 255-byte limit (85 Japanese characters). Such an
-// archive is worked on under a short name in its directory: a hard link of the old archive,
-// or a new name, renamed to the archive's name once libzip has closed it.
-class ShortAlias {
- public:
-  // The path libzip should open: `archive` itself unless its name is long and an alias could
-  // be made.
-  std::string Make(const std::string& archive, bool exists) {
-    const size_t slash = archive.find_last_of('/');
-    const size_t nameLength = archive.size() - (slash == std::string::npos ? 0 : slash + 1);
-    if (nameLength + kLibzipSuffix <= NAME_MAX) return archive;
-    const std::string dir = slash == std::string::npos ? "" : archive.substr(0, slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string alias =
-          dir + ".tavrun-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".zip";
-      struct stat st {};
-      if (exists ? link(archive.c_str(), alias.c_str()) != 0 : lstat(alias.c_str(), &st) == 0) {
-        if (errno == EEXIST || !exists) continue;
-        return archive;  // no hard links here: libzip gets the long name and says why it fails
-      }
-      alias_ = alias;
-      archive_ = archive;
-      return alias_;
-    }
-    return archive;
-  }
-  // After a successful close: the alias takes the archive's name.
-  bool Finish(std::string& why) {
-    if (alias_.empty()) return true;
-    struct stat st {};
-    if (lstat(alias_.c_str(), &st) != 0) return true;  // libzip wrote nothing (no change)
-    // Renaming a hard link onto its other name does nothing, so an unchanged archive's alias
-    // is removed here.
-    if (rename(alias_.c_str(), archive_.c_str()) != 0) {
-      why = ErrnoText("cannot put " + archive_ + " in place", errno);
-      return false;
-    }
-    unlink(alias_.c_str());
-    alias_.clear();
-    return true;
-  }
-  ~ShortAlias() {
-    if (!alias_.empty()) unlink(alias_.c_str());
-  }
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
- private:
-  static constexpr size_t kLibzipSuffix = 7;  // ".XXXXXX"
-  std::string alias_, archive_;
-};
-
+// Finds the file to be replaced: the target of a symlink (so the link stays), a new path in
+// an existing directory, or an existing regular file.
 int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& empty,
                        std::string& why) {
   struct stat st {};
@@ -155,8 +110,7 @@ int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& emp
       why = ErrnoText("cannot access the archive " + path, errno);
       return TAVRUN_ZIP_E_ARCHIVE_OPEN;
     }
-    size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = DirectoryOf(path);
     struct stat ds {};
     if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode)) {
       why = "the directory of the archive does not exist: " + dir;
@@ -284,138 +238,158 @@ void AppendSummary(const std::string& archive, const std::vector<std::string>& a
   zip_discard(za);
 }
 
-void Run(const Zip32Request& rq, Report& report) {
+bool CheckRequest(const Zip32Request& rq, Report& report) {
   if (rq.archivePath == nullptr || *rq.archivePath == '\0') {
     report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no archive was given");
-    return;
+    return false;
   }
   if (rq.fileCount == 0 || rq.files == nullptr) {
     report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no file to add was given");
-    return;
+    return false;
   }
   if (rq.level < 0 || rq.level > 9) {
     report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "the level must be 0 to 9");
-    return;
+    return false;
   }
-  std::vector<SourceFile> sources;
-  GatherSources(rq, sources, report);
-  if (!report.ok()) return;
-  if (sources.empty()) {
-    report.Fail(TAVRUN_ZIP_E_NOTHING, "nothing to add");
-    return;
-  }
+  return true;
+}
 
-  std::string resolved, why;
+// Opens the archive for creating or updating, through a source of our own that writes the new
+// archive to an unnamed file beside it (see archive_source.h). `resolved` receives the path
+// that will be replaced.
+ZipPtr OpenArchive(const std::string& path, std::string& resolved, Report& report) {
+  std::string why;
   bool empty = false;
-  if (int32_t code = ResolveArchive(rq.archivePath, resolved, empty, why)) {
+  if (int32_t code = ResolveArchive(path, resolved, empty, why)) {
     report.Fail(code, why);
-    return;
+    return nullptr;
   }
-  int ze = 0;
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* src = MakeArchiveSource(resolved, &error);
   // An empty file counts as a new archive; anything else must be a consistent ZIP archive,
   // so a damaged one or a file of another kind is never rewritten.
-  int flags = ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0);
-  struct stat existing {};
-  ShortAlias alias;
-  const std::string working = alias.Make(resolved, stat(resolved.c_str(), &existing) == 0);
-  ZipPtr za(zip_open(working.c_str(), flags, &ze));
-  if (!za && ze == ZIP_ER_INCONS) {
+  ZipPtr za(src ? zip_open_from_source(src, ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0),
+                                       &error)
+                : nullptr);
+  if (!za && src && zip_error_code_zip(&error) == ZIP_ER_INCONS) {
     // Local sizes beside a data descriptor are all libzip objects to in such archives.
-    int fd = open(working.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
     bool sound = fd >= 0 && VerifyStructure(fd, why);
     if (fd >= 0) close(fd);
-    if (sound) za.reset(zip_open(working.c_str(), ZIP_CREATE, &ze));
+    if (sound) {
+      zip_error_fini(&error);
+      zip_error_init(&error);
+      za.reset(zip_open_from_source(src, ZIP_CREATE, &error));
+    }
   }
+  const int ze = zip_error_code_zip(&error);
+  zip_error_fini(&error);
   if (!za) {
-    report.Fail(OpenErrorCode(ze),
-                std::string(rq.archivePath) + ": " + (why.empty() ? ZipErrorText(ze) : why));
-    return;
+    zip_source_free(src);  // the archive owns it only once opened
+    report.Fail(OpenErrorCode(ze), path + ": " + (why.empty() ? ZipErrorText(ze) : why));
   }
+  return za;
+}
 
-  uint64_t total = 0;
-  for (const SourceFile& s : sources) total += s.size;
-  std::unique_ptr<arc::Progress> progress =
-      arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
-  AddContext ctx(progress.get(), total);
-  uint64_t memoryLeft = kInMemoryBound;
-  // Large members are deflated into temporary files beside the archive, where libzip
-  // writes its own.
-  const size_t slash = resolved.find_last_of('/');
-  const std::string tempDir = slash == std::string::npos ? "."
-                              : slash == 0               ? "/"
-                                                         : resolved.substr(0, slash);
-  std::vector<std::string> added;
-
-  for (const SourceFile& s : sources) {
-    zip_int64_t old = zip_name_locate(za.get(), s.memberName.c_str(), 0);
-    if (old >= 0) {
-      if (rq.updateNewerOnly && !IsNewer(za.get(), old, s)) {
-        report.Line("kept (not newer): " + s.memberName);
-        ctx.Advance(s.memberName, s.size);
-        continue;
-      }
-      // Delete and add: replacing in place would keep the old extra fields and level.
-      if (zip_delete(za.get(), zip_uint64_t(old)) != 0) {
-        report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
-        return;
-      }
-    }
-    auto member = std::make_unique<PreparedMember>();
-    if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft, ctx,
-                       *member)) {
-      report.Fail(ctx.failCode(), ctx.failReason());
-      return;
-    }
-    PreparedMember::Kind kind = member->kind;
-    zip_source_t* src = MakeMemberSource(za.get(), std::move(member), ctx);
-    if (src == nullptr) {
-      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
-      return;
-    }
-    zip_int64_t idx = zip_file_add(za.get(), s.memberName.c_str(), src, ZIP_FL_ENC_UTF_8);
-    if (idx < 0) {
-      zip_source_free(src);
-      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
-      return;
-    }
-    zip_uint64_t i = zip_uint64_t(idx);
-    int rc = 0;
-    if (kind == PreparedMember::Kind::StoredFile || kind == PreparedMember::Kind::StoredBuffer)
-      rc |= zip_set_file_compression(za.get(), i, ZIP_CM_STORE, 0);
-    else if (kind == PreparedMember::Kind::StreamDeflate)
-      rc |= zip_set_file_compression(za.get(), i, ZIP_CM_DEFLATE, zip_uint32_t(rq.level));
-    rc |= zip_file_set_mtime(za.get(), i, time_t(s.mtime), 0);
-    auto ef = ExtendedTimestamp(s.mtime);
-    rc |=
-        zip_file_extra_field_set(za.get(), i, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW, ef.data(),
+// Sets how the member at `i` is stored: method, level, times and mode.
+bool DescribeMember(zip_t* za, zip_uint64_t i, PreparedMember::Kind kind, const SourceFile& s,
+                    int level) {
+  int rc = 0;
+  if (kind == PreparedMember::Kind::StoredFile || kind == PreparedMember::Kind::StoredBuffer)
+    rc |= zip_set_file_compression(za, i, ZIP_CM_STORE, 0);
+  else if (kind == PreparedMember::Kind::StreamDeflate)
+    rc |= zip_set_file_compression(za, i, ZIP_CM_DEFLATE, zip_uint32_t(level));
+  rc |= zip_file_set_mtime(za, i, time_t(s.mtime), 0);
+  auto ef = ExtendedTimestamp(s.mtime);
+  rc |= zip_file_extra_field_set(za, i, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW, ef.data(),
                                  zip_uint16_t(ef.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-    rc |= zip_file_set_external_attributes(za.get(), i, 0, ZIP_OPSYS_UNIX,
-                                           (zip_uint32_t(S_IFREG) | s.mode) << 16);
-    if (rc != 0) {
-      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za.get()));
-      return;
-    }
-    added.push_back(s.memberName);
-  }
-  if (added.empty()) {
-    report.Line("the archive is up to date");
-    return;  // nothing changed: the archive is not rewritten
-  }
+  rc |= zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_UNIX,
+                                         (zip_uint32_t(S_IFREG) | s.mode) << 16);
+  return rc == 0;
+}
 
-  int64_t newest = 0;
+enum class Added { Yes, Kept, Failed };
+
+// Adds one file, replacing a member of the same name unless -u finds it not newer. The data
+// is read and deflated now; libzip writes it when the archive is closed.
+Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& tempDir,
+                uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Report& report) {
+  zip_int64_t old = zip_name_locate(za, s.memberName.c_str(), 0);
+  if (old >= 0) {
+    if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
+      report.Line("kept (not newer): " + s.memberName);
+      ctx.Advance(s.memberName, s.size);
+      return Added::Kept;
+    }
+    // Delete and add: replacing in place would keep the old extra fields and level.
+    if (zip_delete(za, zip_uint64_t(old)) != 0) {
+      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+      return Added::Failed;
+    }
+  }
+  auto member = std::make_unique<PreparedMember>();
+  if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft, ctx,
+                     *member)) {
+    report.Fail(ctx.failCode(), ctx.failReason());
+    return Added::Failed;
+  }
+  const PreparedMember::Kind kind = member->kind;
+  zip_source_t* src = MakeMemberSource(za, std::move(member), ctx);
+  if (src == nullptr) {
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    return Added::Failed;
+  }
+  zip_int64_t idx = zip_file_add(za, s.memberName.c_str(), src, ZIP_FL_ENC_UTF_8);
+  if (idx < 0) {
+    zip_source_free(src);
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    return Added::Failed;
+  }
+  if (!DescribeMember(za, zip_uint64_t(idx), kind, s, rq.level)) {
+    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    return Added::Failed;
+  }
+  return Added::Yes;
+}
+
+// Adds every source; `added` receives the names of the members added or replaced. False after
+// a failure, which is in `report`.
+bool AddMembers(const Zip32Request& rq, const std::vector<SourceFile>& sources,
+                const std::string& resolved, zip_t* za, AddContext& ctx,
+                std::vector<std::string>& added, Report& report) {
+  uint64_t memoryLeft = kInMemoryBound;
+  // Large members are deflated into temporary files beside the archive, on the disk the
+  // archive is written to.
+  const std::string tempDir = DirectoryOf(resolved);
+  for (const SourceFile& s : sources) {
+    switch (AddMember(rq, s, tempDir, memoryLeft, za, ctx, report)) {
+      case Added::Failed: return false;
+      case Added::Kept: break;
+      case Added::Yes: added.push_back(s.memberName); break;
+    }
+  }
+  return true;
+}
+
+// The date of the newest member, the old ones included; false when no member has one.
+bool NewestMemberTime(zip_t* za, int64_t& newest) {
   bool anyTime = false;
-  if (rq.archiveDateFromNewest) {
-    zip_int64_t n = zip_get_num_entries(za.get(), 0);
-    for (zip_int64_t i = 0; i < n; ++i) {
-      zip_stat_t st;
-      if (zip_stat_index(za.get(), zip_uint64_t(i), 0, &st) != 0) continue;  // deleted
-      int64_t t = MemberMtime(za.get(), zip_uint64_t(i), st);
-      // The stat of a member added in this call asks our source; its time is the file's.
-      if (!anyTime || t > newest) newest = t;
-      anyTime = true;
-    }
+  zip_int64_t n = zip_get_num_entries(za, 0);
+  for (zip_int64_t i = 0; i < n; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0) continue;  // deleted
+    int64_t t = MemberMtime(za, zip_uint64_t(i), st);
+    // The stat of a member added in this call asks our source; its time is the file's.
+    if (!anyTime || t > newest) newest = t;
+    anyTime = true;
   }
+  return anyTime;
+}
 
+// Writes the new archive and puts it in place of the old one. On failure the old archive
+// stays as it was and the new one is dropped.
+bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, Report& report) {
   if (zip_close(za.get()) != 0) {
     zip_error_t* err = zip_get_error(za.get());
     int code = zip_error_code_zip(err);
@@ -426,15 +400,43 @@ void Run(const Zip32Request& rq, Report& report) {
     else
       report.Fail(code == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL : TAVRUN_ZIP_E_WRITE,
                   "cannot write " + resolved + ": " + zip_error_strerror(err));
-    return;  // the discarder ends the archive; libzip removed its temporary file
+    return false;  // the discarder ends the archive and drops the unnamed file
   }
   za.release();  // closed and freed by zip_close
-  if (!alias.Finish(why)) {
-    report.Fail(TAVRUN_ZIP_E_WRITE, why);
+  return true;
+}
+
+void Run(const Zip32Request& rq, Report& report) {
+  if (!CheckRequest(rq, report)) return;
+  std::vector<SourceFile> sources;
+  GatherSources(rq, sources, report);
+  if (!report.ok()) return;
+  if (sources.empty()) {
+    report.Fail(TAVRUN_ZIP_E_NOTHING, "nothing to add");
     return;
   }
 
-  if (rq.archiveDateFromNewest && anyTime) {
+  std::string resolved;
+  ZipPtr za = OpenArchive(rq.archivePath, resolved, report);
+  if (!za) return;
+
+  uint64_t total = 0;
+  for (const SourceFile& s : sources) total += s.size;
+  std::unique_ptr<arc::Progress> progress =
+      arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
+  AddContext ctx(progress.get(), total);
+  std::vector<std::string> added;
+  if (!AddMembers(rq, sources, resolved, za.get(), ctx, added, report)) return;
+  if (added.empty()) {
+    report.Line("the archive is up to date");
+    return;  // nothing changed: the archive is not rewritten
+  }
+
+  int64_t newest = 0;
+  const bool dated = rq.archiveDateFromNewest && NewestMemberTime(za.get(), newest);
+  if (!CloseArchive(za, ctx, resolved, report)) return;
+
+  if (dated) {
     timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
     if (utimensat(AT_FDCWD, resolved.c_str(), times, 0) != 0)
       report.Line(ErrnoText("cannot set the archive's date", errno));
