@@ -380,8 +380,7 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
 
 void ExtractMember(Extraction& x, const MemberHeader& m) {
   if (!CanDecode(m)) {
-    x.out.Fail(Kind::Method,
-               DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
+    x.out.Fail(Kind::Method, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
     return;
   }
   Target t;

@@ -152,8 +152,7 @@ class Writer {
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
       ssize_t n = ReadSome(s.fd, buf.data(), buf.size());
-      if (n < 0)
-        return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      if (n < 0) return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
       if (n == 0) break;
       size += static_cast<uint64_t>(n);
       if (size > kMaxMemberSize)
@@ -281,8 +280,8 @@ Counts ChooseFiles(uintptr_t window, const Options& o, Sources& sources,
   rules.compareDates = !o.ignoreDates;
   rules.hasWindow = tavrun::arc::HasOwnerWindow(window);
   tavrun::arc::OverwritePolicy policy(rules, [window](const std::string& name) {
-    return tavrun::arc::AskOverwrite(
-        window, "LZH圧縮", "書庫に同じ名前のファイルがあります。置き換えますか？", name);
+    return tavrun::arc::AskOverwrite(window, "LZH圧縮",
+                                     "書庫に同じ名前のファイルがあります。置き換えますか？", name);
   });
   Counts counts;
   for (auto& s : sources) {
@@ -343,8 +342,9 @@ bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive
     for (const auto& s : sources)
       if (s->write && s->replaces == static_cast<int>(k)) by = s.get();
     int64_t mtime = old.members[k].mtime;
-    std::optional<Failure> f = by ? w.Member(*by, o.method, mtime)
-                                  : w.Copy(old.fd, old.members[k].offset, old.members[k].totalSize());
+    std::optional<Failure> f =
+        by ? w.Member(*by, o.method, mtime)
+           : w.Copy(old.fd, old.members[k].offset, old.members[k].totalSize());
     if (f) return fail(*f);
     newest = std::max(newest, mtime);
   }

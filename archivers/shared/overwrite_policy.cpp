@@ -77,7 +77,7 @@ Verdict DecideOverwrite(const Target& target, int64_t memberMtime, int64_t toler
 
 Kind PlacementFailure(TargetState state) {
   return state == TargetState::Obstructed || state == TargetState::Link ? Kind::Unsafe
-                                                                         : Kind::Write;
+                                                                        : Kind::Write;
 }
 
 Verdict OverwritePolicy::Decide(const Target& target, int64_t memberMtime, int64_t tolerance,

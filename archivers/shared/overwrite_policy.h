@@ -60,15 +60,15 @@ enum class Action { Write, Replace, Keep, Ask };
 // Why a member is kept, for the library's own wording.
 enum class KeepReason {
   None,
-  Obstructed,   // a symbolic link or a file on the way
-  Link,         // a symbolic link at the path
-  NotRegular,   // something that is not a regular file at the path
-  ReadOnly,     // a read-only file and the option to keep those
-  NotOlder,     // the existing file is not older than the member
-  Never,        // the options say never replace
-  NoToAll,      // answered "no to all" earlier in the call
-  NoWindow,     // only a question could have allowed it and nobody can be asked
-  AnsweredNo,   // the user said no
+  Obstructed,  // a symbolic link or a file on the way
+  Link,        // a symbolic link at the path
+  NotRegular,  // something that is not a regular file at the path
+  ReadOnly,    // a read-only file and the option to keep those
+  NotOlder,    // the existing file is not older than the member
+  Never,       // the options say never replace
+  NoToAll,     // answered "no to all" earlier in the call
+  NoWindow,    // only a question could have allowed it and nobody can be asked
+  AnsweredNo,  // the user said no
 };
 
 struct Verdict {

@@ -129,8 +129,7 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Outcome& report) {
     std::string key = JoinPath(p.components);
     auto it = seen.find(key);
     if (it != seen.end() && !(it->second && p.directory)) {
-      report.Fail(Kind::Unsafe,
-                  "two members have the name " + key + ", nothing extracted");
+      report.Fail(Kind::Unsafe, "two members have the name " + key + ", nothing extracted");
       return false;
     }
     seen[key] = p.directory;
@@ -180,7 +179,7 @@ zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, K
 
 // Small deflated members: read whole and inflated in one call.
 Kind InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                     Progressor& progress, std::string& why) {
+                  Progressor& progress, std::string& why) {
   Kind code = Kind::None;
   std::unique_ptr<zip_file_t, FileCloser> zf(
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
@@ -275,7 +274,7 @@ class CappedOutput {
 
 // Methods libzip lacks: our decoders over the raw compressed bytes.
 Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                      Progressor& progress, std::string& why) {
+                   Progressor& progress, std::string& why) {
   Kind code = Kind::None;
   std::unique_ptr<zip_file_t, FileCloser> zf(
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
@@ -295,7 +294,7 @@ Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
 
 // Everything else streams through libzip, which checks the CRC when the data ends.
 Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                            Progressor& progress, std::string& why) {
+                         Progressor& progress, std::string& why) {
   // Encrypted members open with the password settled for the archive.
   std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
   if (!zf) return OpenFailure(za, why);
@@ -324,7 +323,7 @@ Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, co
 // Hands one member to `out`, never more than its declared size, reading it to its end so
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
 Kind CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                   Progressor& progress, std::string& why) {
+                Progressor& progress, std::string& why) {
   // Encrypted members stream through libzip, which decrypts only on that path.
   const bool plain = st.encryption_method == ZIP_EM_NONE;
   if (plain && st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
@@ -499,9 +498,8 @@ class Extraction {
     } else if (const Kind locked = LockedCode(p); locked != Kind::None) {
       return false;
     } else if (!MethodSupported(p.st.comp_method)) {
-      report_.Fail(
-          Kind::Method,
-          "compression method " + std::to_string(p.st.comp_method) + " not supported: " + p.name);
+      report_.Fail(Kind::Method, "compression method " + std::to_string(p.st.comp_method) +
+                                     " not supported: " + p.name);
     } else {
       return true;
     }
@@ -541,8 +539,7 @@ class Extraction {
         za_, p.index, p.st,
         [writer](const uint8_t* d, size_t n, std::string& w) { return writer->Write(d, n, w); },
         prog_, why);
-    if (code == Kind::None && !out->Commit(p.mode, p.mtime, replace, why))
-      code = Kind::Write;
+    if (code == Kind::None && !out->Commit(p.mode, p.mtime, replace, why)) code = Kind::Write;
     if (code != Kind::None) {
       out->Discard();
       report_.Fail(code, code == Kind::Cancelled ? "cancelled" : p.name + ": " + why);
