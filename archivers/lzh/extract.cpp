@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <optional>
 
 #include "commands.h"
 #include "crc16.h"
@@ -332,7 +331,7 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   if (!w) {
     const Kind kind = tavrun::arc::PlacementFailure(x.inspector.Inspect(t.comps).state);
     x.out.Fail(kind, t.path + ": " + error);
-    x.stop = kind == Kind::Write;  // no room or no rights: every further member would fail so
+    x.stop = kind == Kind::Write;  // no room or no rights: the members after it would fail alike
     return;
   }
   bool writeFailed = false, cancelled = false;

@@ -483,7 +483,7 @@ class Extraction {
   }
 
   // An encrypted member whose password is not known is reported; OK when it can be read.
-  Kind LockedCode(const Planned& p) {
+  Kind LockedKind(const Planned& p) {
     if (p.st.encryption_method == ZIP_EM_NONE) return Kind::None;
     std::string why;
     const Kind code = EncryptedMemberKind(za_, p.index, why);
@@ -495,7 +495,7 @@ class Extraction {
   bool Extractable(const Planned& p) {
     if (p.symlink) {
       report_.Fail(Kind::Unsafe, "symbolic link not created: " + p.name);
-    } else if (const Kind locked = LockedCode(p); locked != Kind::None) {
+    } else if (const Kind locked = LockedKind(p); locked != Kind::None) {
       return false;
     } else if (!MethodSupported(p.st.comp_method)) {
       report_.Fail(Kind::Method, "compression method " + std::to_string(p.st.comp_method) +
