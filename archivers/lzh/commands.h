@@ -1,5 +1,5 @@
-// The two commands behind Unlha() and the archive check; each returns an UNLHA_ code and
-// leaves its summary or reason in `message`.
+// The two commands behind Unlha() and the archive check; each records its failures and its
+// summary in `out` (codes.h turns the kind into the UNLHA_ code).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encoder.h"
+#include "outcome.h"
 
 namespace tavrun::lzh {
 
@@ -20,23 +21,10 @@ struct Options {
   Method method = Method::Lh5;  // -jm
 };
 
-// Collects the outcome of one call: the first failure's code and a few reasons.
-class Outcome {
- public:
-  void Fail(int code, const std::string& reason);
-  void Note(const std::string& text);
-  int code() const { return code_; }
-  std::string Text(const std::string& summary) const;
-
- private:
-  int code_ = 0;
-  std::vector<std::string> lines_;
-};
-
-int RunUpdate(uintptr_t window, const Options& options, const std::string& archive,
-              const std::vector<std::string>& files, std::string& message);
-int RunExtract(uintptr_t window, const Options& options, const std::string& archive,
-               const std::string& destination, std::string& message);
+void RunUpdate(uintptr_t window, const Options& options, const std::string& archive,
+               const std::vector<std::string>& files, tavrun::arc::Outcome& out);
+void RunExtract(uintptr_t window, const Options& options, const std::string& archive,
+                const std::string& destination, tavrun::arc::Outcome& out);
 bool CheckArchive(const char* path, int mode);
 
 }  // namespace tavrun::lzh

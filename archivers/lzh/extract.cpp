@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <optional>
 
 #include "commands.h"
 #include "crc16.h"
@@ -18,11 +17,14 @@
 #include "header.h"
 #include "io.h"
 #include "names.h"
+#include "overwrite_policy.h"
 #include "safe_output.h"
 #include "unlha32.h"
 
 namespace tavrun::lzh {
 namespace {
+
+using tavrun::arc::Kind;
 
 constexpr size_t kChunk = 1 << 16;
 
@@ -214,53 +216,35 @@ class MacBinaryFilter {
   uint64_t keep_ = 0;
 };
 
-// What the file system holds on the way to a member and at its place.
-enum class PathState {
-  Clear,        // nothing in the way (the parents are directories or missing)
-  Obstructed,   // a parent is a symbolic link or not a directory: refused for safety
-  EntryExists,  // something stands at the member's own place
-};
-
-PathState InspectPath(int rootFd, const std::vector<std::string>& comps) {
-  int dir = dup(rootFd);
-  PathState state = PathState::Clear;
-  for (size_t i = 0; dir >= 0 && i < comps.size(); ++i) {
-    struct stat st {};
-    if (fstatat(dir, comps[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
-    if (i + 1 == comps.size()) {
-      state = PathState::EntryExists;
-      break;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-      state = PathState::Obstructed;
-      break;
-    }
-    const int next = openat(dir, comps[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    close(dir);
-    dir = next;
-  }
-  if (dir >= 0) close(dir);
-  return state;
-}
-
-bool PathObstructed(int rootFd, const std::vector<std::string>& comps) {
-  return InspectPath(rootFd, comps) == PathState::Obstructed;
-}
-
 // Everything one E call shares between its members.
 struct Extraction {
-  Extraction(uintptr_t w, const Options& opts, const std::string& a)
-      : window(w), o(opts), archive(a) {}
+  Extraction(uintptr_t w, const Options& opts, const std::string& a, tavrun::arc::Outcome& o)
+      : window(w), o(opts), archive(a), out(o), policy(OverwriteOptionsOf(w, opts), AskFor(w)) {}
+  static tavrun::arc::OverwriteOptions OverwriteOptionsOf(uintptr_t w, const Options& o) {
+    tavrun::arc::OverwriteOptions p;
+    p.replace = o.yes ? tavrun::arc::OverwriteOptions::Replace::Always
+                      : tavrun::arc::OverwriteOptions::Replace::Ask;
+    p.keepReadOnly = o.keepReadOnly;
+    p.compareDates = !o.ignoreDates;
+    p.hasWindow = tavrun::arc::HasOwnerWindow(w);
+    return p;
+  }
+  static tavrun::arc::OverwritePolicy::Ask AskFor(uintptr_t w) {
+    return [w](const std::string& path) {
+      return tavrun::arc::AskOverwrite(w, "LZH解凍",
+                                       "次のファイルは既に存在します。上書きしますか？", path);
+    };
+  }
   uintptr_t window;
   const Options& o;
   const std::string& archive;
+  tavrun::arc::Outcome& out;
+  tavrun::arc::OverwritePolicy policy;
   ArchiveFd file;
   Scan scan;
   tavrun::arc::SafeDestination dest;
-  ArchiveFd root;  // the destination once more, to tell why a path was refused
-  Outcome out;
+  tavrun::arc::TargetInspector inspector;  // tells what stands where a member goes
   std::unique_ptr<tavrun::arc::Progress> progress;
-  std::optional<bool> toAll;
   std::vector<std::pair<std::vector<std::string>, int64_t>> directories;
   uint64_t total = 0, done = 0;
   int extracted = 0;
@@ -277,7 +261,7 @@ struct Target {
 bool ResolveTarget(Extraction& x, const MemberHeader& m, Target& t) {
   t.path = DecodeMemberPath(m);
   if (IsSymbolicLink(m)) {
-    x.out.Fail(UNLHA_ERROR_UNSAFE, t.path + ": symbolic link not created");
+    x.out.Fail(Kind::Unsafe, t.path + ": symbolic link not created");
     return false;
   }
   t.directory = IsDirectoryEntry(m);
@@ -286,7 +270,7 @@ bool ResolveTarget(Extraction& x, const MemberHeader& m, Target& t) {
   if (t.directory && relative.find_first_not_of("/.") == std::string::npos) return false;
   std::string reason;
   if (!tavrun::arc::SanitizeMemberPath(relative, t.comps, reason)) {
-    x.out.Fail(UNLHA_ERROR_UNSAFE, reason);
+    x.out.Fail(Kind::Unsafe, reason);
     return false;
   }
   if (!t.directory && !x.o.directories) t.comps = {t.comps.back()};
@@ -297,60 +281,47 @@ void MakeDirectory(Extraction& x, const MemberHeader& m, const Target& t) {
   if (!x.o.directories) return;
   std::string error;
   if (!x.dest.MakeDirectories(t.comps, false, error)) {
-    const bool unsafe = PathObstructed(x.root.fd, t.comps) ||
-                        x.dest.Existing(t.comps) == tavrun::arc::ExistingFile::NotRegular;
-    x.out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, t.path + ": " + error);
+    x.out.Fail(tavrun::arc::PlacementFailure(x.inspector.Inspect(t.comps).state),
+               t.path + ": " + error);
   } else {
     x.directories.push_back({t.comps, m.mtime});
   }
+}
+
+// Why a member was kept, in this library's words; empty when it goes unmentioned.
+std::string KeepText(tavrun::arc::KeepReason reason, const std::string& path) {
+  using R = tavrun::arc::KeepReason;
+  switch (reason) {
+    case R::Obstructed: return path + ": a symbolic link or a file is on the way; not written";
+    case R::Link: return path + ": a symbolic link is in the way; not written through";
+    case R::NotRegular: return path + ": something that is not a regular file is in the way";
+    case R::ReadOnly: return path + ": read-only file kept";
+    case R::NotOlder: return path + ": the existing file is not older; kept";
+    case R::NoWindow: return path + ": exists; kept (no window to ask, -y1 replaces)";
+    case R::Never:
+    case R::AnsweredNo: return path + ": kept";
+    case R::NoToAll:
+    case R::None: break;
+  }
+  return {};
 }
 
 enum class Decision { Write, Replace, Keep };
 
 // What to do when something already stands where the member goes.
 Decision DecideOverwrite(Extraction& x, const MemberHeader& m, const Target& t) {
-  const tavrun::arc::ExistingFile existing = x.dest.Existing(t.comps);
-  if (existing == tavrun::arc::ExistingFile::None) return Decision::Write;
-  std::string error;
-  if (existing == tavrun::arc::ExistingFile::NotRegular) {
-    // A directory on the way is not one (a symlink, a file), or the entry itself is no plain
-    // file; otherwise the path could not be looked at and creating it tells why.
-    switch (InspectPath(x.root.fd, t.comps)) {
-      case PathState::Obstructed:
-        x.out.Fail(UNLHA_ERROR_UNSAFE,
-                   t.path + ": a symbolic link or a file is on the way; not written");
-        return Decision::Keep;
-      case PathState::EntryExists:
-        x.out.Fail(UNLHA_ERROR_KEPT,
-                   t.path + ": something that is not a regular file is in the way; kept");
-        return Decision::Keep;
-      case PathState::Clear: return Decision::Write;
-    }
-  }
-  if (existing == tavrun::arc::ExistingFile::ReadOnly && x.o.keepReadOnly) {
-    x.out.Note(t.path + ": read-only file kept");
-    return Decision::Keep;
-  }
-  if (!x.o.ignoreDates && !(m.mtime > x.dest.ExistingMtime(t.comps) + (m.level < 2 ? 1 : 0))) {
-    x.out.Note(t.path + ": the existing file is not older; kept");
-    return Decision::Keep;
-  }
-  if (x.o.yes) return Decision::Replace;
-  if (x.toAll) return *x.toAll ? Decision::Replace : Decision::Keep;
-  if (!tavrun::arc::HasOwnerWindow(x.window)) {
-    x.out.Fail(UNLHA_ERROR_KEPT, t.path + ": exists; kept (no window to ask, -y1 replaces)");
-    return Decision::Keep;
-  }
-  using tavrun::arc::OverwriteAnswer;
-  const OverwriteAnswer a = tavrun::arc::AskOverwrite(
-      x.window, "LZH解凍", "次のファイルは既に存在します。上書きしますか？", t.path);
-  if (a == OverwriteAnswer::YesToAll) x.toAll = true;
-  if (a == OverwriteAnswer::NoToAll) x.toAll = false;
-  if (a == OverwriteAnswer::No || a == OverwriteAnswer::NoToAll) {
-    x.out.Note(t.path + ": kept");
-    return Decision::Keep;
-  }
-  return Decision::Replace;
+  // Level 0 and 1 headers hold DOS times with a 2-second step.
+  const int64_t tolerance = m.level < 2 ? 1 : 0;
+  const tavrun::arc::Verdict v =
+      x.policy.Decide(x.inspector.Inspect(t.comps), m.mtime, tolerance, t.path);
+  if (v.action == tavrun::arc::Action::Write) return Decision::Write;
+  if (v.action == tavrun::arc::Action::Replace) return Decision::Replace;
+  const std::string text = KeepText(v.reason, t.path);
+  if (v.kind != Kind::None)
+    x.out.Fail(v.kind, text);
+  else if (!text.empty())
+    x.out.Note(text);
+  return Decision::Keep;
 }
 
 // Decodes the member into a temporary file and puts it in place only when it is sound.
@@ -358,9 +329,9 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   std::string error;
   std::unique_ptr<tavrun::arc::SafeDestination::Writer> w = x.dest.Create(t.comps, error);
   if (!w) {
-    const bool unsafe = PathObstructed(x.root.fd, t.comps);
-    x.out.Fail(unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE, t.path + ": " + error);
-    x.stop = !unsafe;  // no room or no rights: every further member would fail the same way
+    const Kind kind = tavrun::arc::PlacementFailure(x.inspector.Inspect(t.comps).state);
+    x.out.Fail(kind, t.path + ": " + error);
+    x.stop = kind == Kind::Write;  // no room or no rights: the members after it would fail alike
     return;
   }
   bool writeFailed = false, cancelled = false;
@@ -385,13 +356,13 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   if (st != DecodeStatus::Ok) {
     w->Discard();
     if (cancelled) {
-      x.out.Fail(UNLHA_ERROR_CANCELLED, "cancelled at " + t.path + "; it was not written");
+      x.out.Fail(Kind::Cancelled, "cancelled at " + t.path + "; it was not written");
     } else if (writeFailed) {
-      x.out.Fail(UNLHA_ERROR_WRITE, error);
+      x.out.Fail(Kind::Write, error);
     } else if (st == DecodeStatus::ReadError) {
-      x.out.Fail(UNLHA_ERROR_ARCHIVE, "cannot read the archive " + x.archive);
+      x.out.Fail(Kind::ArchiveOpen, "cannot read the archive " + x.archive);
     } else {
-      x.out.Fail(UNLHA_ERROR_DATA, t.path + ": CRC error; not written");
+      x.out.Fail(Kind::Data, t.path + ": CRC error; not written");
       return;
     }
     x.stop = true;
@@ -400,7 +371,7 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
   // The owner can always read and write what was extracted, whatever mode was stored.
   const uint32_t mode = m.hasMode ? (m.mode & 0777) | 0600 : 0;
   if (!w->Commit(mode, m.mtime, replace, error)) {
-    x.out.Fail(UNLHA_ERROR_WRITE, error);
+    x.out.Fail(Kind::Write, error);
     return;
   }
   ++x.extracted;
@@ -408,8 +379,7 @@ void WriteMember(Extraction& x, const MemberHeader& m, const Target& t, bool rep
 
 void ExtractMember(Extraction& x, const MemberHeader& m) {
   if (!CanDecode(m)) {
-    x.out.Fail(UNLHA_ERROR_METHOD,
-               DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
+    x.out.Fail(Kind::Method, DecodeMemberPath(m) + ": method " + m.method + " cannot be decoded");
     return;
   }
   Target t;
@@ -422,54 +392,64 @@ void ExtractMember(Extraction& x, const MemberHeader& m) {
   if (d != Decision::Keep) WriteMember(x, m, t, d == Decision::Replace);
 }
 
-// Opens and scans the archive; 0 or the code that ends the call.
-int OpenAndScan(Extraction& x, std::string& message) {
+// Opens and scans the archive; false (with the failure recorded) when the call ends there.
+bool OpenAndScan(Extraction& x) {
   struct stat st {};
+  std::string message;
   x.file.fd = OpenArchive(x.archive, st, message);
-  if (x.file.fd < 0) return UNLHA_ERROR_ARCHIVE;
+  if (x.file.fd < 0) {
+    x.out.Fail(Kind::ArchiveOpen, message);
+    return false;
+  }
   x.scan = ScanArchive(x.file.fd, static_cast<uint64_t>(st.st_size));
   if (x.scan.members.empty()) {
-    message = "not an LZH archive" +
-              (x.scan.damage.empty() ? std::string() : " (" + x.scan.damage + ")") + ": " +
-              x.archive;
-    return UNLHA_ERROR_NOT_LZH;
+    x.out.Fail(Kind::NotArchive,
+               "not an LZH archive" +
+                   (x.scan.damage.empty() ? std::string() : " (" + x.scan.damage + ")") + ": " +
+                   x.archive);
+    return false;
   }
-  return 0;
+  return true;
 }
 
-int OpenDestination(Extraction& x, const std::string& destination, std::string& message) {
+bool OpenDestination(Extraction& x, const std::string& destination) {
   std::string error;
   if (!x.dest.Open(destination, error)) {
-    message = "cannot write to " + destination + ": " + error;
-    return UNLHA_ERROR_WRITE;
+    x.out.Fail(Kind::Write, "cannot write to " + destination + ": " + error);
+    return false;
   }
-  x.root.fd = open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return 0;
+  x.inspector.Open(destination);
+  return true;
 }
 
-}  // namespace
-
-int RunExtract(uintptr_t window, const Options& o, const std::string& archive,
-               const std::string& destination, std::string& message) {
-  Extraction x(window, o, archive);
-  if (int rc = OpenAndScan(x, message)) return rc;
-  if (int rc = OpenDestination(x, destination, message)) return rc;
+void ExtractMembers(Extraction& x) {
   for (const auto& m : x.scan.members) x.total += m.originalSize;
-  x.progress = tavrun::arc::MakeProgress(window, !o.noProgress, "LZH解凍");
+  x.progress = tavrun::arc::MakeProgress(x.window, !x.o.noProgress, "LZH解凍");
   for (const MemberHeader& m : x.scan.members) {
     ExtractMember(x, m);
     x.done += m.originalSize;
     if (x.stop) break;
   }
-  // Directory times last: writing the files inside changed them.
+}
+
+// Directory times last: writing the files inside changed them.
+void SetDirectoryTimes(Extraction& x) {
   for (auto it = x.directories.rbegin(); it != x.directories.rend(); ++it)
     x.dest.SetDirectoryTimes(it->first, it->second);
+}
+
+}  // namespace
+
+void RunExtract(uintptr_t window, const Options& o, const std::string& archive,
+                const std::string& destination, tavrun::arc::Outcome& out) {
+  Extraction x(window, o, archive, out);
+  if (!OpenAndScan(x) || !OpenDestination(x, destination)) return;
+  ExtractMembers(x);
+  SetDirectoryTimes(x);
   if (!x.scan.damage.empty() && !x.stop)
-    x.out.Fail(UNLHA_ERROR_NOT_LZH, "damaged archive after member " +
-                                        std::to_string(x.scan.members.size()) + ": " +
-                                        x.scan.damage);
-  message = x.out.Text(std::to_string(x.extracted) + " extracted from " + archive);
-  return x.out.code();
+    out.Fail(Kind::NotArchive, "damaged archive after member " +
+                                   std::to_string(x.scan.members.size()) + ": " + x.scan.damage);
+  out.Summary(std::to_string(x.extracted) + " extracted from " + archive);
 }
 
 bool CheckArchive(const char* path, int mode) {

@@ -5,28 +5,10 @@
 #include <new>
 
 #include "cmdline.h"
+#include "codes.h"
 #include "commands.h"
 
 namespace tavrun::lzh {
-
-void Outcome::Fail(int code, const std::string& reason) {
-  if (code_ == 0) code_ = code;
-  Note(reason);
-}
-
-void Outcome::Note(const std::string& text) {
-  // Only the first lines can reach the caller's buffer anyway.
-  if (lines_.size() < 32) lines_.push_back(text);
-}
-
-std::string Outcome::Text(const std::string& summary) const {
-  std::string t = summary;
-  for (const auto& l : lines_) {
-    if (!t.empty()) t += '\n';
-    t += l;
-  }
-  return t;
-}
 
 namespace {
 
@@ -55,50 +37,63 @@ bool ParseSwitch(const std::string& s, Options& o) {
   return false;
 }
 
-int Run(uintptr_t window, const char* commandLine, std::string& message) {
+// Only the first lines can reach the caller's buffer anyway.
+constexpr size_t kMaxLines = 32;
+
+// Switches until the first path; every token after it is a path. False when the line is
+// refused, with the reason in `out`.
+bool ParseCommandLine(const char* commandLine, std::string& command, Options& options,
+                      std::vector<std::string>& paths, tavrun::arc::Outcome& out) {
   std::vector<std::string> tokens;
   std::string error;
   if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error)) {
-    message = "bad command line: " + error;
-    return UNLHA_ERROR_COMMAND;
+    out.Fail(Kind::CommandLine, "bad command line: " + error);
+    return false;
   }
   if (tokens.empty()) {
-    message = "bad command line: no command";
-    return UNLHA_ERROR_COMMAND;
+    out.Fail(Kind::CommandLine, "bad command line: no command");
+    return false;
   }
-  const std::string command = tokens[0];
-  Options options;
+  command = tokens[0];
   size_t i = 1;
   for (; i < tokens.size() && !tokens[i].empty() && tokens[i][0] == '-'; ++i) {
     if (!ParseSwitch(tokens[i], options)) {
-      message = "bad command line: unknown switch " + tokens[i];
-      return UNLHA_ERROR_COMMAND;
+      out.Fail(Kind::CommandLine, "bad command line: unknown switch " + tokens[i]);
+      return false;
     }
   }
-  std::vector<std::string> paths(tokens.begin() + static_cast<long>(i), tokens.end());
+  paths.assign(tokens.begin() + static_cast<long>(i), tokens.end());
   for (const auto& p : paths) {
     if (p.empty()) {
-      message = "bad command line: empty path";
-      return UNLHA_ERROR_COMMAND;
+      out.Fail(Kind::CommandLine, "bad command line: empty path");
+      return false;
     }
   }
+  return true;
+}
+
+void Run(uintptr_t window, const char* commandLine, tavrun::arc::Outcome& out) {
+  std::string command;
+  Options options;
+  std::vector<std::string> paths;
+  if (!ParseCommandLine(commandLine, command, options, paths, out)) return;
   if (command == "U" || command == "u") {
     if (paths.size() < 2) {
-      message = "bad command line: U needs an archive and at least one file";
-      return UNLHA_ERROR_COMMAND;
+      out.Fail(Kind::CommandLine, "bad command line: U needs an archive and at least one file");
+      return;
     }
     std::vector<std::string> files(paths.begin() + 1, paths.end());
-    return RunUpdate(window, options, paths[0], files, message);
-  }
-  if (command == "E" || command == "e") {
+    RunUpdate(window, options, paths[0], files, out);
+  } else if (command == "E" || command == "e") {
     if (paths.size() != 2) {
-      message = "bad command line: E needs an archive and a destination directory";
-      return UNLHA_ERROR_COMMAND;
+      out.Fail(Kind::CommandLine,
+               "bad command line: E needs an archive and a destination directory");
+      return;
     }
-    return RunExtract(window, options, paths[0], paths[1], message);
+    RunExtract(window, options, paths[0], paths[1], out);
+  } else {
+    out.Fail(Kind::CommandLine, "bad command line: unknown command " + command);
   }
-  message = "bad command line: unknown command " + command;
-  return UNLHA_ERROR_COMMAND;
 }
 
 }  // namespace
@@ -106,26 +101,23 @@ int Run(uintptr_t window, const char* commandLine, std::string& message) {
 
 extern "C" UNLHA32_API int32_t Unlha(uintptr_t window, const char* commandLine, char* output,
                                      uint32_t outputSize) {
-  std::string message;
-  int32_t rc;
+  using tavrun::arc::Kind;
+  tavrun::arc::Outcome out(tavrun::lzh::kMaxLines);
   try {
-    rc = tavrun::lzh::Run(window, commandLine, message);
+    tavrun::lzh::Run(window, commandLine, out);
   } catch (const std::bad_alloc&) {
-    message = "out of memory";
-    rc = UNLHA_ERROR_INTERNAL;
+    out.Abort(Kind::Internal, "out of memory");
   } catch (const std::exception& e) {
-    message = std::string("unexpected error: ") + e.what();
-    rc = UNLHA_ERROR_INTERNAL;
+    out.Abort(Kind::Internal, std::string("unexpected error: ") + e.what());
   } catch (...) {
-    message = "unexpected error";
-    rc = UNLHA_ERROR_INTERNAL;
+    out.Abort(Kind::Internal, "unexpected error");
   }
   try {
-    tavrun::arc::WriteOutput(output, outputSize, message);
+    tavrun::arc::WriteOutput(output, outputSize, out.Text());
   } catch (...) {
     if (output && outputSize) output[0] = '\0';
   }
-  return rc;
+  return out.Code(tavrun::lzh::kCodes);
 }
 
 extern "C" UNLHA32_API int32_t UnlhaCheckArchive(const char* path, int32_t mode) {

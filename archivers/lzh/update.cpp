@@ -14,11 +14,14 @@
 #include "header.h"
 #include "io.h"
 #include "names.h"
+#include "overwrite_policy.h"
 #include "safe_output.h"
 #include "unlha32.h"
 
 namespace tavrun::lzh {
 namespace {
+
+using tavrun::arc::Kind;
 
 constexpr uint64_t kMaxMemberSize = 0xFFFFFFFFull;  // the 32-bit size fields
 constexpr size_t kChunk = 1 << 16;
@@ -38,7 +41,7 @@ struct Source {
 };
 
 struct Failure {
-  int code;
+  Kind kind;
   std::string reason;
 };
 
@@ -52,9 +55,9 @@ class Writer {
     while (size > 0) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(size, buf.size()));
       ssize_t got = pread(from, buf.data(), n, static_cast<off_t>(offset));
-      if (got <= 0) return Failure{UNLHA_ERROR_ARCHIVE, "cannot read the archive"};
+      if (got <= 0) return Failure{Kind::ArchiveOpen, "cannot read the archive"};
       if (!WriteAll(fd_, buf.data(), static_cast<size_t>(got)))
-        return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
+        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
       offset += static_cast<uint64_t>(got);
       size -= static_cast<uint64_t>(got);
     }
@@ -72,7 +75,7 @@ class Writer {
     const std::vector<uint8_t> placeholder = BuildLevel2Header(m);
     const off_t headerAt = lseek(fd_, 0, SEEK_CUR);
     if (headerAt < 0 || !WriteAll(fd_, placeholder.data(), placeholder.size()))
-      return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
+      return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
     const off_t dataAt = headerAt + static_cast<off_t>(placeholder.size());
 
     uint64_t original = 0, packed = 0;
@@ -103,12 +106,12 @@ class Writer {
       if (f) return f;
       if (!tooBig && !writeFailed) enc.Finish();
       if (writeFailed)
-        return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(writeErrno)};
+        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(writeErrno)};
       if (tooBig || packed >= original) stored = true;
     }
     if (stored) {
       if (lseek(fd_, dataAt, SEEK_SET) < 0 || ftruncate(fd_, dataAt) != 0)
-        return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
+        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
       int writeErrno = 0;
       auto f = Stream(
           s,
@@ -120,7 +123,7 @@ class Writer {
           original, crc);
       if (f) return f;
       if (writeErrno != 0)
-        return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(writeErrno)};
+        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(writeErrno)};
       packed = original;
       m.method = "-lh0-";
     }
@@ -132,7 +135,7 @@ class Writer {
         pwrite(fd_, header.data(), header.size(), headerAt) !=
             static_cast<ssize_t>(header.size()) ||
         lseek(fd_, dataAt + static_cast<off_t>(packed), SEEK_SET) < 0)
-      return Failure{UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)};
+      return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
     done_ += original;
     return std::nullopt;
   }
@@ -145,23 +148,22 @@ class Writer {
     size = 0;
     crc = 0;
     if (lseek(s.fd, 0, SEEK_SET) < 0)
-      return Failure{UNLHA_ERROR_SOURCE, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
       ssize_t n = ReadSome(s.fd, buf.data(), buf.size());
-      if (n < 0)
-        return Failure{UNLHA_ERROR_SOURCE, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      if (n < 0) return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
       if (n == 0) break;
       size += static_cast<uint64_t>(n);
       if (size > kMaxMemberSize)
-        return Failure{UNLHA_ERROR_TOO_LARGE, s.path + ": 4 GiB or more cannot be stored in LZH"};
+        return Failure{Kind::TooLarge, s.path + ": 4 GiB or more cannot be stored in LZH"};
       crc = Crc16(crc, buf.data(), static_cast<size_t>(n));
       if (!consume(buf.data(), static_cast<size_t>(n))) break;
       int percent =
           total_ ? static_cast<int>((done_ + std::min<uint64_t>(size, s.st.st_size)) * 100 / total_)
                  : 100;
       if (!progress_.Update(s.name, std::min(percent, 100)))
-        return Failure{UNLHA_ERROR_CANCELLED, "cancelled; the archive was not changed"};
+        return Failure{Kind::Cancelled, "cancelled; the archive was not changed"};
     }
     return std::nullopt;
   }
@@ -177,12 +179,11 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
+using Sources = std::vector<std::unique_ptr<Source>>;
 
-int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
-              const std::vector<std::string>& files, std::string& message) {
-  Outcome out;
-  std::vector<std::unique_ptr<Source>> sources;
+// Opens every file to be added; false (with the failure) when one cannot go in.
+bool GatherSources(const std::vector<std::string>& files, Sources& sources,
+                   tavrun::arc::Outcome& out) {
   for (const auto& path : files) {
     auto s = std::make_unique<Source>();
     s->path = path;
@@ -190,69 +191,99 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
     bool notRegular = false;
     s->fd = OpenRegularFile(path, s->st, notRegular);
     if (s->fd < 0 && !notRegular) {
-      message = "cannot read " + path + ": " + ErrnoText(errno);
-      return UNLHA_ERROR_SOURCE;
+      out.Fail(Kind::Source, "cannot read " + path + ": " + ErrnoText(errno));
+      return false;
     }
     if (s->fd < 0 || s->name.empty()) {
-      message = "not a regular file: " + path;
-      return UNLHA_ERROR_SOURCE;
+      out.Fail(Kind::Source, "not a regular file: " + path);
+      return false;
     }
     if (static_cast<uint64_t>(s->st.st_size) > kMaxMemberSize) {
-      message = path + ": 4 GiB or more cannot be stored in LZH";
-      return UNLHA_ERROR_TOO_LARGE;
+      out.Fail(Kind::TooLarge, path + ": 4 GiB or more cannot be stored in LZH");
+      return false;
     }
     EncodeMemberName(s->name, s->nameBytes, s->codePage);
     if (s->nameBytes.size() > 255) {
-      message = "name too long for an LZH member: " + s->name;
-      return UNLHA_ERROR_SOURCE;
+      out.Fail(Kind::Source, "name too long for an LZH member: " + s->name);
+      return false;
     }
     for (const auto& earlier : sources)
       if (earlier->name == s->name) s->write = false;  // the same name given twice
     sources.push_back(std::move(s));
   }
+  return true;
+}
 
-  // The existing archive, read completely before anything is written.
+// The existing archive, if any, read completely before anything is written.
+struct OldArchive {
+  int fd = -1;
+  struct stat st {};
   std::vector<MemberHeader> members;
-  struct stat ast {};
-  int archiveFd = -1;
-  bool notRegular = false;
-  archiveFd = OpenRegularFile(archive, ast, notRegular);
-  const bool exists = archiveFd >= 0;
-  if (!exists && (notRegular || errno != ENOENT)) {
-    message = notRegular ? "the archive is not a regular file: " + archive
-                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
-    return UNLHA_ERROR_ARCHIVE;
+  bool exists() const { return fd >= 0; }
+  ~OldArchive() {
+    if (fd >= 0) close(fd);
   }
-  struct FdCloser {
-    int& fd;
-    ~FdCloser() {
-      if (fd >= 0) close(fd);
-    }
-  } closer{archiveFd};
-  if (exists) {
-    if (ast.st_size == 0) {
-      message = "not an LZH archive (empty file); it was not changed: " + archive;
-      return UNLHA_ERROR_NOT_LZH;
-    }
-    uint64_t offset = 0;
-    for (;;) {
-      MemberHeader h;
-      std::string reason;
-      ScanStatus st =
-          ReadMemberHeader(archiveFd, offset, static_cast<uint64_t>(ast.st_size), h, reason);
-      if (st == ScanStatus::End) break;
-      if (st == ScanStatus::Damaged) {
-        message = "the archive is damaged (" + reason + "); it was not changed: " + archive;
-        return UNLHA_ERROR_NOT_LZH;
-      }
-      offset += h.totalSize();
-      members.push_back(std::move(h));
-    }
-  }
+};
 
-  // Which files go in.
-  std::optional<bool> toAll;
+bool ReadOldArchive(const std::string& archive, OldArchive& old, tavrun::arc::Outcome& out) {
+  bool notRegular = false;
+  old.fd = OpenRegularFile(archive, old.st, notRegular);
+  if (!old.exists() && (notRegular || errno != ENOENT)) {
+    out.Fail(Kind::ArchiveOpen,
+             notRegular ? "the archive is not a regular file: " + archive
+                        : "cannot open the archive " + archive + ": " + ErrnoText(errno));
+    return false;
+  }
+  if (!old.exists()) return true;
+  if (old.st.st_size == 0) {
+    out.Fail(Kind::NotArchive, "not an LZH archive (empty file); it was not changed: " + archive);
+    return false;
+  }
+  for (uint64_t offset = 0;;) {
+    MemberHeader h;
+    std::string reason;
+    ScanStatus st =
+        ReadMemberHeader(old.fd, offset, static_cast<uint64_t>(old.st.st_size), h, reason);
+    if (st == ScanStatus::End) return true;
+    if (st == ScanStatus::Damaged) {
+      out.Fail(Kind::NotArchive,
+               "the archive is damaged (" + reason + "); it was not changed: " + archive);
+      return false;
+    }
+    offset += h.totalSize();
+    old.members.push_back(std::move(h));
+  }
+}
+
+// Why a member stays as it is, in this command's words.
+std::string KeepText(tavrun::arc::KeepReason reason, const std::string& name) {
+  using R = tavrun::arc::KeepReason;
+  switch (reason) {
+    case R::NotOlder: return name + ": the member is not older than the file; kept";
+    case R::NoWindow:
+      return name + ": already in the archive; kept (no window to ask, -t1 replaces)";
+    default: return name + ": kept";
+  }
+}
+
+struct Counts {
   int added = 0, replaced = 0;
+};
+
+// Decides which files go in: a file whose member is already there replaces it only when the
+// shared overwrite rules allow it (dates unless -c1, a question unless -t1).
+Counts ChooseFiles(uintptr_t window, const Options& o, Sources& sources,
+                   const std::vector<MemberHeader>& members, tavrun::arc::Outcome& out) {
+  tavrun::arc::OverwriteOptions rules;
+  rules.replace = o.noQuestion ? tavrun::arc::OverwriteOptions::Replace::Always
+                               : tavrun::arc::OverwriteOptions::Replace::Ask;
+  rules.compareDates = !o.ignoreDates;
+  rules.hasWindow = tavrun::arc::HasOwnerWindow(window);
+  tavrun::arc::OverwritePolicy policy(rules, [window](const std::string& name) {
+    return tavrun::arc::AskOverwrite(window, "LZH圧縮",
+                                     "書庫に同じ名前のファイルがあります。置き換えますか？", name);
+  });
+  Counts counts;
   for (auto& s : sources) {
     if (!s->write) continue;
     for (size_t k = 0; k < members.size(); ++k) {
@@ -262,46 +293,33 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
       }
     }
     if (s->replaces < 0) {
-      ++added;
+      ++counts.added;
       continue;
     }
     const MemberHeader& m = members[s->replaces];
-    // DOS times have a 2-second step.
-    const bool newer = s->st.st_mtime > m.mtime + (m.level < 2 ? 1 : 0);
-    if (!o.ignoreDates && !newer) {
-      out.Note(s->name + ": the member is not older than the file; kept");
+    // The member stands where the file goes; DOS times have a 2-second step.
+    const tavrun::arc::Target target{tavrun::arc::TargetState::Regular, m.mtime};
+    const tavrun::arc::Verdict v =
+        policy.Decide(target, s->st.st_mtime, m.level < 2 ? 1 : 0, s->name);
+    if (v.action == tavrun::arc::Action::Keep) {
+      if (v.kind != Kind::None)
+        out.Fail(v.kind, KeepText(v.reason, s->name));
+      else
+        out.Note(KeepText(v.reason, s->name));
       s->write = false;
       continue;
     }
-    if (!o.noQuestion) {
-      bool yes;
-      if (toAll) {
-        yes = *toAll;
-      } else if (!tavrun::arc::HasOwnerWindow(window)) {
-        out.Fail(UNLHA_ERROR_KEPT,
-                 s->name + ": already in the archive; kept (no window to ask, -t1 replaces)");
-        s->write = false;
-        continue;
-      } else {
-        auto a = tavrun::arc::AskOverwrite(
-            window, "LZH圧縮", "書庫に同じ名前のファイルがあります。置き換えますか？", s->name);
-        yes = a == tavrun::arc::OverwriteAnswer::Yes || a == tavrun::arc::OverwriteAnswer::YesToAll;
-        if (a == tavrun::arc::OverwriteAnswer::YesToAll) toAll = true;
-        if (a == tavrun::arc::OverwriteAnswer::NoToAll) toAll = false;
-      }
-      if (!yes) {
-        out.Note(s->name + ": kept");
-        s->write = false;
-        continue;
-      }
-    }
-    ++replaced;
+    ++counts.replaced;
   }
-  if (added + replaced == 0) {
-    message = out.Text("nothing to update in " + archive);
-    return out.code();
-  }
+  return counts;
+}
 
+// Writes the new archive beside the old one and renames it over it: the old members in their
+// order (replaced where a file replaces them), then the added files. `newest` receives the
+// newest member's time, `written` the path the archive was written to (a symlink resolved).
+bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive,
+                  const OldArchive& old, const Sources& sources, int64_t& newest,
+                  std::string& written, tavrun::arc::Outcome& out) {
   uint64_t total = 0;
   for (const auto& s : sources)
     if (s->write) total += static_cast<uint64_t>(s->st.st_size);
@@ -310,23 +328,23 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   tavrun::arc::AtomicFile file;
   std::string error;
   if (!file.Open(archive, error)) {
-    message = error;
-    return UNLHA_ERROR_WRITE;
+    out.Abort(Kind::Write, error);
+    return false;
   }
   Writer w(file.fd(), *progress, total);
-  int64_t newest = 0;
   auto fail = [&](const Failure& f) {
     file.Discard();
-    message = f.reason;
-    return f.code;
+    out.Abort(f.kind, f.reason);
+    return false;
   };
-  for (size_t k = 0; k < members.size(); ++k) {
+  for (size_t k = 0; k < old.members.size(); ++k) {
     const Source* by = nullptr;
     for (const auto& s : sources)
       if (s->write && s->replaces == static_cast<int>(k)) by = s.get();
-    int64_t mtime = members[k].mtime;
-    std::optional<Failure> f = by ? w.Member(*by, o.method, mtime)
-                                  : w.Copy(archiveFd, members[k].offset, members[k].totalSize());
+    int64_t mtime = old.members[k].mtime;
+    std::optional<Failure> f =
+        by ? w.Member(*by, o.method, mtime)
+           : w.Copy(old.fd, old.members[k].offset, old.members[k].totalSize());
     if (f) return fail(*f);
     newest = std::max(newest, mtime);
   }
@@ -338,19 +356,40 @@ int RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   }
   const uint8_t endMark = 0;
   if (!WriteAll(file.fd(), &endMark, 1))
-    return fail({UNLHA_ERROR_WRITE, "cannot write the archive: " + ErrnoText(errno)});
-  const mode_t mode = exists ? (ast.st_mode & 0777) : (0666 & ~tavrun::arc::ProcessUmask());
+    return fail({Kind::Write, "cannot write the archive: " + ErrnoText(errno)});
+  const mode_t mode =
+      old.exists() ? (old.st.st_mode & 0777) : (0666 & ~tavrun::arc::ProcessUmask());
   if (!file.Commit(mode, error)) {
-    message = error;
-    return UNLHA_ERROR_WRITE;
+    out.Abort(Kind::Write, error);
+    return false;
   }
-  if (o.yes) {
-    timespec times[2] = {{static_cast<time_t>(newest), 0}, {static_cast<time_t>(newest), 0}};
-    utimensat(AT_FDCWD, file.finalPath().c_str(), times, 0);
+  written = file.finalPath();
+  return true;
+}
+
+void SetArchiveDate(const std::string& path, int64_t newest) {
+  timespec times[2] = {{static_cast<time_t>(newest), 0}, {static_cast<time_t>(newest), 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+}  // namespace
+
+void RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
+               const std::vector<std::string>& files, tavrun::arc::Outcome& out) {
+  Sources sources;
+  OldArchive old;
+  if (!GatherSources(files, sources, out) || !ReadOldArchive(archive, old, out)) return;
+  const Counts counts = ChooseFiles(window, o, sources, old.members, out);
+  if (counts.added + counts.replaced == 0) {
+    out.Summary("nothing to update in " + archive);
+    return;
   }
-  message = out.Text(archive + ": " + std::to_string(added) + " added, " +
-                     std::to_string(replaced) + " replaced");
-  return out.code();
+  int64_t newest = 0;
+  std::string written;
+  if (!WriteArchive(window, o, archive, old, sources, newest, written, out)) return;
+  if (o.yes) SetArchiveDate(written, newest);
+  out.Summary(archive + ": " + std::to_string(counts.added) + " added, " +
+              std::to_string(counts.replaced) + " replaced");
 }
 
 }  // namespace tavrun::lzh

@@ -1,31 +1,51 @@
-// The result of one library call: the first failure's code and a text for the output buffer.
+// The public return code of every kind of failure, for Zip() and UnZip(), and the result of one
+// library call (the shared outcome).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "outcome.h"
 #include "tavrun_zip_codes.h"
 
 namespace tavrun::zip {
 
-class Report {
- public:
-  // Keeps the first failure's code; every reason is appended to the text.
-  void Fail(int32_t code, const std::string& reason) {
-    if (code_ == TAVRUN_ZIP_OK) code_ = code;
-    Line(reason);
-  }
-  void Line(const std::string& text) {
-    if (!text_.empty()) text_ += '\n';
-    text_ += text;
-  }
-  int32_t code() const { return code_; }
-  bool ok() const { return code_ == TAVRUN_ZIP_OK; }
-  const std::string& text() const { return text_; }
+using tavrun::arc::Kind;
+using tavrun::arc::Outcome;
 
- private:
-  int32_t code_ = TAVRUN_ZIP_OK;
-  std::string text_;
+// A file too large for LZH is no failure in ZIP (ZIP64), so that kind has no code of its own.
+inline constexpr tavrun::arc::CodeTable kCodes = {
+    {Kind::None, TAVRUN_ZIP_OK},
+    {Kind::CommandLine, TAVRUN_ZIP_E_COMMAND_LINE},
+    {Kind::ArchiveOpen, TAVRUN_ZIP_E_ARCHIVE_OPEN},
+    {Kind::NotArchive, TAVRUN_ZIP_E_NOT_ARCHIVE},
+    {Kind::Data, TAVRUN_ZIP_E_DATA},
+    {Kind::Source, TAVRUN_ZIP_E_SOURCE},
+    {Kind::Write, TAVRUN_ZIP_E_WRITE},
+    {Kind::Cancelled, TAVRUN_ZIP_E_CANCELLED},
+    {Kind::Unsafe, TAVRUN_ZIP_E_UNSAFE_PATH},
+    {Kind::Kept, TAVRUN_ZIP_E_KEPT_EXISTING},
+    {Kind::Internal, TAVRUN_ZIP_E_INTERNAL},
+    {Kind::Method, TAVRUN_ZIP_E_UNSUPPORTED},
+    {Kind::TooLarge, TAVRUN_ZIP_E_INTERNAL},
+    {Kind::Encrypted, TAVRUN_ZIP_E_ENCRYPTED},
+    {Kind::Nothing, TAVRUN_ZIP_E_NOTHING},
+    {Kind::Password, TAVRUN_ZIP_E_PASSWORD},
+    {Kind::Engine, TAVRUN_ZIP_E_ENGINE},
+};
+static_assert(kCodes.Complete(), "every kind needs a ZIP code");
+
+// The outcome for code that still speaks in public codes: a code is turned into its kind
+// through the table (an unknown code counts as an internal failure).
+class Report : public Outcome {
+ public:
+  using Outcome::Fail;
+  void Fail(int32_t code, const std::string& reason) {
+    Fail(kCodes.KindOf(code).value_or(Kind::Internal), reason);
+  }
+  void Line(const std::string& text) { Note(text); }
+  int32_t code() const { return Code(kCodes); }
+  std::string text() const { return Text(); }
 };
 
 }  // namespace tavrun::zip

@@ -69,7 +69,8 @@ bool Parse(const std::vector<std::string>& tokens, ExtractOptions& o, std::strin
 
 UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* output,
                              uint32_t outputSize) {
-  tavrun::zip::Report report;
+  using tavrun::zip::Kind;
+  tavrun::zip::Outcome report;
   try {
     std::vector<std::string> tokens;
     std::string error, archive, destination;
@@ -77,7 +78,7 @@ UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* ou
     options.window = window;
     if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error) ||
         !Parse(tokens, options, archive, destination, error)) {
-      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, error);
+      report.Fail(Kind::CommandLine, error);
     } else if (zip_t* za = tavrun::zip::OpenArchive(archive, report)) {
       tavrun::zip::Unlock unlock;
       if (unlock.Open(za, archive, window, report))
@@ -85,12 +86,12 @@ UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* ou
       zip_discard(za);
     }
   } catch (const std::bad_alloc&) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+    report.Fail(Kind::Internal, "out of memory");
   } catch (const std::exception& e) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, e.what());
+    report.Fail(Kind::Internal, e.what());
   }
-  tavrun::arc::WriteOutput(output, outputSize, report.text());
-  return report.code();
+  tavrun::arc::WriteOutput(output, outputSize, report.Text());
+  return report.Code(tavrun::zip::kCodes);
 }
 
 UNZIP32_EXPORT int32_t UnZipCheckArchive(const char* path, int32_t mode) {

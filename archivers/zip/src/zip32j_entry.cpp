@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "cmdline.h"
+#include "report.h"
 #include "zip32.h"
 #include "zip32j.h"
 
 namespace {
+
+using tavrun::zip::Kind;
 
 struct Parsed {
   Zip32Request request{};
@@ -59,6 +62,12 @@ bool Parse(const std::vector<std::string>& tokens, Parsed& p, std::string& error
   return true;
 }
 
+// A call that ends before the engine is reached: its reason and its code.
+int32_t Refuse(Kind kind, const std::string& reason, char* output, uint32_t outputSize) {
+  tavrun::arc::WriteOutput(output, outputSize, reason);
+  return tavrun::zip::kCodes.Code(kind);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t Zip(uintptr_t window,
@@ -68,14 +77,10 @@ extern "C" __attribute__((visibility("default"))) int32_t Zip(uintptr_t window,
     std::vector<std::string> tokens;
     std::string error;
     Parsed p;
-    if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error) || !Parse(tokens, p, error)) {
-      tavrun::arc::WriteOutput(output, outputSize, error);
-      return TAVRUN_ZIP_E_COMMAND_LINE;
-    }
-    if (Zip32InterfaceVersion() < ZIP32_INTERFACE_VERSION) {
-      tavrun::arc::WriteOutput(output, outputSize, "libzip32.so is too old");
-      return TAVRUN_ZIP_E_ENGINE;
-    }
+    if (!tavrun::arc::TokenizeCommandLine(commandLine, tokens, error) || !Parse(tokens, p, error))
+      return Refuse(Kind::CommandLine, error, output, outputSize);
+    if (Zip32InterfaceVersion() < ZIP32_INTERFACE_VERSION)
+      return Refuse(Kind::Engine, "libzip32.so is too old", output, outputSize);
     std::vector<const char*> files;
     for (const std::string& f : p.files) files.push_back(f.c_str());
     p.request.window = window;
@@ -84,7 +89,6 @@ extern "C" __attribute__((visibility("default"))) int32_t Zip(uintptr_t window,
     p.request.fileCount = uint32_t(files.size());
     return Zip32Run(&p.request, output, outputSize);
   } catch (const std::exception& e) {
-    tavrun::arc::WriteOutput(output, outputSize, e.what());
-    return TAVRUN_ZIP_E_INTERNAL;
+    return Refuse(Kind::Internal, e.what(), output, outputSize);
   }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dialogs.h"
+#include "overwrite_policy.h"
 #include "safe_output.h"
 #include "unzip32.h"
 #include "zip_fields.h"
@@ -65,14 +66,14 @@ std::string JoinPath(const std::vector<std::string>& c) {
   return s;
 }
 
-int32_t OpenFailureCode(int ze) {
+Kind OpenFailureKind(int ze) {
   switch (ze) {
     case ZIP_ER_NOPASSWD:
     case ZIP_ER_WRONGPASSWD:
-    case ZIP_ER_ENCRNOTSUPP: return TAVRUN_ZIP_E_ENCRYPTED;
-    case ZIP_ER_COMPNOTSUPP: return TAVRUN_ZIP_E_UNSUPPORTED;
-    case ZIP_ER_MEMORY: return TAVRUN_ZIP_E_INTERNAL;
-    default: return TAVRUN_ZIP_E_DATA;
+    case ZIP_ER_ENCRNOTSUPP: return Kind::Encrypted;
+    case ZIP_ER_COMPNOTSUPP: return Kind::Method;
+    case ZIP_ER_MEMORY: return Kind::Internal;
+    default: return Kind::Data;
   }
 }
 
@@ -99,11 +100,11 @@ void ReadAttributes(zip_t* za, Planned& p) {
 
 // Decodes and checks every name before anything is written. A name that leads out of the
 // destination only skips its member; two members of one path refuse the whole archive.
-bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
+bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Outcome& report) {
   std::vector<RawName> raw;
   std::string error;
   if (!ReadRawNames(za, raw, error)) {
-    report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, error);
+    report.Fail(Kind::NotArchive, error);
     return false;
   }
   NameEncoding enc = ChooseEncoding(raw);
@@ -113,7 +114,7 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
     p.index = i;
     p.name = DecodeName(raw[i], enc);
     if (zip_stat_index(za, p.index, 0, &p.st) != 0) {
-      report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, "cannot read member " + std::to_string(i));
+      report.Fail(Kind::NotArchive, "cannot read member " + std::to_string(i));
       return false;
     }
     char last = p.name.empty() ? '\0' : p.name.back();
@@ -128,8 +129,7 @@ bool PlanMembers(zip_t* za, std::vector<Planned>& plan, Report& report) {
     std::string key = JoinPath(p.components);
     auto it = seen.find(key);
     if (it != seen.end() && !(it->second && p.directory)) {
-      report.Fail(TAVRUN_ZIP_E_UNSAFE_PATH,
-                  "two members have the name " + key + ", nothing extracted");
+      report.Fail(Kind::Unsafe, "two members have the name " + key + ", nothing extracted");
       return false;
     }
     seen[key] = p.directory;
@@ -165,12 +165,12 @@ struct Progressor {
 using Sink = std::function<bool(const uint8_t* data, size_t size, std::string& why)>;
 
 // The code and reason of a member libzip could not open.
-int32_t OpenFailure(zip_t* za, std::string& why) {
+Kind OpenFailure(zip_t* za, std::string& why) {
   why = zip_strerror(za);
-  return OpenFailureCode(zip_error_code_zip(zip_get_error(za)));
+  return OpenFailureKind(zip_error_code_zip(zip_get_error(za)));
 }
 
-zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, int32_t& code,
+zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, Kind& code,
                              std::string& why) {
   zip_file_t* f = zip_fopen_index(za, index, flags);
   if (f == nullptr) code = OpenFailure(za, why);
@@ -178,9 +178,9 @@ zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, i
 }
 
 // Small deflated members: read whole and inflated in one call.
-int32_t InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                     Progressor& progress, std::string& why) {
-  int32_t code = TAVRUN_ZIP_OK;
+Kind InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                  Progressor& progress, std::string& why) {
+  Kind code = Kind::None;
   std::unique_ptr<zip_file_t, FileCloser> zf(
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
@@ -190,7 +190,7 @@ int32_t InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const 
     zip_int64_t n = zip_fread(zf.get(), in.data() + got, in.size() - got);
     if (n < 0) {
       why = std::string("cannot read the member data: ") + zip_file_strerror(zf.get());
-      return TAVRUN_ZIP_E_DATA;
+      return Kind::Data;
     }
     if (n == 0) break;
     got += size_t(n);
@@ -198,35 +198,35 @@ int32_t InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const 
   }
   if (got != st.comp_size) {
     why = "the compressed data has the wrong size";
-    return TAVRUN_ZIP_E_DATA;
+    return Kind::Data;
   }
   Decompressor dec;
   if (dec.d == nullptr) {
     why = "out of memory";
-    return TAVRUN_ZIP_E_INTERNAL;
+    return Kind::Internal;
   }
   std::vector<uint8_t> data(size_t(st.size));
   libdeflate_result r =
       libdeflate_deflate_decompress(dec.d, in.data(), got, data.data(), data.size(), nullptr);
   if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
     why = "the member holds more data than its declared size";
-    return TAVRUN_ZIP_E_DATA;
+    return Kind::Data;
   }
   if (r == LIBDEFLATE_SHORT_OUTPUT) {
     why = "the member holds less data than its declared size";
-    return TAVRUN_ZIP_E_DATA;
+    return Kind::Data;
   }
   if (r != LIBDEFLATE_SUCCESS) {
     why = "the compressed data is damaged";
-    return TAVRUN_ZIP_E_DATA;
+    return Kind::Data;
   }
   if (uint32_t(libdeflate_crc32(0, data.data(), data.size())) != st.crc) {
     why = "CRC error";
-    return TAVRUN_ZIP_E_DATA;
+    return Kind::Data;
   }
-  if (!out(data.data(), data.size(), why)) return TAVRUN_ZIP_E_WRITE;
-  if (!progress.Add(st.size)) return TAVRUN_ZIP_E_CANCELLED;
-  return TAVRUN_ZIP_OK;
+  if (!out(data.data(), data.size(), why)) return Kind::Write;
+  if (!progress.Add(st.size)) return Kind::Cancelled;
+  return Kind::None;
 }
 
 // Hands decoded chunks on, never beyond the declared size, and counts them for the progress.
@@ -239,28 +239,28 @@ class CappedOutput {
     crc_ = uint32_t(libdeflate_crc32(crc_, data, n));
     if (total_ > st_.size) {
       why = "the member holds more data than its declared size";
-      code_ = TAVRUN_ZIP_E_DATA;
+      code_ = Kind::Data;
     } else if (!out_(data, n, why)) {
-      code_ = TAVRUN_ZIP_E_WRITE;
+      code_ = Kind::Write;
     } else if (!progress_.Add(n)) {
-      code_ = TAVRUN_ZIP_E_CANCELLED;
+      code_ = Kind::Cancelled;
     }
-    return code_ == TAVRUN_ZIP_OK;
+    return code_ == Kind::None;
   }
   // The code after the data ended: a short member is damaged.
-  int32_t Finish(bool checkCrc, std::string& why) {
-    if (code_ != TAVRUN_ZIP_OK) return code_;
+  Kind Finish(bool checkCrc, std::string& why) {
+    if (code_ != Kind::None) return code_;
     if (total_ != st_.size) {
       why = "the member holds less data than its declared size";
-      return TAVRUN_ZIP_E_DATA;
+      return Kind::Data;
     }
     if (checkCrc && crc_ != st_.crc) {
       why = "CRC error";
-      return TAVRUN_ZIP_E_DATA;
+      return Kind::Data;
     }
-    return TAVRUN_ZIP_OK;
+    return Kind::None;
   }
-  int32_t code() const { return code_; }
+  Kind code() const { return code_; }
   uint64_t total() const { return total_; }
 
  private:
@@ -269,13 +269,13 @@ class CappedOutput {
   Progressor& progress_;
   uint64_t total_ = 0;
   uint32_t crc_ = 0;
-  int32_t code_ = TAVRUN_ZIP_OK;
+  Kind code_ = Kind::None;
 };
 
 // Methods libzip lacks: our decoders over the raw compressed bytes.
-int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                      Progressor& progress, std::string& why) {
-  int32_t code = TAVRUN_ZIP_OK;
+Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                   Progressor& progress, std::string& why) {
+  Kind code = Kind::None;
   std::unique_ptr<zip_file_t, FileCloser> zf(
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
@@ -287,14 +287,14 @@ int32_t DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const
     case DecodeResult::Ok: return capped.Finish(true, why);
     case DecodeResult::Stopped: return capped.code();
     case DecodeResult::NoMemory:
-    case DecodeResult::Damaged: return TAVRUN_ZIP_E_DATA;
+    case DecodeResult::Damaged: return Kind::Data;
   }
-  return TAVRUN_ZIP_E_DATA;
+  return Kind::Data;
 }
 
 // Everything else streams through libzip, which checks the CRC when the data ends.
-int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                            Progressor& progress, std::string& why) {
+Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                         Progressor& progress, std::string& why) {
   // Encrypted members open with the password settled for the archive.
   std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
   if (!zf) return OpenFailure(za, why);
@@ -307,12 +307,12 @@ int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
       if (zip_error_code_zip(e) == ZIP_ER_CRC && st.encryption_method != ZIP_EM_NONE) {
         if (capped.total() == st.size && AuthenticatedWithoutCrc(za, index, st)) break;
         why = "wrong password (CRC error after decryption)";
-        return TAVRUN_ZIP_E_PASSWORD;
+        return Kind::Password;
       }
       why = zip_error_code_zip(e) == ZIP_ER_CRC
                 ? std::string("CRC error")
                 : std::string("damaged data: ") + zip_error_strerror(e);
-      return TAVRUN_ZIP_E_DATA;
+      return Kind::Data;
     }
     if (n == 0) break;  // only here has libzip compared the CRC
     if (!capped.Put(buf.data(), size_t(n), why)) return capped.code();
@@ -322,8 +322,8 @@ int32_t StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st,
 
 // Hands one member to `out`, never more than its declared size, reading it to its end so
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
-int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                   Progressor& progress, std::string& why) {
+Kind CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                Progressor& progress, std::string& why) {
   // Encrypted members stream through libzip, which decrypts only on that path.
   const bool plain = st.encryption_method == ZIP_EM_NONE;
   if (plain && st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
@@ -335,50 +335,41 @@ int32_t CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
   return StreamThroughLibzip(za, index, st, out, progress, why);
 }
 
-class OverwritePolicy {
- public:
-  explicit OverwritePolicy(const ExtractOptions& o) : options_(o) {}
-  // True when the existing file at `path` may be replaced; `kept` set when it stays.
-  bool MayReplace(const std::string& path, Report& report) {
-    using O = ExtractOptions::Overwrite;
-    if (options_.overwrite == O::Always || all_ == 1) return true;
-    if (options_.overwrite == O::Never || all_ == 0) {
-      if (!options_.quiet) report.Line("kept: " + path);
-      return false;
-    }
-    if (!arc::HasOwnerWindow(options_.window)) {
-      report.Fail(TAVRUN_ZIP_E_KEPT_EXISTING, "kept the existing file " + path);
-      return false;
-    }
-    switch (arc::AskOverwrite(options_.window, "ZIP解凍",
-                              "次のファイルは既に存在します。上書きしますか？", path)) {
-      case arc::OverwriteAnswer::YesToAll: all_ = 1; [[fallthrough]];
-      case arc::OverwriteAnswer::Yes: return true;
-      case arc::OverwriteAnswer::NoToAll: all_ = 0; [[fallthrough]];
-      case arc::OverwriteAnswer::No: break;
-    }
-    if (!options_.quiet) report.Line("kept: " + path);
-    return false;
+// Why a member was kept, in this library's words; empty when it goes unmentioned.
+std::string KeepText(arc::KeepReason reason, const std::string& path, bool quiet) {
+  using R = arc::KeepReason;
+  switch (reason) {
+    case R::Obstructed: return "not written, a symbolic link or a file is on the way to " + path;
+    case R::Link: return "not written, a symbolic link stands at " + path;
+    case R::NotRegular: return "not written, something other than a file stands at " + path;
+    case R::NoWindow: return "kept the existing file " + path;
+    case R::None: return {};
+    default: return quiet ? std::string() : "kept: " + path;
   }
+}
 
- private:
-  const ExtractOptions& options_;
-  int all_ = -1;  // -1 ask, 0 no to all, 1 yes to all
-};
+arc::OverwriteOptions OverwriteOptionsOf(const ExtractOptions& o) {
+  arc::OverwriteOptions p;
+  using O = ExtractOptions::Overwrite;
+  using R = arc::OverwriteOptions::Replace;
+  p.replace = o.overwrite == O::Always ? R::Always : o.overwrite == O::Never ? R::Never : R::Ask;
+  p.hasWindow = arc::HasOwnerWindow(o.window);
+  return p;
+}
 
 }  // namespace
 
-zip_t* OpenArchive(const std::string& path, Report& report) {
+zip_t* OpenArchive(const std::string& path, Outcome& report) {
   // O_NONBLOCK: a FIFO named as an archive must not hang the call.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    report.Fail(TAVRUN_ZIP_E_ARCHIVE_OPEN, "cannot open " + path + ": " + std::strerror(errno));
+    report.Fail(Kind::ArchiveOpen, "cannot open " + path + ": " + std::strerror(errno));
     return nullptr;
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    report.Fail(TAVRUN_ZIP_E_ARCHIVE_OPEN, "not a regular file: " + path);
+    report.Fail(Kind::ArchiveOpen, "not a regular file: " + path);
     return nullptr;
   }
   int flags = fcntl(fd, F_GETFL);
@@ -391,17 +382,17 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
     case LocateResult::Ok: break;
     case LocateResult::NotArchive:
       close(fd);
-      report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": " + why);
+      report.Fail(Kind::NotArchive, path + ": " + why);
       return nullptr;
     case LocateResult::ReadError:
       close(fd);
-      report.Fail(TAVRUN_ZIP_E_ARCHIVE_OPEN, path + ": " + why);
+      report.Fail(Kind::ArchiveOpen, path + ": " + why);
       return nullptr;
   }
   FILE* file = fdopen(fd, "rb");
   if (file == nullptr) {
     close(fd);
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, path + ": " + std::strerror(errno));
+    report.Fail(Kind::Internal, path + ": " + std::strerror(errno));
     return nullptr;
   }
   zip_error_t error;
@@ -415,14 +406,14 @@ zip_t* OpenArchive(const std::string& path, Report& report) {
     else
       fclose(file);
     const int ze = zip_error_code_zip(&error);
-    report.Fail(ze == ZIP_ER_MEMORY                      ? TAVRUN_ZIP_E_INTERNAL
-                : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? TAVRUN_ZIP_E_ARCHIVE_OPEN
-                                                         : TAVRUN_ZIP_E_NOT_ARCHIVE,
+    report.Fail(ze == ZIP_ER_MEMORY                      ? Kind::Internal
+                : ze == ZIP_ER_READ || ze == ZIP_ER_SEEK ? Kind::ArchiveOpen
+                                                         : Kind::NotArchive,
                 path + ": " + zip_error_strerror(&error));
   } else if (uint64_t(zip_get_num_entries(za, 0)) != layout.entries) {
     zip_discard(za);
     za = nullptr;
-    report.Fail(TAVRUN_ZIP_E_NOT_ARCHIVE, path + ": the central directory is inconsistent");
+    report.Fail(Kind::NotArchive, path + ": the central directory is inconsistent");
   }
   zip_error_fini(&error);
   return za;
@@ -434,15 +425,22 @@ namespace {
 // between members.
 class Extraction {
  public:
-  Extraction(zip_t* za, const ExtractOptions& options, Report& report)
-      : za_(za), options_(options), report_(report), policy_(options) {}
+  Extraction(zip_t* za, const ExtractOptions& options, Outcome& report)
+      : za_(za),
+        options_(options),
+        report_(report),
+        policy_(OverwriteOptionsOf(options), [w = options.window](const std::string& path) {
+          return arc::AskOverwrite(w, "ZIP解凍", "次のファイルは既に存在します。上書きしますか？",
+                                   path);
+        }) {}
 
   bool Open(const std::string& destination, const std::vector<Planned>& plan) {
     std::string error;
     if (!dest_.Open(destination, error)) {
-      report_.Fail(TAVRUN_ZIP_E_WRITE, error);
+      report_.Fail(Kind::Write, error);
       return false;
     }
+    inspector_.Open(destination);
     uint64_t total = 0;
     for (const Planned& p : plan)
       if (!p.directory && !p.symlink && p.unsafe.empty()) total += p.st.size;
@@ -454,7 +452,7 @@ class Extraction {
   // False once the user has cancelled.
   bool Member(const Planned& p) {
     if (!p.unsafe.empty()) {
-      report_.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "not extracted: " + p.unsafe);
+      report_.Fail(Kind::Unsafe, "not extracted: " + p.unsafe);
       return true;
     }
     if (p.directory) {
@@ -469,7 +467,7 @@ class Extraction {
     // Deepest first, after their files: writing a file changes its directory's time.
     std::reverse(directories_.begin(), directories_.end());
     for (const Planned* d : directories_) dest_.SetDirectoryTimes(d->components, d->mtime);
-    if (!options_.quiet) report_.Line(std::to_string(extracted_) + " file(s) extracted");
+    if (!options_.quiet) report_.Note(std::to_string(extracted_) + " file(s) extracted");
   }
 
  private:
@@ -477,31 +475,31 @@ class Extraction {
     if (!options_.withDirectories) return;
     std::string error;
     if (!dest_.MakeDirectories(p.components, false, error)) {
-      report_.Fail(TAVRUN_ZIP_E_WRITE, p.name + ": " + error);
+      report_.Fail(arc::PlacementFailure(inspector_.Inspect(p.components).state),
+                   p.name + ": " + error);
       return;
     }
     directories_.push_back(&p);
   }
 
   // An encrypted member whose password is not known is reported; OK when it can be read.
-  int32_t LockedCode(const Planned& p) {
-    if (p.st.encryption_method == ZIP_EM_NONE) return TAVRUN_ZIP_OK;
+  Kind LockedKind(const Planned& p) {
+    if (p.st.encryption_method == ZIP_EM_NONE) return Kind::None;
     std::string why;
-    const int32_t code = EncryptedMemberCode(za_, p.index, why);
-    if (code != TAVRUN_ZIP_OK) report_.Fail(code, why + ", not extracted: " + p.name);
+    const Kind code = EncryptedMemberKind(za_, p.index, why);
+    if (code != Kind::None) report_.Fail(code, why + ", not extracted: " + p.name);
     return code;
   }
 
   // Links, encrypted members and unknown methods are reported and skipped.
   bool Extractable(const Planned& p) {
     if (p.symlink) {
-      report_.Fail(TAVRUN_ZIP_E_UNSAFE_PATH, "symbolic link not created: " + p.name);
-    } else if (const int32_t locked = LockedCode(p); locked != TAVRUN_ZIP_OK) {
+      report_.Fail(Kind::Unsafe, "symbolic link not created: " + p.name);
+    } else if (const Kind locked = LockedKind(p); locked != Kind::None) {
       return false;
     } else if (!MethodSupported(p.st.comp_method)) {
-      report_.Fail(
-          TAVRUN_ZIP_E_UNSUPPORTED,
-          "compression method " + std::to_string(p.st.comp_method) + " not supported: " + p.name);
+      report_.Fail(Kind::Method, "compression method " + std::to_string(p.st.comp_method) +
+                                     " not supported: " + p.name);
     } else {
       return true;
     }
@@ -511,22 +509,16 @@ class Extraction {
   // Whether the target may be written: nothing there, or a file the policy lets us replace.
   bool MayWrite(const std::vector<std::string>& target, const std::string& shown, const Planned& p,
                 bool& replace) {
-    replace = false;
-    switch (dest_.Existing(target)) {
-      case arc::ExistingFile::None: return true;
-      case arc::ExistingFile::Regular:
-      case arc::ExistingFile::ReadOnly:
-        if (!policy_.MayReplace(shown, report_)) {
-          prog_.done += p.st.size;
-          return false;
-        }
-        replace = true;
-        return true;
-      case arc::ExistingFile::NotRegular:
-        report_.Fail(TAVRUN_ZIP_E_WRITE,
-                     "not written, something other than a file stands at " + shown);
-        return false;
-    }
+    // ZIP members carry no date the options compare, so no tolerance is needed.
+    const arc::Verdict v = policy_.Decide(inspector_.Inspect(target), p.mtime, 0, shown);
+    replace = v.action == arc::Action::Replace;
+    if (v.action != arc::Action::Keep) return true;
+    prog_.done += p.st.size;
+    const std::string text = KeepText(v.reason, shown, options_.quiet);
+    if (v.kind != Kind::None)
+      report_.Fail(v.kind, text);
+    else if (!text.empty())
+      report_.Note(text);
     return false;
   }
 
@@ -538,32 +530,32 @@ class Extraction {
     if (!MayWrite(target, shown, p, replace)) return true;
     std::unique_ptr<arc::SafeDestination::Writer> out = dest_.Create(target, why);
     if (!out) {
-      report_.Fail(TAVRUN_ZIP_E_WRITE, shown + ": " + why);
+      report_.Fail(arc::PlacementFailure(inspector_.Inspect(target).state), shown + ": " + why);
       return true;
     }
     prog_.current = p.name;
     arc::SafeDestination::Writer* writer = out.get();
-    int32_t code = CopyMember(
+    Kind code = CopyMember(
         za_, p.index, p.st,
         [writer](const uint8_t* d, size_t n, std::string& w) { return writer->Write(d, n, w); },
         prog_, why);
-    if (code == TAVRUN_ZIP_OK && !out->Commit(p.mode, p.mtime, replace, why))
-      code = TAVRUN_ZIP_E_WRITE;
-    if (code != TAVRUN_ZIP_OK) {
+    if (code == Kind::None && !out->Commit(p.mode, p.mtime, replace, why)) code = Kind::Write;
+    if (code != Kind::None) {
       out->Discard();
-      report_.Fail(code, code == TAVRUN_ZIP_E_CANCELLED ? "cancelled" : p.name + ": " + why);
-      return code != TAVRUN_ZIP_E_CANCELLED;
+      report_.Fail(code, code == Kind::Cancelled ? "cancelled" : p.name + ": " + why);
+      return code != Kind::Cancelled;
     }
     ++extracted_;
-    if (!options_.quiet) report_.Line("extracted: " + shown);
+    if (!options_.quiet) report_.Note("extracted: " + shown);
     return true;
   }
 
   zip_t* za_;
   const ExtractOptions& options_;
-  Report& report_;
-  OverwritePolicy policy_;
+  Outcome& report_;
+  arc::OverwritePolicy policy_;
   arc::SafeDestination dest_;
+  arc::TargetInspector inspector_;  // tells what stands where a member goes
   std::unique_ptr<arc::Progress> progress_;
   Progressor prog_{nullptr, 0, 0, -1, {}};
   std::vector<const Planned*> directories_;
@@ -573,7 +565,7 @@ class Extraction {
 }  // namespace
 
 void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOptions& options,
-                    Report& report) {
+                    Outcome& report) {
   std::vector<Planned> plan;
   if (!PlanMembers(za, plan, report)) return;
   Extraction run(za, options, report);
@@ -593,13 +585,13 @@ int32_t CheckOpenArchive(zip_t* za, int32_t mode) {
     if (zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0) return 0;
     if (st.encryption_method != ZIP_EM_NONE) return 0;
     std::string why;
-    if (CopyMember(za, zip_uint64_t(i), st, discard, none, why) != TAVRUN_ZIP_OK) return 0;
+    if (CopyMember(za, zip_uint64_t(i), st, discard, none, why) != Kind::None) return 0;
   }
   return 1;
 }
 
 int32_t CheckArchiveFile(const std::string& path, int32_t mode) {
-  Report ignored;
+  Outcome ignored;
   zip_t* za = OpenArchive(path, ignored);
   if (za == nullptr) return 0;
   int32_t result = CheckOpenArchive(za, mode);

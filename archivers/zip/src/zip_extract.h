@@ -22,11 +22,11 @@ struct ExtractOptions {
 
 // Opens a regular file as an archive with its structure checked. NULL with the failure in
 // `report` (archive missing or unreadable, or not a consistent ZIP archive).
-zip_t* OpenArchive(const std::string& path, Report& report);
+zip_t* OpenArchive(const std::string& path, Outcome& report);
 
 // Extracts every member of an open archive below the existing directory `destination`.
 void ExtractArchive(zip_t* za, const std::string& destination, const ExtractOptions& options,
-                    Report& report);
+                    Outcome& report);
 
 // 1 when the open archive is valid; mode 2 also reads every member to its end.
 int32_t CheckOpenArchive(zip_t* za, int32_t mode);

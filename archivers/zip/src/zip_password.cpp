@@ -208,7 +208,7 @@ Unlock::~Unlock() {
   tKeys.Wipe();
 }
 
-bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, Report& report) {
+bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, Outcome& report) {
   tKeys.Wipe();
   const Locked locked = FindLocked(za);
   if (locked.empty()) return true;
@@ -220,7 +220,7 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, R
     switch (arc::AskPassword(window, "ZIP解凍", BaseName(archivePath), attempt > 0, password)) {
       case arc::PasswordAnswer::NobodyToAsk: return true;
       case arc::PasswordAnswer::Skipped:
-        report.Fail(TAVRUN_ZIP_E_PASSWORD, "skipped, nothing extracted: " + archivePath);
+        report.Fail(Kind::Password, "skipped, nothing extracted: " + archivePath);
         return false;
       case arc::PasswordAnswer::Entered:
         if (TryPassword(za, locked, password)) {
@@ -230,7 +230,7 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, R
         break;
     }
   }
-  report.Fail(TAVRUN_ZIP_E_PASSWORD, "wrong password, nothing extracted: " + archivePath);
+  report.Fail(Kind::Password, "wrong password, nothing extracted: " + archivePath);
   return false;
 }
 
@@ -245,22 +245,22 @@ zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
   return zip_fopen_index_encrypted(za, index, 0, key.c_str());
 }
 
-int32_t EncryptedMemberCode(zip_t* za, zip_uint64_t index, std::string& why) {
+Kind EncryptedMemberKind(zip_t* za, zip_uint64_t index, std::string& why) {
   zip_stat_t st;
   if (zip_stat_index(za, index, 0, &st) != 0) {
     why = zip_strerror(za);
-    return TAVRUN_ZIP_E_NOT_ARCHIVE;
+    return Kind::NotArchive;
   }
   std::unique_ptr<zip_file_t, FileCloser> f(OpenMember(za, index, st));
-  if (f) return TAVRUN_ZIP_OK;
+  if (f) return Kind::None;
   switch (zip_error_code_zip(zip_get_error(za))) {
-    case ZIP_ER_NOPASSWD: why = "encrypted"; return TAVRUN_ZIP_E_ENCRYPTED;
+    case ZIP_ER_NOPASSWD: why = "encrypted"; return Kind::Encrypted;
     case ZIP_ER_ENCRNOTSUPP:
       why = "encrypted with a method this library cannot decrypt";
-      return TAVRUN_ZIP_E_ENCRYPTED;
-    case ZIP_ER_WRONGPASSWD: why = "wrong password"; return TAVRUN_ZIP_E_PASSWORD;
-    case ZIP_ER_MEMORY: why = "out of memory"; return TAVRUN_ZIP_E_INTERNAL;
-    default: why = zip_strerror(za); return TAVRUN_ZIP_E_DATA;
+      return Kind::Encrypted;
+    case ZIP_ER_WRONGPASSWD: why = "wrong password"; return Kind::Password;
+    case ZIP_ER_MEMORY: why = "out of memory"; return Kind::Internal;
+    default: why = zip_strerror(za); return Kind::Data;
   }
 }
 

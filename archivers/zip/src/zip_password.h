@@ -29,10 +29,10 @@ class Unlock {
   // and the smallest of them decrypts with the right CRC (or AES authentication code). A typed
   // password is tried as UTF-8 and, for the traditional encryption, also as CP932. The bytes
   // that work are kept for OpenMember; the typed text is remembered for the run.
-  // Returns false, with TAVRUN_ZIP_E_PASSWORD in `report`, when the user skipped the archive
-  // or gave up; true otherwise, also when nobody could be asked (the encrypted members then
-  // fail one by one with TAVRUN_ZIP_E_ENCRYPTED).
-  bool Open(zip_t* za, const std::string& archivePath, uintptr_t window, Report& report);
+  // Returns false, with Kind::Password in `report`, when the user skipped the archive or gave
+  // up; true otherwise, also when nobody could be asked (the encrypted members then fail one
+  // by one with Kind::Encrypted).
+  bool Open(zip_t* za, const std::string& archivePath, uintptr_t window, Outcome& report);
 };
 
 // True when a member whose read ended in a CRC error is a WinZip AES member that stores no CRC
@@ -43,8 +43,8 @@ bool AuthenticatedWithoutCrc(zip_t* za, zip_uint64_t index, const zip_stat_t& st
 // encryption (none for a plain member); NULL with the failure in the archive's error.
 zip_file_t* OpenMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st);
 
-// For an encrypted member about to be extracted: TAVRUN_ZIP_OK when the archive's password
-// opens it, else the code and the reason in `why`.
-int32_t EncryptedMemberCode(zip_t* za, zip_uint64_t index, std::string& why);
+// For an encrypted member about to be extracted: Kind::None when the archive's password
+// opens it, else the kind of failure and the reason in `why`.
+Kind EncryptedMemberKind(zip_t* za, zip_uint64_t index, std::string& why);
 
 }  // namespace tavrun::zip
