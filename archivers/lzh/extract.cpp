@@ -24,6 +24,7 @@
 namespace tavrun::lzh {
 namespace {
 
+using tavrun::arc::ErrnoText;
 using tavrun::arc::Kind;
 
 constexpr size_t kChunk = 1 << 16;
@@ -33,7 +34,7 @@ int OpenArchive(const std::string& archive, struct stat& st, std::string& messag
   int fd = OpenRegularFile(archive, st, notRegular);
   if (fd < 0)
     message = notRegular ? "the archive is not a regular file: " + archive
-                         : "cannot open the archive " + archive + ": " + ErrnoText(errno);
+                         : ErrnoText("cannot open the archive " + archive, errno);
   return fd;
 }
 

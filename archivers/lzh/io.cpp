@@ -30,10 +30,6 @@ ssize_t ReadSome(int fd, void* data, size_t size) {
   }
 }
 
-std::string ErrnoText(int err) {
-  return std::strerror(err);
-}
-
 int OpenRegularFile(const std::string& path, struct stat& st, bool& notRegular) {
   notRegular = false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

@@ -14,7 +14,6 @@ namespace tavrun::lzh {
 bool WriteAll(int fd, const void* data, size_t size);
 // Reads up to `size` bytes, retrying on EINTR; -1 on error.
 ssize_t ReadSome(int fd, void* data, size_t size);
-std::string ErrnoText(int err);
 
 // Opens `path` for reading without ever blocking (a FIFO or a device would wait for a writer
 // or hang a read) and accepts only a regular file. Returns the descriptor, or -1 with

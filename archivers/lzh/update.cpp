@@ -21,6 +21,7 @@
 namespace tavrun::lzh {
 namespace {
 
+using tavrun::arc::ErrnoText;
 using tavrun::arc::Kind;
 
 constexpr uint64_t kMaxMemberSize = 0xFFFFFFFFull;  // the 32-bit size fields
@@ -57,7 +58,7 @@ class Writer {
       ssize_t got = pread(from, buf.data(), n, static_cast<off_t>(offset));
       if (got <= 0) return Failure{Kind::ArchiveOpen, "cannot read the archive"};
       if (!WriteAll(fd_, buf.data(), static_cast<size_t>(got)))
-        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
+        return Failure{Kind::Write, ErrnoText("cannot write the archive", errno)};
       offset += static_cast<uint64_t>(got);
       size -= static_cast<uint64_t>(got);
     }
@@ -75,7 +76,7 @@ class Writer {
     const std::vector<uint8_t> placeholder = BuildLevel2Header(m);
     const off_t headerAt = lseek(fd_, 0, SEEK_CUR);
     if (headerAt < 0 || !WriteAll(fd_, placeholder.data(), placeholder.size()))
-      return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
+      return Failure{Kind::Write, ErrnoText("cannot write the archive", errno)};
     const off_t dataAt = headerAt + static_cast<off_t>(placeholder.size());
 
     uint64_t original = 0, packed = 0;
@@ -106,12 +107,12 @@ class Writer {
       if (f) return f;
       if (!tooBig && !writeFailed) enc.Finish();
       if (writeFailed)
-        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(writeErrno)};
+        return Failure{Kind::Write, ErrnoText("cannot write the archive", writeErrno)};
       if (tooBig || packed >= original) stored = true;
     }
     if (stored) {
       if (lseek(fd_, dataAt, SEEK_SET) < 0 || ftruncate(fd_, dataAt) != 0)
-        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
+        return Failure{Kind::Write, ErrnoText("cannot write the archive", errno)};
       int writeErrno = 0;
       auto f = Stream(
           s,
@@ -123,7 +124,7 @@ class Writer {
           original, crc);
       if (f) return f;
       if (writeErrno != 0)
-        return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(writeErrno)};
+        return Failure{Kind::Write, ErrnoText("cannot write the archive", writeErrno)};
       packed = original;
       m.method = "-lh0-";
     }
@@ -135,7 +136,7 @@ class Writer {
         pwrite(fd_, header.data(), header.size(), headerAt) !=
             static_cast<ssize_t>(header.size()) ||
         lseek(fd_, dataAt + static_cast<off_t>(packed), SEEK_SET) < 0)
-      return Failure{Kind::Write, "cannot write the archive: " + ErrnoText(errno)};
+      return Failure{Kind::Write, ErrnoText("cannot write the archive", errno)};
     done_ += original;
     return std::nullopt;
   }
@@ -148,11 +149,11 @@ class Writer {
     size = 0;
     crc = 0;
     if (lseek(s.fd, 0, SEEK_SET) < 0)
-      return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      return Failure{Kind::Source, ErrnoText("cannot read " + s.path, errno)};
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
       ssize_t n = ReadSome(s.fd, buf.data(), buf.size());
-      if (n < 0) return Failure{Kind::Source, "cannot read " + s.path + ": " + ErrnoText(errno)};
+      if (n < 0) return Failure{Kind::Source, ErrnoText("cannot read " + s.path, errno)};
       if (n == 0) break;
       size += static_cast<uint64_t>(n);
       if (size > kMaxMemberSize)
@@ -191,7 +192,7 @@ bool GatherSources(const std::vector<std::string>& files, Sources& sources,
     bool notRegular = false;
     s->fd = OpenRegularFile(path, s->st, notRegular);
     if (s->fd < 0 && !notRegular) {
-      out.Fail(Kind::Source, "cannot read " + path + ": " + ErrnoText(errno));
+      out.Fail(Kind::Source, ErrnoText("cannot read " + path, errno));
       return false;
     }
     if (s->fd < 0 || s->name.empty()) {
@@ -229,9 +230,9 @@ bool ReadOldArchive(const std::string& archive, OldArchive& old, tavrun::arc::Ou
   bool notRegular = false;
   old.fd = OpenRegularFile(archive, old.st, notRegular);
   if (!old.exists() && (notRegular || errno != ENOENT)) {
-    out.Fail(Kind::ArchiveOpen,
-             notRegular ? "the archive is not a regular file: " + archive
-                        : "cannot open the archive " + archive + ": " + ErrnoText(errno));
+    out.Fail(Kind::ArchiveOpen, notRegular
+                                    ? "the archive is not a regular file: " + archive
+                                    : ErrnoText("cannot open the archive " + archive, errno));
     return false;
   }
   if (!old.exists()) return true;
@@ -356,7 +357,7 @@ bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive
   }
   const uint8_t endMark = 0;
   if (!WriteAll(file.fd(), &endMark, 1))
-    return fail({Kind::Write, "cannot write the archive: " + ErrnoText(errno)});
+    return fail({Kind::Write, ErrnoText("cannot write the archive", errno)});
   const mode_t mode =
       old.exists() ? (old.st.st_mode & 0777) : (0666 & ~tavrun::arc::ProcessUmask());
   if (!file.Commit(mode, error)) {

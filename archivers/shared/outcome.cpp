@@ -1,6 +1,12 @@
 #include "outcome.h"
 
+#include <cstring>
+
 namespace tavrun::arc {
+
+std::string ErrnoText(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 void Outcome::Fail(Kind kind, const std::string& reason) {
   if (kind_ == Kind::None) kind_ = kind;

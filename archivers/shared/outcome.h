@@ -104,4 +104,7 @@ class Outcome {
   std::vector<std::string> lines_;
 };
 
+// "what: the system's text for err", the one form every library gives a failed system call.
+std::string ErrnoText(const std::string& what, int err);
+
 }  // namespace tavrun::arc

@@ -14,13 +14,11 @@
 #include <random>
 #include <string_view>
 
+#include "outcome.h"
+
 namespace tavrun::arc {
 
 namespace {
-
-std::string ErrnoText(const std::string& what, int err) {
-  return what + ": " + std::strerror(err);
-}
 
 std::string RandomSuffix() {
   static std::atomic<unsigned> counter{0};

@@ -86,20 +86,4 @@ TEST(CodeTables, KindsOneLibraryTellsApartAreNotMergedByTheOther) {
     }
 }
 
-// Code still written in public ZIP codes goes through the same table.
-TEST(CodeTables, TheZipReportTurnsCodesIntoKinds) {
-  tavrun::zip::Report r;
-  r.Fail(TAVRUN_ZIP_OK, "nothing wrong");
-  EXPECT_TRUE(r.ok());
-  r.Fail(TAVRUN_ZIP_E_NOTHING, "nothing to add");
-  r.Fail(Kind::Write, "later");
-  r.Line("note");
-  EXPECT_EQ(r.kind(), Kind::Nothing);
-  EXPECT_EQ(r.code(), TAVRUN_ZIP_E_NOTHING);
-  EXPECT_EQ(r.text(), "nothing wrong\nnothing to add\nlater\nnote");
-  tavrun::zip::Report unknown;
-  unknown.Fail(999, "?");
-  EXPECT_EQ(unknown.code(), TAVRUN_ZIP_E_INTERNAL);
-}
-
 }  // namespace

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   close(fd);
   tavrun::zip::CheckArchiveFile(archive, 1);
   tavrun::zip::CheckArchiveFile(archive, 2);
-  tavrun::zip::Report report;
+  tavrun::zip::Outcome report;
   if (zip_t* za = tavrun::zip::OpenArchive(archive, report)) {
     tavrun::zip::ExtractOptions options;
     options.withDirectories = true;

@@ -20,10 +20,6 @@ namespace {
 // file is stored (a second pass over gigabytes would cost more than the bytes saved).
 constexpr size_t kProbeSize = 4u << 20;
 
-std::string ErrnoText(const std::string& what, int err) {
-  return what + ": " + std::strerror(err);
-}
-
 bool ReadAll(int fd, uint8_t* buf, uint64_t size, uint64_t& got) {
   got = 0;
   while (got < size) {
@@ -189,7 +185,7 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
         if (s->fd >= 0) close(s->fd);
         s->fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (s->fd < 0) {
-          s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + m.path, errno));
+          s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
           return Fail(s, ZIP_ER_OPEN);
         }
       }
@@ -203,8 +199,8 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
         do n = pread(m.fd, data, want, off_t(s->pos));
         while (n < 0 && errno == EINTR);
         if (n < 0 || (n == 0 && want > 0)) {
-          s->ctx->Fail(TAVRUN_ZIP_E_WRITE,
-                       ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
+          s->ctx->Fail(arc::Kind::Write,
+                       arc::ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
           return Fail(s, ZIP_ER_READ);
         }
         s->pos += uint64_t(n);
@@ -221,11 +217,11 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       if (left == 0) {
         int more = MoreData(s->fd);
         if (more < 0) {
-          s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + m.path, errno));
+          s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
           return Fail(s, ZIP_ER_READ);
         }
         if (more > 0) {
-          s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, m.path + " grew while it was being read");
+          s->ctx->Fail(arc::Kind::Source, m.path + " grew while it was being read");
           return Fail(s, ZIP_ER_READ);
         }
         return 0;
@@ -235,11 +231,11 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       do n = read(s->fd, data, want);
       while (n < 0 && errno == EINTR);
       if (n < 0) {
-        s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + m.path, errno));
+        s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
         return Fail(s, ZIP_ER_READ);
       }
       if (n == 0) {
-        s->ctx->Fail(TAVRUN_ZIP_E_SOURCE, m.path + " shrank while it was being read");
+        s->ctx->Fail(arc::Kind::Source, m.path + " shrank while it was being read");
         return Fail(s, ZIP_ER_READ);
       }
       s->pos += uint64_t(n);
@@ -344,13 +340,13 @@ bool AddContext::Advance(const std::string& member, uint64_t bytes) {
     lastMember_ = member;
   }
   if (progress_ && progress_->Cancelled()) cancelled_ = true;
-  if (cancelled_) Fail(TAVRUN_ZIP_E_CANCELLED, "cancelled");
+  if (cancelled_) Fail(arc::Kind::Cancelled, "cancelled");
   return !cancelled_;
 }
 
-void AddContext::Fail(int32_t code, const std::string& reason) {
-  if (failCode_ == 0) {
-    failCode_ = code;
+void AddContext::Fail(arc::Kind kind, const std::string& reason) {
+  if (failKind_ == arc::Kind::None) {
+    failKind_ = kind;
     failReason_ = reason;
   }
 }
@@ -374,15 +370,16 @@ bool DeflateToFile(int fd, int level, const std::string& tempDir, AddContext& ct
       [&](uint64_t bytes) { return ctx.Advance(out.memberName, bytes); }, crc, packed, writeFailed);
   if (err != 0) {
     close(tmp);
-    if (ctx.failCode() != 0) return false;  // cancelled
+    if (ctx.failKind() != arc::Kind::None) return false;  // cancelled
     if (writeFailed)
-      ctx.Fail(TAVRUN_ZIP_E_WRITE, ErrnoText("cannot write a temporary file in " + tempDir, err));
+      ctx.Fail(arc::Kind::Write,
+               arc::ErrnoText("cannot write a temporary file in " + tempDir, err));
     else if (err == EIO)
-      ctx.Fail(TAVRUN_ZIP_E_SOURCE, out.path + " changed while it was being read");
+      ctx.Fail(arc::Kind::Source, out.path + " changed while it was being read");
     else if (err == ENOMEM)
-      ctx.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+      ctx.Fail(arc::Kind::Internal, "out of memory");
     else
-      ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot deflate " + out.path, err));
+      ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot deflate " + out.path, err));
     return false;
   }
   if (packed >= out.size) {
@@ -418,7 +415,7 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   }
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
+    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + path, errno));
     return false;
   }
   if (large) {
@@ -439,18 +436,18 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   bool grew = more > 0;
   close(fd);
   if (!ok) {
-    ctx.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, err));
+    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + path, err));
     return false;
   }
   if (got != size || grew) {
-    ctx.Fail(TAVRUN_ZIP_E_SOURCE, path + " changed while it was being read");
+    ctx.Fail(arc::Kind::Source, path + " changed while it was being read");
     return false;
   }
   out.crc = uint32_t(libdeflate_crc32(0, raw.get(), size_t(size)));
   if (size > 1) {
     libdeflate_compressor* comp = CompressorFor(DeflateLevel(level));
     if (comp == nullptr) {
-      ctx.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+      ctx.Fail(arc::Kind::Internal, "out of memory");
       return false;
     }
     // Room for one byte less than the file: deflate that does not shrink it fails here,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialogs.h"
+#include "outcome.h"
 
 namespace tavrun::zip {
 
@@ -37,8 +38,8 @@ class AddContext {
   // Counts `bytes` more as done for `member`; false once the user has cancelled.
   bool Advance(const std::string& member, uint64_t bytes);
   bool cancelled() const { return cancelled_; }
-  void Fail(int32_t code, const std::string& reason);
-  int32_t failCode() const { return failCode_; }
+  void Fail(arc::Kind kind, const std::string& reason);
+  arc::Kind failKind() const { return failKind_; }
   const std::string& failReason() const { return failReason_; }
 
  private:
@@ -48,7 +49,7 @@ class AddContext {
   int lastPercent_ = -1;
   std::string lastMember_;
   bool cancelled_ = false;
-  int32_t failCode_ = 0;
+  arc::Kind failKind_ = arc::Kind::None;
   std::string failReason_;
 };
 

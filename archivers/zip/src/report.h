@@ -10,6 +10,7 @@
 
 namespace tavrun::zip {
 
+using tavrun::arc::ErrnoText;
 using tavrun::arc::Kind;
 using tavrun::arc::Outcome;
 
@@ -34,18 +35,5 @@ inline constexpr tavrun::arc::CodeTable kCodes = {
     {Kind::Engine, TAVRUN_ZIP_E_ENGINE},
 };
 static_assert(kCodes.Complete(), "every kind needs a ZIP code");
-
-// The outcome for code that still speaks in public codes: a code is turned into its kind
-// through the table (an unknown code counts as an internal failure).
-class Report : public Outcome {
- public:
-  using Outcome::Fail;
-  void Fail(int32_t code, const std::string& reason) {
-    Fail(kCodes.KindOf(code).value_or(Kind::Internal), reason);
-  }
-  void Line(const std::string& text) { Note(text); }
-  int32_t code() const { return Code(kCodes); }
-  std::string text() const { return Text(); }
-};
 
 }  // namespace tavrun::zip

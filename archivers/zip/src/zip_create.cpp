@@ -44,10 +44,6 @@ struct Discarder {
 };
 using ZipPtr = std::unique_ptr<zip_t, Discarder>;
 
-std::string ErrnoText(const std::string& what, int err) {
-  return what + ": " + std::strerror(err);
-}
-
 std::string ZipErrorText(int code) {
   zip_error_t e;
   zip_error_init_with_code(&e, code);
@@ -101,23 +97,22 @@ std::string DirectoryOf(const std::string& path) {
 
 // Finds the file to be replaced: the target of a symlink (so the link stays), a new path in
 // an existing directory, or an existing regular file.
-int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& empty,
-                       std::string& why) {
+Kind ResolveArchive(const std::string& path, std::string& resolved, bool& empty, std::string& why) {
   struct stat st {};
   empty = false;
   if (lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) {
       why = ErrnoText("cannot access the archive " + path, errno);
-      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+      return Kind::ArchiveOpen;
     }
     const std::string dir = DirectoryOf(path);
     struct stat ds {};
     if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode)) {
       why = "the directory of the archive does not exist: " + dir;
-      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+      return Kind::ArchiveOpen;
     }
     resolved = path;
-    return TAVRUN_ZIP_OK;
+    return Kind::None;
   }
   resolved = path;
   if (S_ISLNK(st.st_mode)) {
@@ -125,75 +120,75 @@ int32_t ResolveArchive(const std::string& path, std::string& resolved, bool& emp
     if (realpath(path.c_str(), buf) == nullptr) {
       // Creating the target of a dangling link could put the archive anywhere.
       why = "the archive path is a symbolic link to nothing: " + path;
-      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+      return Kind::ArchiveOpen;
     }
     resolved = buf;
     if (stat(resolved.c_str(), &st) != 0) {
       why = ErrnoText("cannot access the archive " + resolved, errno);
-      return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+      return Kind::ArchiveOpen;
     }
   }
   if (!S_ISREG(st.st_mode)) {
     why = "the archive path is not a regular file: " + path;
-    return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    return Kind::ArchiveOpen;
   }
   empty = st.st_size == 0;
-  return TAVRUN_ZIP_OK;
+  return Kind::None;
 }
 
-int32_t OpenErrorCode(int ze) {
+Kind OpenErrorKind(int ze) {
   switch (ze) {
     case ZIP_ER_NOZIP:
     case ZIP_ER_INCONS:
     case ZIP_ER_MULTIDISK:
     case ZIP_ER_EOF:
-    case ZIP_ER_CRC: return TAVRUN_ZIP_E_NOT_ARCHIVE;
-    case ZIP_ER_MEMORY: return TAVRUN_ZIP_E_INTERNAL;
-    default: return TAVRUN_ZIP_E_ARCHIVE_OPEN;
+    case ZIP_ER_CRC: return Kind::NotArchive;
+    case ZIP_ER_MEMORY: return Kind::Internal;
+    default: return Kind::ArchiveOpen;
   }
 }
 
 // Checks every file before the archive is touched, so a bad one changes nothing.
-void GatherSources(const Zip32Request& rq, std::vector<SourceFile>& sources, Report& report) {
+void GatherSources(const Zip32Request& rq, std::vector<SourceFile>& sources, Outcome& report) {
   std::set<std::string> names;
   for (uint32_t i = 0; i < rq.fileCount; ++i) {
     const char* p = rq.files[i];
     if (p == nullptr || *p == '\0') {
-      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "an empty file name was given");
+      report.Fail(Kind::CommandLine, "an empty file name was given");
       continue;
     }
     std::string path = p;
     std::string base = BaseName(path);
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-      report.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
+      report.Fail(Kind::Source, ErrnoText("cannot read " + path, errno));
       continue;
     }
     // Hidden: the name starts with "."; system: neither a regular file nor a directory.
     bool system = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
     bool hidden = !base.empty() && base[0] == '.';
     if (!rq.includeHidden && (system || hidden)) {
-      report.Line(std::string(system ? "skipped (system file): " : "skipped (hidden): ") + path);
+      report.Note(std::string(system ? "skipped (system file): " : "skipped (hidden): ") + path);
       continue;
     }
     if (!S_ISREG(st.st_mode)) {
-      report.Fail(TAVRUN_ZIP_E_SOURCE, "not a regular file: " + path);
+      report.Fail(Kind::Source, "not a regular file: " + path);
       continue;
     }
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      report.Fail(TAVRUN_ZIP_E_SOURCE, ErrnoText("cannot read " + path, errno));
+      report.Fail(Kind::Source, ErrnoText("cannot read " + path, errno));
       continue;
     }
     close(fd);
     SourceFile s;
     std::string why;
     if (!MemberNameFor(path, rq.junkPaths != 0, s.memberName, why)) {
-      report.Fail(TAVRUN_ZIP_E_SOURCE, why);
+      report.Fail(Kind::Source, why);
       continue;
     }
     if (!names.insert(s.memberName).second) {
-      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "two files would be stored as " + s.memberName);
+      report.Fail(Kind::CommandLine, "two files would be stored as " + s.memberName);
       continue;
     }
     s.path = path;
@@ -222,7 +217,7 @@ const char* MethodName(zip_uint16_t method) {
 }
 
 void AppendSummary(const std::string& archive, const std::vector<std::string>& added,
-                   Report& report) {
+                   Outcome& report) {
   int ze = 0;
   zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &ze);
   if (za == nullptr) return;
@@ -231,24 +226,24 @@ void AppendSummary(const std::string& archive, const std::vector<std::string>& a
     if (zip_stat(za, name.c_str(), 0, &st) != 0) continue;
     unsigned saved =
         st.size == 0 ? 0 : unsigned(100 - (st.comp_size * 100 + st.size - 1) / st.size);
-    report.Line("added: " + name + " " + std::to_string(st.size) + " -> " +
+    report.Note("added: " + name + " " + std::to_string(st.size) + " -> " +
                 std::to_string(st.comp_size) + " bytes, " + MethodName(st.comp_method) + ", " +
                 std::to_string(saved) + "% saved");
   }
   zip_discard(za);
 }
 
-bool CheckRequest(const Zip32Request& rq, Report& report) {
+bool CheckRequest(const Zip32Request& rq, Outcome& report) {
   if (rq.archivePath == nullptr || *rq.archivePath == '\0') {
-    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no archive was given");
+    report.Fail(Kind::CommandLine, "no archive was given");
     return false;
   }
   if (rq.fileCount == 0 || rq.files == nullptr) {
-    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no file to add was given");
+    report.Fail(Kind::CommandLine, "no file to add was given");
     return false;
   }
   if (rq.level < 0 || rq.level > 9) {
-    report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "the level must be 0 to 9");
+    report.Fail(Kind::CommandLine, "the level must be 0 to 9");
     return false;
   }
   return true;
@@ -257,11 +252,11 @@ bool CheckRequest(const Zip32Request& rq, Report& report) {
 // Opens the archive for creating or updating, through a source of our own that writes the new
 // archive to an unnamed file beside it (see archive_source.h). `resolved` receives the path
 // that will be replaced.
-ZipPtr OpenArchive(const std::string& path, std::string& resolved, Report& report) {
+ZipPtr OpenArchive(const std::string& path, std::string& resolved, Outcome& report) {
   std::string why;
   bool empty = false;
-  if (int32_t code = ResolveArchive(path, resolved, empty, why)) {
-    report.Fail(code, why);
+  if (const Kind kind = ResolveArchive(path, resolved, empty, why); kind != Kind::None) {
+    report.Fail(kind, why);
     return nullptr;
   }
   zip_error_t error;
@@ -287,7 +282,7 @@ ZipPtr OpenArchive(const std::string& path, std::string& resolved, Report& repor
   zip_error_fini(&error);
   if (!za) {
     zip_source_free(src);  // the archive owns it only once opened
-    report.Fail(OpenErrorCode(ze), path + ": " + (why.empty() ? ZipErrorText(ze) : why));
+    report.Fail(OpenErrorKind(ze), path + ": " + (why.empty() ? ZipErrorText(ze) : why));
   }
   return za;
 }
@@ -314,40 +309,40 @@ enum class Added { Yes, Kept, Failed };
 // Adds one file, replacing a member of the same name unless -u finds it not newer. The data
 // is read and deflated now; libzip writes it when the archive is closed.
 Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& tempDir,
-                uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Report& report) {
+                uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Outcome& report) {
   zip_int64_t old = zip_name_locate(za, s.memberName.c_str(), 0);
   if (old >= 0) {
     if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
-      report.Line("kept (not newer): " + s.memberName);
+      report.Note("kept (not newer): " + s.memberName);
       ctx.Advance(s.memberName, s.size);
       return Added::Kept;
     }
     // Delete and add: replacing in place would keep the old extra fields and level.
     if (zip_delete(za, zip_uint64_t(old)) != 0) {
-      report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+      report.Fail(Kind::Internal, zip_strerror(za));
       return Added::Failed;
     }
   }
   auto member = std::make_unique<PreparedMember>();
   if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft, ctx,
                      *member)) {
-    report.Fail(ctx.failCode(), ctx.failReason());
+    report.Fail(ctx.failKind(), ctx.failReason());
     return Added::Failed;
   }
   const PreparedMember::Kind kind = member->kind;
   zip_source_t* src = MakeMemberSource(za, std::move(member), ctx);
   if (src == nullptr) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
   zip_int64_t idx = zip_file_add(za, s.memberName.c_str(), src, ZIP_FL_ENC_UTF_8);
   if (idx < 0) {
     zip_source_free(src);
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
   if (!DescribeMember(za, zip_uint64_t(idx), kind, s, rq.level)) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, zip_strerror(za));
+    report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
   return Added::Yes;
@@ -357,7 +352,7 @@ Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& 
 // a failure, which is in `report`.
 bool AddMembers(const Zip32Request& rq, const std::vector<SourceFile>& sources,
                 const std::string& resolved, zip_t* za, AddContext& ctx,
-                std::vector<std::string>& added, Report& report) {
+                std::vector<std::string>& added, Outcome& report) {
   uint64_t memoryLeft = kInMemoryBound;
   // Large members are deflated into temporary files beside the archive, on the disk the
   // archive is written to.
@@ -389,16 +384,16 @@ bool NewestMemberTime(zip_t* za, int64_t& newest) {
 
 // Writes the new archive and puts it in place of the old one. On failure the old archive
 // stays as it was and the new one is dropped.
-bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, Report& report) {
+bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, Outcome& report) {
   if (zip_close(za.get()) != 0) {
     zip_error_t* err = zip_get_error(za.get());
     int code = zip_error_code_zip(err);
-    if (ctx.failCode() != 0)
-      report.Fail(ctx.failCode(), ctx.failReason());
+    if (ctx.failKind() != Kind::None)
+      report.Fail(ctx.failKind(), ctx.failReason());
     else if (code == ZIP_ER_CANCELLED)
-      report.Fail(TAVRUN_ZIP_E_CANCELLED, "cancelled");
+      report.Fail(Kind::Cancelled, "cancelled");
     else
-      report.Fail(code == ZIP_ER_MEMORY ? TAVRUN_ZIP_E_INTERNAL : TAVRUN_ZIP_E_WRITE,
+      report.Fail(code == ZIP_ER_MEMORY ? Kind::Internal : Kind::Write,
                   "cannot write " + resolved + ": " + zip_error_strerror(err));
     return false;  // the discarder ends the archive and drops the unnamed file
   }
@@ -406,13 +401,13 @@ bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved
   return true;
 }
 
-void Run(const Zip32Request& rq, Report& report) {
+void Run(const Zip32Request& rq, Outcome& report) {
   if (!CheckRequest(rq, report)) return;
   std::vector<SourceFile> sources;
   GatherSources(rq, sources, report);
   if (!report.ok()) return;
   if (sources.empty()) {
-    report.Fail(TAVRUN_ZIP_E_NOTHING, "nothing to add");
+    report.Fail(Kind::Nothing, "nothing to add");
     return;
   }
 
@@ -428,7 +423,7 @@ void Run(const Zip32Request& rq, Report& report) {
   std::vector<std::string> added;
   if (!AddMembers(rq, sources, resolved, za.get(), ctx, added, report)) return;
   if (added.empty()) {
-    report.Line("the archive is up to date");
+    report.Note("the archive is up to date");
     return;  // nothing changed: the archive is not rewritten
   }
 
@@ -439,7 +434,7 @@ void Run(const Zip32Request& rq, Report& report) {
   if (dated) {
     timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
     if (utimensat(AT_FDCWD, resolved.c_str(), times, 0) != 0)
-      report.Line(ErrnoText("cannot set the archive's date", errno));
+      report.Note(ErrnoText("cannot set the archive's date", errno));
   }
   if (rq.verbose) AppendSummary(resolved, added, report);
 }
@@ -454,18 +449,18 @@ ZIP32_EXPORT uint32_t Zip32InterfaceVersion(void) {
 
 ZIP32_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize) {
   using namespace tavrun::zip;
-  Report report;
+  Outcome report;
   try {
     if (request == nullptr || request->size < sizeof(Zip32Request))
-      report.Fail(TAVRUN_ZIP_E_COMMAND_LINE, "no or incomplete request");
+      report.Fail(Kind::CommandLine, "no or incomplete request");
     else
       Run(*request, report);
   } catch (const std::bad_alloc&) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, "out of memory");
+    report.Fail(Kind::Internal, "out of memory");
   } catch (const std::exception& e) {
-    report.Fail(TAVRUN_ZIP_E_INTERNAL, e.what());
+    report.Fail(Kind::Internal, e.what());
   }
-  if (report.ok() && report.text().empty()) report.Line("ok");
-  tavrun::arc::WriteOutput(output, outputSize, report.text());
-  return report.code();
+  if (report.ok() && report.Text().empty()) report.Note("ok");
+  tavrun::arc::WriteOutput(output, outputSize, report.Text());
+  return report.Code(kCodes);
 }
