@@ -7,6 +7,7 @@
 #include "cmdline.h"
 #include "codes.h"
 #include "commands.h"
+#include "export.h"
 
 namespace tavrun::lzh {
 
@@ -99,8 +100,8 @@ void Run(uintptr_t window, const char* commandLine, tavrun::arc::Outcome& out) {
 }  // namespace
 }  // namespace tavrun::lzh
 
-extern "C" UNLHA32_API int32_t Unlha(uintptr_t window, const char* commandLine, char* output,
-                                     uint32_t outputSize) {
+TAVRUN_ARC_EXPORT int32_t Unlha(uintptr_t window, const char* commandLine, char* output,
+                                uint32_t outputSize) {
   using tavrun::arc::Kind;
   tavrun::arc::Outcome out(tavrun::lzh::kMaxLines);
   try {
@@ -120,7 +121,7 @@ extern "C" UNLHA32_API int32_t Unlha(uintptr_t window, const char* commandLine, 
   return out.Code(tavrun::lzh::kCodes);
 }
 
-extern "C" UNLHA32_API int32_t UnlhaCheckArchive(const char* path, int32_t mode) {
+TAVRUN_ARC_EXPORT int32_t UnlhaCheckArchive(const char* path, int32_t mode) {
   try {
     return path && tavrun::lzh::CheckArchive(path, mode) ? 1 : 0;
   } catch (...) {

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "cmdline.h"
+#include "export.h"
 #include "unzip32.h"
 #include "zip_extract.h"
 #include "zip_password.h"
-
-#define UNZIP32_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -67,8 +66,8 @@ bool Parse(const std::vector<std::string>& tokens, ExtractOptions& o, std::strin
 
 }  // namespace
 
-UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* output,
-                             uint32_t outputSize) {
+TAVRUN_ARC_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* output,
+                                uint32_t outputSize) {
   using tavrun::zip::Kind;
   tavrun::zip::Outcome report;
   try {
@@ -94,7 +93,7 @@ UNZIP32_EXPORT int32_t UnZip(uintptr_t window, const char* commandLine, char* ou
   return report.Code(tavrun::zip::kCodes);
 }
 
-UNZIP32_EXPORT int32_t UnZipCheckArchive(const char* path, int32_t mode) {
+TAVRUN_ARC_EXPORT int32_t UnZipCheckArchive(const char* path, int32_t mode) {
   if (path == nullptr || *path == '\0') return 0;
   try {
     return tavrun::zip::CheckArchiveFile(path, mode);

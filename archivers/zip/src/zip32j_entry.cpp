@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cmdline.h"
+#include "export.h"
 #include "report.h"
 #include "zip32.h"
 #include "zip32j.h"
@@ -70,9 +71,8 @@ int32_t Refuse(Kind kind, const std::string& reason, char* output, uint32_t outp
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t Zip(uintptr_t window,
-                                                              const char* commandLine, char* output,
-                                                              uint32_t outputSize) {
+TAVRUN_ARC_EXPORT int32_t Zip(uintptr_t window, const char* commandLine, char* output,
+                              uint32_t outputSize) {
   try {
     std::vector<std::string> tokens;
     std::string error;

@@ -17,13 +17,12 @@
 #include "cmdline.h"
 #include "dialogs.h"
 #include "encoding.h"
+#include "export.h"
 #include "member_source.h"
 #include "report.h"
 #include "zip32.h"
 #include "zip_fields.h"
 #include "zip_structure.h"
-
-#define ZIP32_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace tavrun::zip {
 
@@ -443,11 +442,11 @@ void Run(const Zip32Request& rq, Outcome& report) {
 
 }  // namespace tavrun::zip
 
-ZIP32_EXPORT uint32_t Zip32InterfaceVersion(void) {
+TAVRUN_ARC_EXPORT uint32_t Zip32InterfaceVersion(void) {
   return ZIP32_INTERFACE_VERSION;
 }
 
-ZIP32_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize) {
+TAVRUN_ARC_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize) {
   using namespace tavrun::zip;
   Outcome report;
   try {
