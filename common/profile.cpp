@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/paths.h"
@@ -279,41 +281,92 @@ bool RewriteInPlace(const std::string& path, std::string_view data, std::string&
   return ok;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data, const struct stat& original,
-                 std::string& errorText) {
-  std::string tmpl = DirectoryOf(path) + "/." + NameOf(path) + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+// A file for the new content in `dir`: unnamed where the file system has them (`name` stays
+// empty), so a crash while it is written leaves nothing behind; else a hidden temporary name.
+int OpenReplacement(const std::string& dir, const std::string& base, bool unnamed,
+                    std::string& name) {
+  name.clear();
+  if (unnamed) return ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  std::string tmpl = dir + "/." + base + ".XXXXXX";
+  std::vector<char> buffer(tmpl.begin(), tmpl.end());
+  buffer.push_back('\0');
+  int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd >= 0) name = buffer.data();
+  return fd;
+}
+
+// Gives an unnamed file a hidden name beside the file it replaces, for the rename.
+bool NameUnnamed(int fd, const std::string& dir, const std::string& base, std::string& name) {
+  static std::atomic<unsigned> counter{0};
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = dir + "/." + base + "." + std::to_string(::getpid()) + "-" +
+                                  std::to_string(counter.fetch_add(1));
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      name = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Errors that mean "no unnamed files here" (file system or kernel), or no /proc to name one.
+bool NoUnnamedFiles(int err) {
+  return err == EOPNOTSUPP || err == EISDIR || err == EINVAL || err == ENOENT;
+}
+
+enum class Attempt { Done, Failed, TryNamed };
+
+Attempt WriteReplacement(const std::string& path, std::string_view data,
+                         const struct stat& original, bool unnamed, std::string& errorText) {
+  const std::string dir = DirectoryOf(path), base = NameOf(path);
+  std::string name;
+  int fd = OpenReplacement(dir, base, unnamed, name);
   if (fd < 0) {
     int err = errno;
-    if (err == EACCES || err == EPERM) return RewriteInPlace(path, data, errorText);
+    if (unnamed && NoUnnamedFiles(err)) return Attempt::TryNamed;
+    if (err == EACCES || err == EPERM) {
+      return RewriteInPlace(path, data, errorText) ? Attempt::Done : Attempt::Failed;
+    }
     errorText = PlatformErrorText(err);
-    return false;
+    return Attempt::Failed;
   }
   // The copy takes the place of the file, so it takes its owner and permissions too (the
   // owner only where we may give it; otherwise the file becomes ours, as with any editor).
   if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
     // Not permitted for an ordinary user unless the file was ours already.
   }
-  int err = 0;
-  bool ok;
-  if (::fchmod(fd, original.st_mode & 07777) != 0) {
+  bool ok = ::fchmod(fd, original.st_mode & 07777) == 0 && WriteAll(fd, data, 0, false) &&
+            ::fsync(fd) == 0;
+  int err = errno;
+  if (ok && unnamed && !NameUnnamed(fd, dir, base, name)) {
     err = errno;
     ::close(fd);
-    ok = false;
-  } else {
-    ok = WriteSyncClose(fd, data, err);
+    if (NoUnnamedFiles(err)) return Attempt::TryNamed;
+    errorText = PlatformErrorText(err);
+    return Attempt::Failed;
   }
-  if (ok && ::rename(name.data(), path.c_str()) != 0) {
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(name.c_str(), path.c_str()) != 0) {
     ok = false;
     err = errno;
   }
   if (!ok) {
-    ::unlink(name.data());
+    if (!name.empty()) ::unlink(name.c_str());
     errorText = PlatformErrorText(err);
   }
-  return ok;
+  return ok ? Attempt::Done : Attempt::Failed;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view data, const struct stat& original,
+                 std::string& errorText) {
+  Attempt a = WriteReplacement(path, data, original, true, errorText);
+  if (a == Attempt::TryNamed) a = WriteReplacement(path, data, original, false, errorText);
+  return a == Attempt::Done;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -135,6 +137,30 @@ TEST(ProfileFile, WhatCannotBeWrittenStaysAsItWas) {
   EXPECT_EQ(ReadBytes(ro), "[S]\nk=1\n");
   EXPECT_EQ(ModeOf(ro), 0444);
   EXPECT_EQ(CountEntries(asDir), 0);
+}
+
+// A process killed while it writes the new copy (here by the file size limit's signal, at
+// the first byte past it) leaves the old file and nothing else.
+TEST(ProfileFile, AWriterKilledMidWayLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string ini = dir / "Tavrun.ini";
+  const std::string old = "[S]\r\nk=1\r\n" + std::string(4000, ';') + "\r\n";
+  WriteBytes(ini, old);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit small{1000, 1000};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string error;
+    WriteProfileString(ini, "S", "k", "2", error);
+    ::_exit(0);  // not reached: the write past the limit ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_EQ(ReadBytes(ini), old);
+  EXPECT_EQ(CountEntries(dir.path()), 1);
 }
 
 // Permissions and resource limits bind only an ordinary user: this runs in a child as one.
