@@ -81,6 +81,14 @@ EncoderTuning DefaultTuning(Method) {
 
 namespace {
 
+// The cheapest way found to a position of the stretch: its cost in bits and the last
+// command on the way (length 1: a literal). One record, so that a relaxation touches one
+// cache line.
+struct Step {
+  uint32_t price;
+  uint16_t length, distance;
+};
+
 // The buffers of the last encoder that finished on this thread. A batch compresses
 // thousands of small files; fresh window-sized buffers for each one cost more in page
 // faults than compressing the file does.
@@ -89,10 +97,10 @@ struct SpareBuffers {
   std::vector<int32_t> head, prev, head3;
   std::vector<uint16_t> codes, distances;
   // The optimal parser's per-stretch tables.
-  std::vector<uint32_t> matchStart, price;
+  std::vector<uint32_t> matchStart, ends;
   std::vector<uint32_t> matches;  // length << 16 | distance - 1, by rising length
   std::vector<int32_t> tree;
-  std::vector<uint16_t> stepLength, stepDistance;
+  std::vector<Step> steps;
 };
 thread_local SpareBuffers spare;
 
@@ -131,9 +139,9 @@ struct Encoder::Impl {
 
   // Optimal parser state: matches per position of the stretch, the cheapest way found to
   // each position, and the prices it works with.
-  std::vector<uint32_t> matchStart, price, matches;
-  std::vector<uint16_t> stepLength, stepDistance;
-  std::vector<uint16_t> pendingCodes, pendingDistances;  // a parsed stretch on its way to the block
+  std::vector<uint32_t> matchStart, matches, ends;
+  size_t matchCount = 0;  // entries of `matches` in use
+  std::vector<Step> steps;
   // Binary search trees of the window's strings, one per hash of four bytes (roots in
   // `head`): each position's two children, smaller and larger strings.
   std::vector<int32_t> tree;
@@ -164,10 +172,9 @@ struct Encoder::Impl {
     codes.swap(spare.codes);
     distances.swap(spare.distances);
     matchStart.swap(spare.matchStart);
-    price.swap(spare.price);
+    ends.swap(spare.ends);
     matches.swap(spare.matches);
-    stepLength.swap(spare.stepLength);
-    stepDistance.swap(spare.stepDistance);
+    steps.swap(spare.steps);
     tree.swap(spare.tree);
     codes.clear();
     distances.clear();
@@ -188,9 +195,11 @@ struct Encoder::Impl {
     out.reserve(1 << 16);
     if (tuning.optimalPasses > 0) {
       matchStart.resize(kSegment + 1);
-      price.resize(kSegment + 1);
-      stepLength.resize(kSegment + 1);
-      stepDistance.resize(kSegment + 1);
+      ends.resize(kSegment + 1);
+      steps.resize(kSegment + 1);
+      // Blocks are written from the front of the commands while a stretch's are appended.
+      codes.reserve(tuning.blockCommands + kSegment);
+      distances.reserve(tuning.blockCommands + kSegment);
       tree.assign(2 * params.window, -1);
       SetFlatPrices();
     }
@@ -205,10 +214,9 @@ struct Encoder::Impl {
     spare.codes.swap(codes);
     spare.distances.swap(distances);
     spare.matchStart.swap(matchStart);
-    spare.price.swap(price);
+    spare.ends.swap(ends);
     spare.matches.swap(matches);
-    spare.stepLength.swap(stepLength);
-    spare.stepDistance.swap(stepDistance);
+    spare.steps.swap(steps);
     spare.tree.swap(tree);
   }
 
@@ -447,14 +455,16 @@ struct Encoder::Impl {
     last.t = std::move(swapped);
   }
 
-  void FlushBlock() {
-    if (codes.empty()) return;  // a block of zero commands is never written
+  // Writes the first `count` commands (all by default) and drops them.
+  void FlushBlock(size_t count = SIZE_MAX) {
+    count = std::min(count, codes.size());
+    if (count == 0) return;  // a block of zero commands is never written
     std::vector<PlannedBlock> blocks;
-    Split(0, codes.size(), Plan(0, codes.size()), tuning.splitDepth, blocks);
+    Split(0, count, Plan(0, count), tuning.splitDepth, blocks);
     if (finishing) EndStream(blocks);
     for (const PlannedBlock& p : blocks) WriteBlock(p.t, p.a, p.b);
-    codes.clear();
-    distances.clear();
+    codes.erase(codes.begin(), codes.begin() + static_cast<ptrdiff_t>(count));
+    distances.erase(distances.begin(), distances.begin() + static_cast<ptrdiff_t>(count));
   }
 
   void AddCommand(uint16_t code, uint16_t distance) {
@@ -576,11 +586,13 @@ struct Encoder::Impl {
   // `maxLen`. Returns the longest length found. The walk down the tree visits exactly the
   // strings sharing the longest prefixes with p's, so a few steps find what a long hash
   // chain would.
-  int TreeMatches(uint32_t p, int maxLen, bool collect) {
+  template <bool collect>
+  int TreeMatches(uint32_t p, int maxLen) {
     int best = kMinMatch - 1;
+    uint32_t* const out = matches.data();
     const auto record = [&](uint32_t source, int len) {
       best = len;
-      if (collect) matches.push_back(static_cast<uint32_t>(len) << 16 | (p - source - 1));
+      if (collect) out[matchCount++] = static_cast<uint32_t>(len) << 16 | (p - source - 1);
     };
     const uint32_t h3 = Hash3(p);
     const int32_t near = head3[h3];
@@ -632,32 +644,37 @@ struct Encoder::Impl {
   // niceLength or more, the positions it covers are only entered in the hash chains: a
   // parse hardly ever leaves such a match early, and searching them costs the most.
   void FindMatches(uint32_t n) {
-    matches.clear();
+    matchCount = 0;
+    // One position records at most one match per tree node visited and one more.
+    const size_t most = static_cast<size_t>(effort.depth) + 1;
     uint32_t skipTo = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      matchStart[i] = static_cast<uint32_t>(matches.size());
+      matchStart[i] = static_cast<uint32_t>(matchCount);
       const uint32_t p = pos + i;
       if (p + 4 > end) continue;
       const int maxLen = static_cast<int>(std::min<uint32_t>(kMaxMatch, end - p));
-      const int best = TreeMatches(p, maxLen, i >= skipTo);
-      if (i < skipTo) continue;
+      if (i < skipTo) {
+        TreeMatches<false>(p, maxLen);
+        continue;
+      }
+      if (matchCount + most > matches.size()) matches.resize(std::max(matches.size() * 2, 4 * (n + most)));
+      const int best = TreeMatches<true>(p, maxLen);
       if (best >= effort.nice) skipTo = i + static_cast<uint32_t>(best);
     }
-    matchStart[n] = static_cast<uint32_t>(matches.size());
+    matchStart[n] = static_cast<uint32_t>(matchCount);
   }
 
   // Cheapest path of literals and copies through [pos, pos + n) at the current prices;
   // copies are cut at the stretch's end so the next stretch starts on a command boundary.
   void CheapestPath(uint32_t n) {
-    std::fill(price.begin() + 1, price.begin() + n + 1, kInfinite);
-    price[0] = 0;
+    Step* const step = steps.data();
+    for (uint32_t i = 1; i <= n; ++i) step[i].price = kInfinite;
+    step[0].price = 0;
+    const uint8_t* const data = buf.data() + pos;
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t here = price[i];
-      const uint32_t lit = here + prices.literal[buf[pos + i]];
-      if (lit < price[i + 1]) {
-        price[i + 1] = lit;
-        stepLength[i + 1] = 1;
-      }
+      const uint32_t here = step[i].price;
+      const uint32_t lit = here + prices.literal[data[i]];
+      if (lit < step[i + 1].price) step[i + 1] = {lit, 1, 0};
       int shorter = kMinMatch - 1;
       const int room = static_cast<int>(std::min<uint32_t>(kMaxMatch, n - i));
       for (uint32_t m = matchStart[i]; m < matchStart[i + 1] && shorter < room; ++m) {
@@ -666,11 +683,7 @@ struct Encoder::Impl {
         const uint32_t base = here + prices.position[PositionSymbol(d)];
         for (int l = shorter + 1; l <= len; ++l) {
           const uint32_t c = base + prices.length[l];
-          if (c < price[i + l]) {
-            price[i + l] = c;
-            stepLength[i + l] = static_cast<uint16_t>(l);
-            stepDistance[i + l] = d;
-          }
+          if (c < step[i + l].price) step[i + l] = {c, static_cast<uint16_t>(l), d};
         }
         shorter = len;
       }
@@ -679,14 +692,13 @@ struct Encoder::Impl {
 
   // Appends the cheapest path's commands to the block's, writing no block.
   void AppendPath(uint32_t n) {
-    std::vector<uint32_t>& ends = price;  // the prices are spent: reuse as a stack of steps
     size_t count = 0;
-    for (uint32_t i = n; i > 0; i -= stepLength[i]) ends[count++] = i;
+    for (uint32_t i = n; i > 0; i -= steps[i].length) ends[count++] = i;
     while (count > 0) {
-      const uint32_t i = ends[--count];
-      const uint16_t l = stepLength[i];
-      codes.push_back(l == 1 ? buf[pos + i - 1] : static_cast<uint16_t>(256 + l - kMinMatch));
-      distances.push_back(l == 1 ? 0 : stepDistance[i]);
+      const Step& s = steps[ends[--count]];
+      codes.push_back(s.length == 1 ? buf[pos + ends[count] - 1]
+                                    : static_cast<uint16_t>(256 + s.length - kMinMatch));
+      distances.push_back(s.distance);
     }
   }
 
@@ -706,13 +718,8 @@ struct Encoder::Impl {
       AppendPath(n);
       SetPrices(before, codes.size());
     }
-    // Handed over one by one, so that a block is written where it fills.
-    pendingCodes.assign(codes.begin() + static_cast<ptrdiff_t>(before), codes.end());
-    pendingDistances.assign(distances.begin() + static_cast<ptrdiff_t>(before), distances.end());
-    codes.resize(before);
-    distances.resize(before);
-    for (size_t i = 0; i < pendingCodes.size(); ++i)
-      AddCommand(pendingCodes[i], pendingDistances[i]);
+    // A block is written where it fills, as if the commands had come one by one.
+    while (codes.size() > tuning.blockCommands) FlushBlock(tuning.blockCommands);
     pos += n;
   }
 
