@@ -617,14 +617,20 @@ struct Encoder::Impl {
       const uint32_t c = static_cast<uint32_t>(cur);
       int32_t* pair = &tree[2 * (c & mask)];
       int len = std::min(lenSmaller, lenLarger);
-      len += MatchLength(c + len, p + len, maxLen - len);
-      if (len > best) record(c, len);
+      // Compared no further than `nice`, where the walk ends anyway: inside long repeats
+      // every node would otherwise be compared over hundreds of bytes.
+      len += MatchLength(c + len, p + len, nice - len);
       if (len >= nice) {
+        if (collect) {
+          len += MatchLength(c + len, p + len, maxLen - len);
+          if (len > best) record(c, len);
+        }
         // p takes c's place: equal as far as we look, and nearer.
         *smaller = pair[0];
         *larger = pair[1];
         break;
       }
+      if (len > best) record(c, len);
       if (buf[c + len] < buf[p + len]) {
         *smaller = cur;
         smaller = &pair[1];
