@@ -1,7 +1,7 @@
 // The encoder alone, in process: compresses each file given (every one a stream of its own)
 // with the chosen methods and reports the compressed total and MB/s of CPU.
-//   lzh_encode_bench [-m 5,6,7] [-r REPEAT] [-p PASSES] [-d DEPTH] [-n NICE] FILE...
-// -p/-d/-n override the method's default tuning (-p 0: lazy matching). A file counts as
+//   lzh_encode_bench [-m 5,6,7] [-r REPEAT] [-p PASSES] [-d DEPTH] [-n NICE] [-s SPLIT] FILE...
+// -p/-d/-n/-s override the method's default tuning (-p 0: lazy matching). A file counts as
 // stored when compressing does not make it smaller, as in an archive.
 #include <time.h>
 
@@ -33,7 +33,7 @@ std::vector<uint8_t> Load(const char* path) {
 
 int main(int argc, char** argv) {
   std::string methods = "5,6,7";
-  int repeat = 1, passes = -1, depth = -1, nice = -1;
+  int repeat = 1, passes = -1, depth = -1, nice = -1, split = -1;
   std::vector<std::vector<uint8_t>> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -42,10 +42,11 @@ int main(int argc, char** argv) {
     else if (i + 1 < argc && a == "-p") passes = std::atoi(argv[++i]);
     else if (i + 1 < argc && a == "-d") depth = std::atoi(argv[++i]);
     else if (i + 1 < argc && a == "-n") nice = std::atoi(argv[++i]);
+    else if (i + 1 < argc && a == "-s") split = std::atoi(argv[++i]);
     else files.push_back(Load(argv[i]));
   }
   if (files.empty()) {
-    std::fprintf(stderr, "usage: %s [-m 5,6,7] [-r N] [-p N] [-d N] [-n N] FILE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [-m 5,6,7] [-r N] [-p N] [-d N] [-n N] [-s N] FILE...\n", argv[0]);
     return 2;
   }
   uint64_t in = 0;
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     if (passes >= 0) t.optimalPasses = passes;
     if (depth > 0) t.maxChain = depth;
     if (nice > 0) t.niceLength = nice;
+    if (split >= 0) t.splitDepth = split;
     uint64_t packed = 0;
     double best = 1e30;
     for (int r = 0; r < repeat; ++r) {
