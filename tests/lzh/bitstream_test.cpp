@@ -190,6 +190,14 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
   };
   const Bytes text = lzhtest::Text(700000, 2);
   const auto prefix = [&](size_t n) { return Bytes(text.begin(), text.begin() + n); };
+  // Copies of 65-256 bytes from up to 4 KB back, each ended by a changed byte: matches
+  // longer than the search's stop length, which are measured to their end separately.
+  Bytes longCopies = prefix(5000);
+  for (int k = 0; k < 400; ++k) {
+    const size_t len = 65 + r() % 192, from = longCopies.size() - 300 - r() % 3700;
+    for (size_t j = 0; j < len; ++j) longCopies.push_back(longCopies[from + j]);
+    longCopies.push_back(static_cast<uint8_t>(r()));
+  }
   int ownLastBlocks = 0, sharedLastBlocks = 0;
   for (const bool optimal : {false, true})
     for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
@@ -211,6 +219,7 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
           {"65535 literals", noRepeats(65535), 1.05, 65535},
           {"65536 literals", noRepeats(65536), 1.05, 65536},
           {"run", Bytes(200000, 'z'), 0.01},
+          {"long copies", longCopies, 0.15},
           {"random", lzhtest::RandomBytes(100000, 1)},
           {"text over several buffer slides", lzhtest::Text(700000, 2), 0.6},
           {"binary", binary, 0.5},
