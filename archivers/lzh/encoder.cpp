@@ -154,7 +154,7 @@ struct Encoder::Impl {
 
   // Bit output.
   std::vector<uint8_t> out;
-  uint64_t acc = 0;
+  uint64_t acc = 0;  // bits not yet in `out`: the last accBits (< 32 between calls)
   int accBits = 0;
   uint64_t written = 0;
   uint32_t blockCount = 0;
@@ -224,10 +224,12 @@ struct Encoder::Impl {
   void PutBits(int n, uint32_t value) {
     acc = (acc << n) | value;
     accBits += n;
-    while (accBits >= 8) {
-      accBits -= 8;
-      out.push_back(static_cast<uint8_t>(acc >> accBits));
-    }
+    if (accBits < 32) return;
+    accBits -= 32;
+    const uint32_t w = static_cast<uint32_t>(acc >> accBits);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16),
+                              static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
+    out.insert(out.end(), bytes, bytes + 4);
     if (out.size() >= (1u << 16)) FlushOut();
   }
 
@@ -488,8 +490,9 @@ struct Encoder::Impl {
   }
 
   uint32_t Hash3(uint32_t p) const {
-    uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
-    return (v * 2654435761u) >> (32 - kHash3Bits);
+    uint32_t v;  // one load and a mask: the first three bytes on a little-endian machine
+    std::memcpy(&v, &buf[p], 4);
+    return ((v & 0xffffffu) * 2654435761u) >> (32 - kHash3Bits);
   }
 
   // Inserts `p` and returns the previous chain head (-1 when none); `last3` receives the
@@ -807,6 +810,7 @@ struct Encoder::Impl {
     Process(true);
     finishing = true;
     FlushBlock();
+    for (; accBits >= 8; accBits -= 8) out.push_back(static_cast<uint8_t>(acc >> (accBits - 8)));
     if (accBits > 0) {
       out.push_back(static_cast<uint8_t>(acc << (8 - accBits)));
       accBits = 0;
