@@ -179,8 +179,11 @@ struct Encoder::Impl {
     codes.clear();
     distances.clear();
     out.clear();
-    // Filled as a fresh buffer would be, so the output never depends on an earlier file.
-    buf.assign(params.window + kSlide + kSegment + kLookahead, 0);
+    // Neither the buffer nor the trees are cleared: no byte at or beyond `end` is ever
+    // compared, and a tree node is read only once this stream has written it (nodes are
+    // reached from the hash heads, which are cleared). A batch of small files would
+    // otherwise spend more on clearing than on compressing.
+    buf.resize(params.window + kSlide + kSegment + kLookahead);
     head.assign(1u << kHashBits, -1);
     // The hash chains serve lazy matching only; the optimal parser walks trees.
     if (t.optimalPasses > 0)
@@ -200,7 +203,7 @@ struct Encoder::Impl {
       // Blocks are written from the front of the commands while a stretch's are appended.
       codes.reserve(tuning.blockCommands + kSegment);
       distances.reserve(tuning.blockCommands + kSegment);
-      tree.assign(2 * params.window, -1);
+      tree.resize(2 * params.window);
       SetFlatPrices();
     }
   }

@@ -284,6 +284,31 @@ TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
   EXPECT_EQ(together, alone);
 }
 
+TEST(Encoder, OutputDoesNotDependOnTheFilesBefore) {
+  // An encoder takes over the buffers of the last one on its thread without clearing them
+  // all; what they held must not show in the output. A fresh thread starts with none.
+  std::vector<Bytes> inputs = {{'a'}, {'a', 'b', 'a', 'b', 'a'}, lzhtest::Text(100, 60),
+                               lzhtest::Text(3000, 61), lzhtest::Text(45000, 62)};
+  Bytes endsInRepeats = lzhtest::Text(6000, 63);  // ends inside a long copy
+  endsInRepeats.insert(endsInRepeats.end(), endsInRepeats.begin(), endsInRepeats.begin() + 700);
+  inputs.push_back(endsInRepeats);
+  const Bytes before = lzhtest::RandomBytes(300000, 64);
+  for (const bool optimal : {false, true})
+    for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
+      const EncoderTuning tuning = optimal ? DefaultTuning(m) : EncoderTuning{};
+      for (const Bytes& in : inputs) {
+        SCOPED_TRACE(std::string(MethodId(m)) + (optimal ? " optimal " : " lazy ") +
+                     std::to_string(in.size()));
+        Bytes fresh;
+        std::thread([&] { fresh = Compress(m, in.data(), in.size(), tuning); }).join();
+        for (Method first : {Method::Lh5, Method::Lh7}) {
+          Compress(first, before.data(), before.size(), DefaultTuning(first));
+          EXPECT_EQ(Compress(m, in.data(), in.size(), tuning), fresh);
+        }
+      }
+    }
+}
+
 TEST(Huffman, LengthsAreCompleteAndWithin16Bits) {
   std::vector<uint32_t> fib(40, 1), sparse(510);  // unlimited, Fibonacci weights need 39 bits
   for (size_t i = 2; i < fib.size(); ++i) fib[i] = fib[i - 1] + fib[i - 2];
