@@ -669,7 +669,8 @@ struct Encoder::Impl {
         TreeMatches<false>(p, maxLen);
         continue;
       }
-      if (matchCount + most > matches.size()) matches.resize(std::max(matches.size() * 2, 4 * (n + most)));
+      if (matchCount + most > matches.size())
+        matches.resize(std::max(matches.size() * 2, 4 * (n + most)));
       const int best = TreeMatches<true>(p, maxLen);
       if (best >= effort.nice) skipTo = i + static_cast<uint32_t>(best);
     }

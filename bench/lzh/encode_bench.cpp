@@ -37,16 +37,24 @@ int main(int argc, char** argv) {
   std::vector<std::vector<uint8_t>> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (i + 1 < argc && a == "-m") methods = argv[++i];
-    else if (i + 1 < argc && a == "-r") repeat = std::atoi(argv[++i]);
-    else if (i + 1 < argc && a == "-p") passes = std::atoi(argv[++i]);
-    else if (i + 1 < argc && a == "-d") depth = std::atoi(argv[++i]);
-    else if (i + 1 < argc && a == "-n") nice = std::atoi(argv[++i]);
-    else if (i + 1 < argc && a == "-s") split = std::atoi(argv[++i]);
-    else files.push_back(Load(argv[i]));
+    if (i + 1 < argc && a == "-m")
+      methods = argv[++i];
+    else if (i + 1 < argc && a == "-r")
+      repeat = std::atoi(argv[++i]);
+    else if (i + 1 < argc && a == "-p")
+      passes = std::atoi(argv[++i]);
+    else if (i + 1 < argc && a == "-d")
+      depth = std::atoi(argv[++i]);
+    else if (i + 1 < argc && a == "-n")
+      nice = std::atoi(argv[++i]);
+    else if (i + 1 < argc && a == "-s")
+      split = std::atoi(argv[++i]);
+    else
+      files.push_back(Load(argv[i]));
   }
   if (files.empty()) {
-    std::fprintf(stderr, "usage: %s [-m 5,6,7] [-r N] [-p N] [-d N] [-n N] [-s N] FILE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [-m 5,6,7] [-r N] [-p N] [-d N] [-n N] [-s N] FILE...\n",
+                 argv[0]);
     return 2;
   }
   uint64_t in = 0;

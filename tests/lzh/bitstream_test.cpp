@@ -287,8 +287,11 @@ TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
 TEST(Encoder, OutputDoesNotDependOnTheFilesBefore) {
   // An encoder takes over the buffers of the last one on its thread without clearing them
   // all; what they held must not show in the output. A fresh thread starts with none.
-  std::vector<Bytes> inputs = {{'a'}, {'a', 'b', 'a', 'b', 'a'}, lzhtest::Text(100, 60),
-                               lzhtest::Text(3000, 61), lzhtest::Text(45000, 62)};
+  std::vector<Bytes> inputs = {{'a'},
+                               {'a', 'b', 'a', 'b', 'a'},
+                               lzhtest::Text(100, 60),
+                               lzhtest::Text(3000, 61),
+                               lzhtest::Text(45000, 62)};
   Bytes endsInRepeats = lzhtest::Text(6000, 63);  // ends inside a long copy
   endsInRepeats.insert(endsInRepeats.end(), endsInRepeats.begin(), endsInRepeats.begin() + 700);
   inputs.push_back(endsInRepeats);
