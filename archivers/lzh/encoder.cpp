@@ -322,6 +322,43 @@ struct Encoder::Impl {
     return t;
   }
 
+  // `t` with its two tables rebuilt with no code longer than `maxLength`; false when that
+  // many bits cannot give every used symbol a code.
+  static bool Limit(Tables& t, int maxLength) {
+    if (!Fits(t.cf, maxLength) || !Fits(t.pf, maxLength)) return false;
+    t.cLen = CodeLengths(t.cf, maxLength);
+    t.pLen = CodeLengths(t.pf, maxLength);
+    PlanLengthCodes(t);
+    return true;
+  }
+  static bool Fits(const std::vector<uint32_t>& freq, int maxLength) {
+    const auto used = std::count_if(freq.begin(), freq.end(), [](uint32_t f) { return f != 0; });
+    return maxLength >= 1 && static_cast<size_t>(used) <= (size_t{1} << maxLength);
+  }
+
+  // Huffman lengths are the cheapest for the symbols alone; a shorter longest code can cost
+  // the symbols a little and save more in the table that sends the lengths (a length of
+  // 7 or more is sent in unary), most of all in the small block of a small file.
+  void Tighten(Tables& t, size_t commands) const {
+    uint64_t bestBits = BlockBits(t, commands);
+    for (const bool literals : {true, false}) {
+      std::vector<uint8_t>& len = literals ? t.cLen : t.pLen;
+      const std::vector<uint32_t>& freq = literals ? t.cf : t.pf;
+      for (int limit = *std::max_element(len.begin(), len.end()) - 1; Fits(freq, limit);
+           --limit) {
+        Tables trial = t;
+        (literals ? trial.cLen : trial.pLen) = CodeLengths(freq, limit);
+        PlanLengthCodes(trial);
+        const uint64_t bits = BlockBits(trial, commands);
+        if (bits > bestBits) break;  // shorter limits only cost more from here
+        if (bits < bestBits) {
+          bestBits = bits;
+          t = std::move(trial);
+        }
+      }
+    }
+  }
+
   // Trims the two tables and builds the code that transmits the literal/length lengths.
   static void PlanLengthCodes(Tables& t) {
     t.nC = Trim(t.cLen);
@@ -443,21 +480,38 @@ struct Encoder::Impl {
     return true;
   }
 
+  // A third way, often the cheapest on small files, whose last command is a frequent
+  // literal with a short code: tables whose longest code is short enough for the bits that
+  // follow the last symbols. Limiting a small block's codes to a few bits less costs little.
   void EndStream(std::vector<PlannedBlock>& blocks) const {
     if (LooksAheadSafely(blocks)) return;
     PlannedBlock& last = blocks.back();
     const size_t a = last.a, b = last.b;
-    Tables swapped = last.t;
-    EndWithLongestCodes(swapped, b - 1);
-    if (b - a >= 2) {
-      Tables head = Plan(a, b - 1), tail = Plan(b - 1, b);
-      if (BlockBits(head, b - 1 - a) + BlockBits(tail, 1) < BlockBits(swapped, b - a)) {
-        last = {a, b - 1, std::move(head)};
-        blocks.push_back({b - 1, b, std::move(tail)});
-        return;
+    const Tables original = last.t;
+    Tables best = original;
+    EndWithLongestCodes(best, b - 1);
+    uint64_t bestBits = BlockBits(best, b - a);
+    const auto longest = [](const std::vector<uint8_t>& len) {
+      return *std::max_element(len.begin(), len.end());
+    };
+    for (int length = std::max(longest(original.cLen), longest(original.pLen)) - 1;; --length) {
+      Tables limited = original;
+      if (!Limit(limited, length)) break;
+      const uint64_t bits = BlockBits(limited, b - a);
+      last.t = std::move(limited);
+      if (bits < bestBits && LooksAheadSafely(blocks)) {
+        best = last.t;
+        bestBits = bits;
       }
     }
-    last.t = std::move(swapped);
+    last.t = std::move(best);
+    if (b - a >= 2) {
+      Tables head = Plan(a, b - 1), tail = Plan(b - 1, b);
+      if (BlockBits(head, b - 1 - a) + BlockBits(tail, 1) < bestBits) {
+        last = {a, b - 1, std::move(head)};
+        blocks.push_back({b - 1, b, std::move(tail)});
+      }
+    }
   }
 
   // Writes the first `count` commands (all by default) and drops them.
@@ -466,6 +520,7 @@ struct Encoder::Impl {
     if (count == 0) return;  // a block of zero commands is never written
     std::vector<PlannedBlock> blocks;
     Split(0, count, Plan(0, count), tuning.splitDepth, blocks);
+    for (PlannedBlock& p : blocks) Tighten(p.t, p.b - p.a);
     if (finishing) EndStream(blocks);
     for (const PlannedBlock& p : blocks) WriteBlock(p.t, p.a, p.b);
     codes.erase(codes.begin(), codes.begin() + static_cast<ptrdiff_t>(count));
