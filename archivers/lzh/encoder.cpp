@@ -344,8 +344,7 @@ struct Encoder::Impl {
     for (const bool literals : {true, false}) {
       std::vector<uint8_t>& len = literals ? t.cLen : t.pLen;
       const std::vector<uint32_t>& freq = literals ? t.cf : t.pf;
-      for (int limit = *std::max_element(len.begin(), len.end()) - 1; Fits(freq, limit);
-           --limit) {
+      for (int limit = *std::max_element(len.begin(), len.end()) - 1; Fits(freq, limit); --limit) {
         Tables trial = t;
         (literals ? trial.cLen : trial.pLen) = CodeLengths(freq, limit);
         PlanLengthCodes(trial);
