@@ -1,6 +1,7 @@
 #include "encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "huffman.h"
@@ -253,7 +254,10 @@ struct Encoder::Impl {
   // Walks the run-length coding of the literal/length code lengths, calling
   // emit(symbol, extraBits, extraValue) for each code-length symbol.
   template <typename F>
-  static void WalkCLengths(const std::vector<uint8_t>& cLen, int n, F emit) {
+  // With `runBits` (the bits each of the three zero-run symbols costs, extra bits included),
+  // each run of zeros is sent the cheapest way at those prices; without, by fixed rules.
+  static void WalkCLengths(const std::vector<uint8_t>& cLen, int n, F emit,
+                           const std::array<uint32_t, 3>* runBits = nullptr) {
     int i = 0;
     while (i < n) {
       int k = cLen[i++];
@@ -266,7 +270,9 @@ struct Encoder::Impl {
         ++i;
         ++count;
       }
-      if (count <= 2) {
+      if (runBits) {
+        EmitRun(count, *runBits, emit);
+      } else if (count <= 2) {
         for (int j = 0; j < count; ++j) emit(0, 0, 0);
       } else if (count <= 18) {
         emit(1, 4, count - 3);
@@ -302,10 +308,50 @@ struct Encoder::Impl {
   }
 
   // The code lengths of one block of commands [a, b).
+  // A run of `count` zero lengths as the cheapest series of single zeros (symbol 0), runs of
+  // 3-18 (symbol 1) and runs of 20-531 (symbol 2).
+  template <typename F>
+  static void EmitRun(int count, const std::array<uint32_t, 3>& runBits, F emit) {
+    // cost[k]: the cheapest way to send k zeros; a symbol-2 run can end any way whose
+    // remainder is 20 or more, so the cheapest prefix so far serves it (runs never pass 510).
+    std::vector<uint32_t> cost(count + 1, kInfinite);
+    std::vector<uint16_t> step(count + 1, 0);
+    uint32_t prefixCost = kInfinite;
+    int prefixAt = 0;
+    cost[0] = 0;
+    for (int k = 1; k <= count; ++k) {
+      const auto offer = [&](int piece, uint32_t bits) {
+        if (cost[k - piece] + bits < cost[k]) {
+          cost[k] = cost[k - piece] + bits;
+          step[k] = static_cast<uint16_t>(piece);
+        }
+      };
+      offer(1, runBits[0]);
+      for (int j = 3; j <= std::min(k, 18); ++j) offer(j, runBits[1]);
+      if (k >= 20 && cost[k - 20] < prefixCost) {
+        prefixCost = cost[k - 20];
+        prefixAt = k - 20;
+      }
+      if (k >= 20 && k - prefixAt <= 531) offer(k - prefixAt, runBits[2]);
+    }
+    std::vector<uint16_t> pieces;
+    for (int k = count; k > 0; k -= step[k]) pieces.push_back(step[k]);
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+      if (*it == 1)
+        emit(0, 0, 0);
+      else if (*it <= 18)
+        emit(1, 4, *it - 3);
+      else
+        emit(2, kCBit, *it - 20);
+    }
+  }
+
   struct Tables {
     std::vector<uint32_t> cf, pf;
     std::vector<uint8_t> cLen, pLen, tLen;
     int nC = 0, nP = 0, nT = 0;
+    bool pricedRuns = false;  // zero runs sent the cheapest way at `runBits`
+    std::array<uint32_t, 3> runBits{};
   };
 
   Tables Plan(size_t a, size_t b) const {
@@ -328,6 +374,7 @@ struct Encoder::Impl {
     if (!Fits(t.cf, maxLength) || !Fits(t.pf, maxLength)) return false;
     t.cLen = CodeLengths(t.cf, maxLength);
     t.pLen = CodeLengths(t.pf, maxLength);
+    t.pricedRuns = false;
     PlanLengthCodes(t);
     return true;
   }
@@ -363,9 +410,37 @@ struct Encoder::Impl {
     t.nC = Trim(t.cLen);
     t.nP = Trim(t.pLen);
     std::vector<uint32_t> tFreq(kNT, 0);
-    WalkCLengths(t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; });
+    WalkCLengths(
+        t.cLen, t.nC, [&](int sym, int, int) { ++tFreq[sym]; },
+        t.pricedRuns ? &t.runBits : nullptr);
     t.tLen = CodeLengths(tFreq, kMaxCodeLength);
     t.nT = Trim(t.tLen);
+  }
+
+  // The zero runs of a block's final tables, sent once more at the prices the code for the
+  // lengths got by fixed rules; kept where that costs fewer bits. Only for tables about to
+  // be written: a few gaps' worth of bits, not worth it while blocks are being planned.
+  static void PriceRuns(Tables& t) {
+    if (t.pricedRuns) return;
+    Tables priced = t;
+    const auto bitsOf = [&](int sym, uint32_t extra) {
+      return (t.tLen[sym] ? t.tLen[sym] : kMaxCodeLength / 2u) + extra;
+    };
+    priced.pricedRuns = true;
+    priced.runBits = {bitsOf(0, 0), bitsOf(1, 4), bitsOf(2, kCBit)};
+    PlanLengthCodes(priced);
+    if (LengthCodeBits(priced) < LengthCodeBits(t)) t = std::move(priced);
+  }
+
+  // Bits of the code-length table and of the literal/length lengths sent through it.
+  static uint64_t LengthCodeBits(const Tables& t) {
+    uint64_t bits = 0;
+    auto count = [&](int n, uint32_t) { bits += static_cast<uint64_t>(n); };
+    WriteLengthTable(count, t.tLen, t.nT, kTBit, 3);
+    WalkCLengths(
+        t.cLen, t.nC, [&](int sym, int extraBits, int) { bits += t.tLen[sym] + extraBits; },
+        t.pricedRuns ? &t.runBits : nullptr);
+    return bits;
   }
 
   // Writes the block header and tables through put(bits, value).
@@ -375,10 +450,13 @@ struct Encoder::Impl {
     put(16, static_cast<uint32_t>(commands));
     WriteLengthTable(put, t.tLen, t.nT, kTBit, 3);
     put(kCBit, t.nC);
-    WalkCLengths(t.cLen, t.nC, [&](int sym, int extraBits, int extra) {
-      put(t.tLen[sym], tCode[sym]);
-      if (extraBits) put(extraBits, extra);
-    });
+    WalkCLengths(
+        t.cLen, t.nC,
+        [&](int sym, int extraBits, int extra) {
+          put(t.tLen[sym], tCode[sym]);
+          if (extraBits) put(extraBits, extra);
+        },
+        t.pricedRuns ? &t.runBits : nullptr);
     WriteLengthTable(put, t.pLen, t.nP, params.pbit, -1);
   }
 
@@ -409,6 +487,7 @@ struct Encoder::Impl {
     const uint16_t c = codes[last];
     toLongest(t.cLen, t.cf, c);
     if (c >= 256) toLongest(t.pLen, t.pf, static_cast<size_t>(PositionSymbol(distances[last])));
+    t.pricedRuns = false;
     PlanLengthCodes(t);
   }
 
@@ -511,6 +590,12 @@ struct Encoder::Impl {
         blocks.push_back({b - 1, b, std::move(tail)});
       }
     }
+    // Cheaper zero runs move the end too: kept only where it stays safe.
+    for (size_t i = blocks.size() >= 2 ? blocks.size() - 2 : 0; i < blocks.size(); ++i) {
+      const Tables before = blocks[i].t;
+      PriceRuns(blocks[i].t);
+      if (!LooksAheadSafely(blocks)) blocks[i].t = before;
+    }
   }
 
   // Writes the first `count` commands (all by default) and drops them.
@@ -519,7 +604,10 @@ struct Encoder::Impl {
     if (count == 0) return;  // a block of zero commands is never written
     std::vector<PlannedBlock> blocks;
     Split(0, count, Plan(0, count), tuning.splitDepth, blocks);
-    for (PlannedBlock& p : blocks) Tighten(p.t, p.b - p.a);
+    for (PlannedBlock& p : blocks) {
+      Tighten(p.t, p.b - p.a);
+      PriceRuns(p.t);
+    }
     if (finishing) EndStream(blocks);
     for (const PlannedBlock& p : blocks) WriteBlock(p.t, p.a, p.b);
     codes.erase(codes.begin(), codes.begin() + static_cast<ptrdiff_t>(count));
