@@ -288,6 +288,38 @@ TEST(Encoder, SmallStreamsEndWithEnoughBitsForReadersThatLookAhead) {
   EXPECT_GT(checked, 150);
 }
 
+TEST(Encoder, LengthTablesWithGapsOfEverySizeReadBack) {
+  // Bytes drawn from an alphabet whose values lie given distances apart: the literal lengths
+  // then hold runs of zeros of those sizes, each sent by one of three run symbols or a mix
+  // of them. Gaps of 3-18 make the short-run symbol cheap, so that a few gaps of 20-36 are
+  // cheaper as two short runs than as one long.
+  std::mt19937 r(81);
+  const std::vector<std::vector<int>> gapSets = {
+      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+      {21, 22, 23, 24, 25, 26, 27, 28, 29, 30},
+      {31, 32, 33, 34, 35, 36, 37},
+      {5, 5, 5, 5, 5, 5, 5, 5, 7, 7, 7, 7, 7, 7, 25, 30},
+      {4, 6, 8, 4, 6, 8, 4, 6, 8, 4, 6, 8, 19, 19, 22}};
+  for (const std::vector<int>& gaps : gapSets)
+    for (Method m : {Method::Lh5, Method::Lh7}) {
+      std::vector<uint8_t> alphabet = {0};
+      for (int gap : gaps)
+        if (alphabet.back() + gap + 1 < 256)
+          alphabet.push_back(static_cast<uint8_t>(alphabet.back() + gap + 1));
+      Bytes in(2500);
+      for (uint8_t& c : in) c = alphabet[std::min(r() % alphabet.size(), r() % alphabet.size())];
+      SCOPED_TRACE(std::string(MethodId(m)) + " gaps from " + std::to_string(gaps[0]));
+      const Bytes packed = Compress(m, in.data(), in.size(), DefaultTuning(m));
+      StrictReader strict(packed, m);
+      try {
+        EXPECT_EQ(strict.Read(in.size()), in);
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+    }
+}
+
 TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
   // Each thread keeps its own spare buffers; a shared one would mix streams.
   std::vector<Bytes> inputs;
