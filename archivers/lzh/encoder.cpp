@@ -150,6 +150,7 @@ struct Encoder::Impl {
   // The search and passes for the stretch being parsed.
   struct Effort {
     int depth, nice, passes;
+    bool whole;  // the stretch is the whole input
   } effort{};
   bool priced = false;  // prices come from a parse of this stream
 
@@ -721,9 +722,14 @@ struct Encoder::Impl {
     };
     const uint32_t cMiss = unused(cLen), pMiss = unused(pLen);
     for (int c = 0; c < 256; ++c) prices.literal[c] = cLen[c] ? cLen[c] : cMiss;
+    // In a small file the tables are a large share of the output, and a length used once or
+    // not at all costs an entry of its own there (a code and the gap around it): priced in
+    // where the parse prices the input from itself. Measured on 400 small files: -0.05 %.
     for (int l = kMinMatch; l <= kMaxMatch; ++l) {
       const uint8_t len = cLen[256 + l - kMinMatch];
-      prices.length[l] = len ? len : cMiss;
+      const uint32_t uses = cf[256 + l - kMinMatch];
+      const uint32_t entry = !effort.whole ? 0 : uses == 0 ? 8 : uses == 1 ? 4 : 0;
+      prices.length[l] = (len ? len : cMiss) + entry;
     }
     for (int p = 0; p < params.np; ++p)
       prices.position[p] = (pLen[p] ? pLen[p] : pMiss) + (p > 1 ? p - 1 : 0);
@@ -886,7 +892,8 @@ struct Encoder::Impl {
       // deeper search and one more pass buy about 0.5 % for nothing that shows.
       const bool whole = final && pos == 0 && look <= kSegment;
       effort = {whole ? tuning.maxChain * 4 : tuning.maxChain,
-                whole ? kMaxMatch : tuning.niceLength, tuning.optimalPasses + (whole ? 1 : 0)};
+                whole ? kMaxMatch : tuning.niceLength, tuning.optimalPasses + (whole ? 1 : 0),
+                whole};
       ParseStretch(std::min(look, kSegment));
     }
   }
