@@ -252,11 +252,49 @@ struct Encoder::Impl {
     return n;
   }
 
-  // Walks the run-length coding of the literal/length code lengths, calling
-  // emit(symbol, extraBits, extraValue) for each code-length symbol.
+  // A run of `count` zero lengths as the cheapest series of single zeros (symbol 0), runs of
+  // 3-18 (symbol 1) and runs of 20-531 (symbol 2).
   template <typename F>
-  // With `runBits` (the bits each of the three zero-run symbols costs, extra bits included),
-  // each run of zeros is sent the cheapest way at those prices; without, by fixed rules.
+  static void EmitRun(int count, const std::array<uint32_t, 3>& runBits, F emit) {
+    // cost[k]: the cheapest way to send k zeros; a symbol-2 run can end any way whose
+    // remainder is 20 or more, so the cheapest prefix so far serves it (runs never pass 510).
+    std::vector<uint32_t> cost(count + 1, kInfinite);
+    std::vector<uint16_t> step(count + 1, 0);
+    uint32_t prefixCost = kInfinite;
+    int prefixAt = 0;
+    cost[0] = 0;
+    for (int k = 1; k <= count; ++k) {
+      const auto offer = [&](int piece, uint32_t bits) {
+        if (cost[k - piece] + bits < cost[k]) {
+          cost[k] = cost[k - piece] + bits;
+          step[k] = static_cast<uint16_t>(piece);
+        }
+      };
+      offer(1, runBits[0]);
+      for (int j = 3; j <= std::min(k, 18); ++j) offer(j, runBits[1]);
+      if (k >= 20 && cost[k - 20] < prefixCost) {
+        prefixCost = cost[k - 20];
+        prefixAt = k - 20;
+      }
+      if (k >= 20 && k - prefixAt <= 531) offer(k - prefixAt, runBits[2]);
+    }
+    std::vector<uint16_t> pieces;
+    for (int k = count; k > 0; k -= step[k]) pieces.push_back(step[k]);
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+      if (*it == 1)
+        emit(0, 0, 0);
+      else if (*it <= 18)
+        emit(1, 4, *it - 3);
+      else
+        emit(2, kCBit, *it - 20);
+    }
+  }
+
+  // Walks the run-length coding of the literal/length code lengths, calling
+  // emit(symbol, extraBits, extraValue) for each code-length symbol. With `runBits` (the
+  // bits each of the three zero-run symbols costs, extra bits included), each run of zeros
+  // is sent the cheapest way at those prices; without, by fixed rules.
+  template <typename F>
   static void WalkCLengths(const std::vector<uint8_t>& cLen, int n, F emit,
                            const std::array<uint32_t, 3>* runBits = nullptr) {
     int i = 0;
@@ -309,44 +347,6 @@ struct Encoder::Impl {
   }
 
   // The code lengths of one block of commands [a, b).
-  // A run of `count` zero lengths as the cheapest series of single zeros (symbol 0), runs of
-  // 3-18 (symbol 1) and runs of 20-531 (symbol 2).
-  template <typename F>
-  static void EmitRun(int count, const std::array<uint32_t, 3>& runBits, F emit) {
-    // cost[k]: the cheapest way to send k zeros; a symbol-2 run can end any way whose
-    // remainder is 20 or more, so the cheapest prefix so far serves it (runs never pass 510).
-    std::vector<uint32_t> cost(count + 1, kInfinite);
-    std::vector<uint16_t> step(count + 1, 0);
-    uint32_t prefixCost = kInfinite;
-    int prefixAt = 0;
-    cost[0] = 0;
-    for (int k = 1; k <= count; ++k) {
-      const auto offer = [&](int piece, uint32_t bits) {
-        if (cost[k - piece] + bits < cost[k]) {
-          cost[k] = cost[k - piece] + bits;
-          step[k] = static_cast<uint16_t>(piece);
-        }
-      };
-      offer(1, runBits[0]);
-      for (int j = 3; j <= std::min(k, 18); ++j) offer(j, runBits[1]);
-      if (k >= 20 && cost[k - 20] < prefixCost) {
-        prefixCost = cost[k - 20];
-        prefixAt = k - 20;
-      }
-      if (k >= 20 && k - prefixAt <= 531) offer(k - prefixAt, runBits[2]);
-    }
-    std::vector<uint16_t> pieces;
-    for (int k = count; k > 0; k -= step[k]) pieces.push_back(step[k]);
-    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
-      if (*it == 1)
-        emit(0, 0, 0);
-      else if (*it <= 18)
-        emit(1, 4, *it - 3);
-      else
-        emit(2, kCBit, *it - 20);
-    }
-  }
-
   struct Tables {
     std::vector<uint32_t> cf, pf;
     std::vector<uint8_t> cLen, pLen, tLen;
@@ -529,10 +529,6 @@ struct Encoder::Impl {
     blocks.push_back({a, b, std::move(whole)});
   }
 
-  // Where the stream ends too soon after its last symbols for a reader that looks a whole
-  // code ahead, the last command needs the longest codes of its tables (see
-  // EndWithLongestCodes). On a small block that swap can cost more than a block of its own
-  // for the last command, whose tables have nothing but one-bit codes: take the cheaper.
   // Whether every symbol of the stream is followed by at least as many bits (padding of the
   // last byte included) as its table's longest code, the blocks written as planned. Only
   // the last few symbols can fall short.
@@ -559,9 +555,12 @@ struct Encoder::Impl {
     return true;
   }
 
-  // A third way, often the cheapest on small files, whose last command is a frequent
-  // literal with a short code: tables whose longest code is short enough for the bits that
-  // follow the last symbols. Limiting a small block's codes to a few bits less costs little.
+  // Where the stream ends too soon after its last symbols for a reader that looks a whole
+  // code ahead, the last command needs the longest codes of its tables (see
+  // EndWithLongestCodes). On a small block that swap can cost more than a block of its own
+  // for the last command, whose tables have nothing but one-bit codes; and a small file
+  // that ends in its most frequent byte does best with tables whose longest code is short
+  // enough for the bits that follow the last symbols. The cheapest of the three is taken.
   void EndStream(std::vector<PlannedBlock>& blocks) const {
     if (LooksAheadSafely(blocks)) return;
     PlannedBlock& last = blocks.back();
