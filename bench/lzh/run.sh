@@ -1,7 +1,9 @@
 #!/bin/sh
 # Compression of libunlha32.so against jlha (the only other LZH encoder on Debian), side by
 # side on the same inputs in one run, and extraction speed against lhasa and bsdtar.
-#   [REPEAT=1] [CAP_MB=8] [LARGE_MIB=N] bench/lzh/run.sh BUILD_DIR
+#   [REPEAT=1] [CAP_MB=8] [LARGE_MIB=N] [BASE=DIR] bench/lzh/run.sh BUILD_DIR
+# BASE: a directory holding another build's libunlha32.so (say, the main branch's), timed in
+# the same run on the same inputs, so that two encoders compare on equal terms.
 # Corpora, each cut to CAP_MB megabytes:
 #   text   English: the copyright files under /usr/share/doc, concatenated
 #   ja     Japanese: vim's Japanese tutor (UTF-8, EUC-JP, Shift_JIS), gnupg's Japanese help
@@ -57,8 +59,10 @@ packed() { lhasa v "$1" | awk '/ Total / { print $4 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == "-" || b == 0) print "-"; else printf "%.4f", a / b }'; }
 mbs() { awk -v n="$1" -v c="$2" 'BEGIN { if (c == "-" || c == 0) print "-"; else printf "%.1f", n / c / 1e6 }'; }
 
-printf '%-6s %-4s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s | %s\n' \
-  input meth bytes ours_packed ratio% cpu MB/s MiB jlha_packed cpu ours/jlha "extract cpu: ours lhasa bsdtar"
+base=${BASE:-}
+printf '%-6s %-4s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s |%s %s\n' \
+  input meth bytes ours_packed ratio% cpu MB/s MiB jlha_packed cpu ours/jlha \
+  "${base:+ base_packed cpu MB/s base/jlha |}" "extract cpu: ours lhasa bsdtar"
 for name in text ja src bin small; do
   if [ "$name" = small ]; then
     files=$(ls "$work/small" | tr '\n' ' ')
@@ -82,6 +86,12 @@ for name in text ja src bin small; do
       jc=$1
       [ -f "$work/jlha.lzh" ] && jp=$(packed "$work/jlha.lzh")
     fi
+    bcol=""
+    if [ -n "$base" ]; then
+      set -- $(timed "rm -f '$work/base.lzh'; export TAVRUN_COMPONENT_DIR='$base'; exec '$cli' \"U -n1 -jm$jm \\\"$work/base.lzh\\\"$quoted\"")
+      bp=$(packed "$work/base.lzh")
+      bcol=$(printf ' %10s %5s %6s %8s |' "$bp" "$1" "$(mbs "$insize" "$1")" "$(ratio "$bp" "$jp")")
+    fi
     set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec '$cli' 'E -n1 \"$work/ours.lzh\" \"$work/x/\"'")
     ex="$1"
     for f in $files; do cmp -s "$work/x/$f" "$dir/$f" || { ex="$ex(MISMATCH)"; break; }; done
@@ -93,9 +103,9 @@ for name in text ja src bin small; do
       set -- $(timed "rm -rf '$work/x' && mkdir '$work/x' && exec bsdtar -xf '$work/ours.lzh' -C '$work/x'")
       ex="$ex $1"
     fi
-    printf '%-6s lh%-2s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s | %s\n' \
+    printf '%-6s lh%-2s %10s | %10s %6s %5s %6s %4s | %10s %5s | %8s |%s %s\n' \
       $name $m "$insize" "$op" "$(awk -v a="$op" -v b="$insize" 'BEGIN{printf "%.2f", 100*a/b}')" \
-      "$oc" "$(mbs "$insize" "$oc")" "$om" "$jp" "$jc" "$(ratio "$op" "$jp")" "$ex"
+      "$oc" "$(mbs "$insize" "$oc")" "$om" "$jp" "$jc" "$(ratio "$op" "$jp")" "$bcol" "$ex"
   done
 done
 

@@ -190,6 +190,14 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
   };
   const Bytes text = lzhtest::Text(700000, 2);
   const auto prefix = [&](size_t n) { return Bytes(text.begin(), text.begin() + n); };
+  // Copies of 65-256 bytes from up to 4 KB back, each ended by a changed byte: matches
+  // longer than the search's stop length, which are measured to their end separately.
+  Bytes longCopies = prefix(5000);
+  for (int k = 0; k < 400; ++k) {
+    const size_t len = 65 + r() % 192, from = longCopies.size() - 300 - r() % 3700;
+    for (size_t j = 0; j < len; ++j) longCopies.push_back(longCopies[from + j]);
+    longCopies.push_back(static_cast<uint8_t>(r()));
+  }
   int ownLastBlocks = 0, sharedLastBlocks = 0;
   for (const bool optimal : {false, true})
     for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
@@ -211,6 +219,7 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
           {"65535 literals", noRepeats(65535), 1.05, 65535},
           {"65536 literals", noRepeats(65536), 1.05, 65536},
           {"run", Bytes(200000, 'z'), 0.01},
+          {"long copies", longCopies, 0.15},
           {"random", lzhtest::RandomBytes(100000, 1)},
           {"text over several buffer slides", lzhtest::Text(700000, 2), 0.6},
           {"binary", binary, 0.5},
@@ -256,6 +265,61 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
   EXPECT_GT(sharedLastBlocks, 0);
 }
 
+TEST(Encoder, SmallStreamsEndWithEnoughBitsForReadersThatLookAhead) {
+  // A small file ending in its most frequent byte, the everyday case, ends on a short code
+  // far from the table's longest: the end must be made safe, by whichever way is cheapest.
+  std::mt19937 r(71);
+  int checked = 0;
+  for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7})
+    for (size_t n = 20; n < 3000; n += 1 + r() % 97) {
+      Bytes in = lzhtest::Text(n, static_cast<uint32_t>(n));
+      in.back() = ' ';
+      const Bytes packed = Compress(m, in.data(), in.size(), DefaultTuning(m));
+      SCOPED_TRACE(std::string(MethodId(m)) + " " + std::to_string(n));
+      StrictReader strict(packed, m);
+      try {
+        EXPECT_EQ(strict.Read(in.size()), in);
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+      ++checked;
+    }
+  EXPECT_GT(checked, 150);
+}
+
+TEST(Encoder, LengthTablesWithGapsOfEverySizeReadBack) {
+  // Bytes drawn from an alphabet whose values lie given distances apart: the literal lengths
+  // then hold runs of zeros of those sizes, each sent by one of three run symbols or a mix
+  // of them. Gaps of 3-18 make the short-run symbol cheap, so that a few gaps of 20-36 are
+  // cheaper as two short runs than as one long.
+  std::mt19937 r(81);
+  const std::vector<std::vector<int>> gapSets = {
+      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+      {21, 22, 23, 24, 25, 26, 27, 28, 29, 30},
+      {31, 32, 33, 34, 35, 36, 37},
+      {5, 5, 5, 5, 5, 5, 5, 5, 7, 7, 7, 7, 7, 7, 25, 30},
+      {4, 6, 8, 4, 6, 8, 4, 6, 8, 4, 6, 8, 19, 19, 22}};
+  for (const std::vector<int>& gaps : gapSets)
+    for (Method m : {Method::Lh5, Method::Lh7}) {
+      std::vector<uint8_t> alphabet = {0};
+      for (int gap : gaps)
+        if (alphabet.back() + gap + 1 < 256)
+          alphabet.push_back(static_cast<uint8_t>(alphabet.back() + gap + 1));
+      Bytes in(2500);
+      for (uint8_t& c : in) c = alphabet[std::min(r() % alphabet.size(), r() % alphabet.size())];
+      SCOPED_TRACE(std::string(MethodId(m)) + " gaps from " + std::to_string(gaps[0]));
+      const Bytes packed = Compress(m, in.data(), in.size(), DefaultTuning(m));
+      StrictReader strict(packed, m);
+      try {
+        EXPECT_EQ(strict.Read(in.size()), in);
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+    }
+}
+
 TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
   // Each thread keeps its own spare buffers; a shared one would mix streams.
   std::vector<Bytes> inputs;
@@ -273,6 +337,34 @@ TEST(Encoder, ConcurrentEncodersOnSeveralThreadsWriteWhatOneWrites) {
     });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(together, alone);
+}
+
+TEST(Encoder, OutputDoesNotDependOnTheFilesBefore) {
+  // An encoder takes over the buffers of the last one on its thread without clearing them
+  // all; what they held must not show in the output. A fresh thread starts with none.
+  std::vector<Bytes> inputs = {{'a'},
+                               {'a', 'b', 'a', 'b', 'a'},
+                               lzhtest::Text(100, 60),
+                               lzhtest::Text(3000, 61),
+                               lzhtest::Text(45000, 62)};
+  Bytes endsInRepeats = lzhtest::Text(6000, 63);  // ends inside a long copy
+  endsInRepeats.insert(endsInRepeats.end(), endsInRepeats.begin(), endsInRepeats.begin() + 700);
+  inputs.push_back(endsInRepeats);
+  const Bytes before = lzhtest::RandomBytes(300000, 64);
+  for (const bool optimal : {false, true})
+    for (Method m : {Method::Lh5, Method::Lh6, Method::Lh7}) {
+      const EncoderTuning tuning = optimal ? DefaultTuning(m) : EncoderTuning{};
+      for (const Bytes& in : inputs) {
+        SCOPED_TRACE(std::string(MethodId(m)) + (optimal ? " optimal " : " lazy ") +
+                     std::to_string(in.size()));
+        Bytes fresh;
+        std::thread([&] { fresh = Compress(m, in.data(), in.size(), tuning); }).join();
+        for (Method first : {Method::Lh5, Method::Lh7}) {
+          Compress(first, before.data(), before.size(), DefaultTuning(first));
+          EXPECT_EQ(Compress(m, in.data(), in.size(), tuning), fresh);
+        }
+      }
+    }
 }
 
 TEST(Huffman, LengthsAreCompleteAndWithin16Bits) {
