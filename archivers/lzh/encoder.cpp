@@ -1,6 +1,7 @@
 #include "encoder.h"
 
 #include <algorithm>
+#include <utility>
 #include <array>
 #include <cstring>
 
@@ -90,20 +91,29 @@ struct Step {
   uint16_t length, distance;
 };
 
-// The buffers of the last encoder that finished on this thread. A batch compresses
-// thousands of small files; fresh window-sized buffers for each one cost more in page
-// faults than compressing the file does.
-struct SpareBuffers {
-  std::vector<uint8_t> buf, out;
-  std::vector<int32_t> head, prev, head3;
-  std::vector<uint16_t> codes, distances;
-  // The optimal parser's per-stretch tables.
-  std::vector<uint32_t> matchStart, ends;
-  std::vector<uint32_t> matches;  // length << 16 | distance - 1, by rising length
-  std::vector<int32_t> tree;
+// An encoder's buffers, handed from one encoder to the next on a thread. A batch
+// compresses thousands of small files; fresh window-sized buffers for each one cost more in
+// page faults than compressing the file does.
+struct Buffers {
+  std::vector<uint8_t> buf;  // the window and the input ahead of it
+  std::vector<int32_t> head;
+  std::vector<int32_t> prev;
+  std::vector<int32_t>
+      head3;  // latest position per 3-byte hash: short matches the 4-byte chains miss
+  // Commands of the block being collected.
+  std::vector<uint16_t> codes;
+  std::vector<uint16_t> distances;  // copy distance - 1 (0 for literals), one per command
+  // Optimal parser state: matches per position of the stretch (length << 16 | distance - 1,
+  // by rising length) and the cheapest way found to each position.
+  std::vector<uint32_t> matchStart, matches, ends;
   std::vector<Step> steps;
+  // Binary search trees of the window's strings, one per hash of four bytes (roots in
+  // `head`): each position's two children, smaller and larger strings.
+  std::vector<int32_t> tree;
+  std::vector<uint8_t> out;  // bit output
 };
-thread_local SpareBuffers spare;
+// The buffers of the last encoder that finished on this thread.
+thread_local Buffers spare;
 
 // Bits each symbol is expected to cost, from the code lengths of a parse.
 struct Prices {
@@ -114,38 +124,23 @@ struct Prices {
 
 }  // namespace
 
-struct Encoder::Impl {
+struct Encoder::Impl : Buffers {
   Params params;
   Sink sink;
   EncoderTuning tuning;
   uint32_t mask;
   uint32_t maxDistance;  // furthest copy source, in bytes back
 
-  std::vector<uint8_t> buf;
   uint32_t end = 0;  // valid bytes in buf
   uint32_t pos = 0;  // next position to parse
-  std::vector<int32_t> head;
-  std::vector<int32_t> prev;
-  std::vector<int32_t>
-      head3;  // latest position per 3-byte hash: short matches the 4-byte chains miss
 
   // Lazy-matching state carried between calls.
   int prevLength = kMinMatch - 1;
   uint32_t prevDistance = 0;
   bool matchAvailable = false;
 
-  // Commands of the block being collected.
-  std::vector<uint16_t> codes;
-  std::vector<uint16_t> distances;  // copy distance - 1 (0 for literals), one per command
-
-  // Optimal parser state: matches per position of the stretch, the cheapest way found to
-  // each position, and the prices it works with.
-  std::vector<uint32_t> matchStart, matches, ends;
+  // Optimal parser state beside its buffers: the prices it works with.
   size_t matchCount = 0;  // entries of `matches` in use
-  std::vector<Step> steps;
-  // Binary search trees of the window's strings, one per hash of four bytes (roots in
-  // `head`): each position's two children, smaller and larger strings.
-  std::vector<int32_t> tree;
   Prices prices;
   // The search and passes for the stretch being parsed.
   struct Effort {
@@ -155,7 +150,6 @@ struct Encoder::Impl {
   bool priced = false;  // prices come from a parse of this stream
 
   // Bit output.
-  std::vector<uint8_t> out;
   uint64_t acc = 0;  // bits not yet in `out`: the last accBits (< 32 between calls)
   int accBits = 0;
   uint64_t written = 0;
@@ -166,18 +160,7 @@ struct Encoder::Impl {
   Impl(Method m, Sink s, EncoderTuning t) : params(ParamsFor(m)), sink(std::move(s)), tuning(t) {
     mask = params.window - 1;
     maxDistance = params.window - 1;
-    buf.swap(spare.buf);
-    out.swap(spare.out);
-    head.swap(spare.head);
-    prev.swap(spare.prev);
-    head3.swap(spare.head3);
-    codes.swap(spare.codes);
-    distances.swap(spare.distances);
-    matchStart.swap(spare.matchStart);
-    ends.swap(spare.ends);
-    matches.swap(spare.matches);
-    steps.swap(spare.steps);
-    tree.swap(spare.tree);
+    std::swap(static_cast<Buffers&>(*this), spare);
     codes.clear();
     distances.clear();
     out.clear();
@@ -210,20 +193,7 @@ struct Encoder::Impl {
     }
   }
 
-  ~Impl() {
-    spare.buf.swap(buf);
-    spare.out.swap(out);
-    spare.head.swap(head);
-    spare.prev.swap(prev);
-    spare.head3.swap(head3);
-    spare.codes.swap(codes);
-    spare.distances.swap(distances);
-    spare.matchStart.swap(matchStart);
-    spare.ends.swap(ends);
-    spare.matches.swap(matches);
-    spare.steps.swap(steps);
-    spare.tree.swap(tree);
-  }
+  ~Impl() { std::swap(static_cast<Buffers&>(*this), spare); }
 
   // --- bits -------------------------------------------------------------------------
   void PutBits(int n, uint32_t value) {
