@@ -1,9 +1,9 @@
 #include "encoder.h"
 
 #include <algorithm>
-#include <utility>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "huffman.h"
 

@@ -172,106 +172,127 @@ zip_int64_t Fail(SourceState* s, int zipError) {
   return -1;
 }
 
+// The next bytes of a member deflated into a temporary file.
+zip_int64_t ReadDeflatedFile(SourceState* s, void* data, zip_uint64_t len) {
+  const PreparedMember& m = *s->member;
+  const uint64_t left = m.dataSize - s->pos;
+  const size_t want = size_t(len < left ? len : left);
+  ssize_t n;
+  do n = pread(m.fd, data, want, off_t(s->pos));
+  while (n < 0 && errno == EINTR);
+  if (n < 0 || (n == 0 && want > 0)) {
+    s->ctx->Fail(arc::Kind::Write,
+                 arc::ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
+    return Fail(s, ZIP_ER_READ);
+  }
+  s->pos += uint64_t(n);
+  return n;
+}
+
+// The next bytes of a member held in memory (deflated, or the file itself).
+zip_int64_t ReadBuffer(SourceState* s, void* data, zip_uint64_t len) {
+  const PreparedMember& m = *s->member;
+  const uint64_t left = m.dataSize - s->pos;
+  const size_t n = size_t(len < left ? len : left);
+  std::memcpy(data, m.data.get() + s->pos, n);
+  s->pos += n;
+  return zip_int64_t(n);
+}
+
+// The next bytes of a file read as libzip asks: a file that grew or shrank since it was
+// looked at fails, as its entry would not match its data.
+zip_int64_t ReadStreamed(SourceState* s, void* data, zip_uint64_t len) {
+  const PreparedMember& m = *s->member;
+  const uint64_t left = m.size - s->pos;
+  if (left == 0) {
+    const int more = MoreData(s->fd);
+    if (more < 0) {
+      s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
+      return Fail(s, ZIP_ER_READ);
+    }
+    if (more > 0) {
+      s->ctx->Fail(arc::Kind::Source, m.path + " grew while it was being read");
+      return Fail(s, ZIP_ER_READ);
+    }
+    return 0;
+  }
+  const size_t want = size_t(len < left ? len : left);
+  ssize_t n;
+  do n = read(s->fd, data, want);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
+    return Fail(s, ZIP_ER_READ);
+  }
+  if (n == 0) {
+    s->ctx->Fail(arc::Kind::Source, m.path + " shrank while it was being read");
+    return Fail(s, ZIP_ER_READ);
+  }
+  s->pos += uint64_t(n);
+  if (s->pos > s->counted) {
+    const uint64_t delta = s->pos - s->counted;
+    s->counted = s->pos;
+    if (!s->ctx->Advance(m.memberName, delta)) return Fail(s, ZIP_ER_CANCELLED);
+  }
+  return n;
+}
+
+// What libzip learns of the member before it reads: size, date, and for data deflated
+// already its method, compressed size and CRC, so that libzip copies it as it is.
+zip_int64_t StatMember(SourceState* s, void* data, zip_uint64_t len) {
+  const PreparedMember& m = *s->member;
+  auto* st = static_cast<zip_stat_t*>(data);
+  if (len < sizeof(*st)) return Fail(s, ZIP_ER_INVAL);
+  zip_stat_init(st);
+  st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+  st->size = m.size;
+  st->mtime = time_t(m.mtime);
+  st->encryption_method = ZIP_EM_NONE;
+  st->comp_method = ZIP_CM_STORE;
+  if (m.kind == PreparedMember::Kind::Deflated || m.kind == PreparedMember::Kind::DeflatedFile) {
+    st->comp_method = ZIP_CM_DEFLATE;
+    st->comp_size = m.dataSize;
+    st->crc = m.crc;
+    st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC;
+  } else if (m.kind == PreparedMember::Kind::StoredBuffer) {
+    st->crc = m.crc;
+    st->valid |= ZIP_STAT_CRC;
+  }
+  return sizeof(*st);
+}
+
+bool IsStreamed(const PreparedMember& m) {
+  return m.kind == PreparedMember::Kind::StoredFile ||
+         m.kind == PreparedMember::Kind::StreamDeflate;
+}
+
+zip_int64_t OpenMember(SourceState* s) {
+  const PreparedMember& m = *s->member;
+  s->pos = 0;
+  if (!IsStreamed(m)) return 0;
+  if (s->fd >= 0) close(s->fd);
+  s->fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (s->fd < 0) {
+    s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
+    return Fail(s, ZIP_ER_OPEN);
+  }
+  return 0;
+}
+
 zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
   auto* s = static_cast<SourceState*>(userdata);
-  PreparedMember& m = *s->member;
-  bool streamed =
-      m.kind == PreparedMember::Kind::StoredFile || m.kind == PreparedMember::Kind::StreamDeflate;
-  bool inFile = m.kind == PreparedMember::Kind::DeflatedFile;
+  const PreparedMember& m = *s->member;
   switch (cmd) {
-    case ZIP_SOURCE_OPEN:
-      s->pos = 0;
-      if (streamed) {
-        if (s->fd >= 0) close(s->fd);
-        s->fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (s->fd < 0) {
-          s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
-          return Fail(s, ZIP_ER_OPEN);
-        }
-      }
-      return 0;
-    case ZIP_SOURCE_READ: {
+    case ZIP_SOURCE_OPEN: return OpenMember(s);
+    case ZIP_SOURCE_READ:
       if (s->ctx->cancelled()) return Fail(s, ZIP_ER_CANCELLED);
-      if (inFile) {
-        uint64_t left = m.dataSize - s->pos;
-        size_t want = size_t(len < left ? len : left);
-        ssize_t n;
-        do n = pread(m.fd, data, want, off_t(s->pos));
-        while (n < 0 && errno == EINTR);
-        if (n < 0 || (n == 0 && want > 0)) {
-          s->ctx->Fail(arc::Kind::Write,
-                       arc::ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
-          return Fail(s, ZIP_ER_READ);
-        }
-        s->pos += uint64_t(n);
-        return n;
-      }
-      if (!streamed) {
-        uint64_t left = m.dataSize - s->pos;
-        size_t n = size_t(len < left ? len : left);
-        std::memcpy(data, m.data.get() + s->pos, n);
-        s->pos += n;
-        return zip_int64_t(n);
-      }
-      uint64_t left = m.size - s->pos;
-      if (left == 0) {
-        int more = MoreData(s->fd);
-        if (more < 0) {
-          s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
-          return Fail(s, ZIP_ER_READ);
-        }
-        if (more > 0) {
-          s->ctx->Fail(arc::Kind::Source, m.path + " grew while it was being read");
-          return Fail(s, ZIP_ER_READ);
-        }
-        return 0;
-      }
-      size_t want = size_t(len < left ? len : left);
-      ssize_t n;
-      do n = read(s->fd, data, want);
-      while (n < 0 && errno == EINTR);
-      if (n < 0) {
-        s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
-        return Fail(s, ZIP_ER_READ);
-      }
-      if (n == 0) {
-        s->ctx->Fail(arc::Kind::Source, m.path + " shrank while it was being read");
-        return Fail(s, ZIP_ER_READ);
-      }
-      s->pos += uint64_t(n);
-      if (s->pos > s->counted) {
-        uint64_t delta = s->pos - s->counted;
-        s->counted = s->pos;
-        if (!s->ctx->Advance(m.memberName, delta)) return Fail(s, ZIP_ER_CANCELLED);
-      }
-      return n;
-    }
+      if (m.kind == PreparedMember::Kind::DeflatedFile) return ReadDeflatedFile(s, data, len);
+      return IsStreamed(m) ? ReadStreamed(s, data, len) : ReadBuffer(s, data, len);
     case ZIP_SOURCE_CLOSE:
       if (s->fd >= 0) close(s->fd);
       s->fd = -1;
       return 0;
-    case ZIP_SOURCE_STAT: {
-      auto* st = static_cast<zip_stat_t*>(data);
-      if (len < sizeof(*st)) return Fail(s, ZIP_ER_INVAL);
-      zip_stat_init(st);
-      st->valid =
-          ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-      st->size = m.size;
-      st->mtime = time_t(m.mtime);
-      st->encryption_method = ZIP_EM_NONE;
-      st->comp_method = ZIP_CM_STORE;
-      if (m.kind == PreparedMember::Kind::Deflated || inFile) {
-        // Handed over as it is: libzip copies a source whose method matches the entry's.
-        st->comp_method = ZIP_CM_DEFLATE;
-        st->comp_size = m.dataSize;
-        st->crc = m.crc;
-        st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC;
-      } else if (m.kind == PreparedMember::Kind::StoredBuffer) {
-        st->crc = m.crc;
-        st->valid |= ZIP_STAT_CRC;
-      }
-      return sizeof(*st);
-    }
+    case ZIP_SOURCE_STAT: return StatMember(s, data, len);
     case ZIP_SOURCE_ERROR: return zip_error_to_data(&s->error, data, len);
     case ZIP_SOURCE_FREE:
       if (s->fd >= 0) close(s->fd);
