@@ -156,6 +156,19 @@ Bytes LhasaDecode(Method m, const Bytes& packed, size_t length) {
   return out;
 }
 
+// Reads `packed` back with the strict reader (a whole longest code of bits after every
+// symbol) and with liblhasa; both must give `in`. Returns the strict reader for its counts.
+StrictReader ExpectReadBack(Method m, const Bytes& packed, const Bytes& in) {
+  StrictReader strict(packed, m);
+  try {
+    EXPECT_EQ(strict.Read(in.size()), in);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+  }
+  EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+  return strict;
+}
+
 }  // namespace
 
 TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
@@ -248,16 +261,10 @@ TEST(Encoder, RoundTripsVariedDataAtEveryMethodWithEitherParser) {
         ASSERT_TRUE(enc.Finish());
         EXPECT_EQ(pieces, packed);
         EXPECT_LE(packed.size(), c.data.size() * c.maxRatio + 16);  // a few bytes of tables
-        StrictReader strict(packed, m);
-        try {
-          EXPECT_EQ(strict.Read(c.data.size()), c.data);
-        } catch (const std::exception& e) {
-          ADD_FAILURE() << e.what();
-        }
+        const StrictReader strict = ExpectReadBack(m, packed, c.data);
         EXPECT_GE(strict.commands, c.minCommands);
         if (strict.blocks > 1 && strict.lastBlockCommands == 1) ++ownLastBlocks;
         if (strict.lastBlockCommands > 1) ++sharedLastBlocks;
-        EXPECT_EQ(LhasaDecode(m, packed, c.data.size()), c.data);
       }
     }
   // Both ways of ending a stream were read back above.
@@ -276,13 +283,7 @@ TEST(Encoder, SmallStreamsEndWithEnoughBitsForReadersThatLookAhead) {
       in.back() = ' ';
       const Bytes packed = Compress(m, in.data(), in.size(), DefaultTuning(m));
       SCOPED_TRACE(std::string(MethodId(m)) + " " + std::to_string(n));
-      StrictReader strict(packed, m);
-      try {
-        EXPECT_EQ(strict.Read(in.size()), in);
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-      }
-      EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+      ExpectReadBack(m, packed, in);
       ++checked;
     }
   EXPECT_GT(checked, 150);
@@ -310,13 +311,7 @@ TEST(Encoder, LengthTablesWithGapsOfEverySizeReadBack) {
       for (uint8_t& c : in) c = alphabet[std::min(r() % alphabet.size(), r() % alphabet.size())];
       SCOPED_TRACE(std::string(MethodId(m)) + " gaps from " + std::to_string(gaps[0]));
       const Bytes packed = Compress(m, in.data(), in.size(), DefaultTuning(m));
-      StrictReader strict(packed, m);
-      try {
-        EXPECT_EQ(strict.Read(in.size()), in);
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-      }
-      EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+      ExpectReadBack(m, packed, in);
     }
 }
 
