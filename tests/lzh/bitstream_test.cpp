@@ -1,7 +1,6 @@
 // The compressed stream on its own, read back by a strict reader written from the format rules:
 // it refuses what lenient decoders let pass and strict ones reject. (liblhasa and four other
 // readers decode our archives in the interop test.)
-#include <lha_decoder.h>
 
 #include <bit>
 #include <cstring>
@@ -11,6 +10,7 @@
 
 #include "encoder.h"
 #include "huffman.h"
+#include "lhasa_decode.h"
 #include "test_util.h"
 
 using namespace tavrun::lzh;
@@ -132,30 +132,6 @@ class StrictReader {
   Bytes out_;
 };
 
-// liblhasa's decoder on the bare stream, without an archive around it.
-Bytes LhasaDecode(Method m, const Bytes& packed, size_t length) {
-  struct Source {
-    const Bytes* data;
-    size_t offset;
-  } src{&packed, 0};
-  auto feed = [](void* buf, size_t len, void* ud) -> size_t {
-    auto* s = static_cast<Source*>(ud);
-    size_t n = std::min(len, s->data->size() - s->offset);
-    std::memcpy(buf, s->data->data() + s->offset, n);
-    s->offset += n;
-    return n;
-  };
-  LHADecoder* d =
-      lha_decoder_new(lha_decoder_for_name(const_cast<char*>(MethodId(m))), feed, &src, length);
-  Bytes out(length);
-  size_t got = 0;
-  for (size_t n; got < length && (n = lha_decoder_read(d, out.data() + got, length - got)) > 0;)
-    got += n;
-  lha_decoder_free(d);
-  out.resize(got);
-  return out;
-}
-
 // Reads `packed` back with the strict reader (a whole longest code of bits after every
 // symbol) and with liblhasa; both must give `in`. Returns the strict reader for its counts.
 StrictReader ExpectReadBack(Method m, const Bytes& packed, const Bytes& in) {
@@ -165,7 +141,7 @@ StrictReader ExpectReadBack(Method m, const Bytes& packed, const Bytes& in) {
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what();
   }
-  EXPECT_EQ(LhasaDecode(m, packed, in.size()), in);
+  EXPECT_EQ(lzhtest::LhasaDecode(MethodId(m), packed, in.size()), in);
   return strict;
 }
 
