@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "file_io.h"
+
 namespace tavrun::lzh {
 namespace {
 
@@ -29,9 +31,7 @@ class Input {
     if (fd_ < 0 || left_ == 0) return false;
     chunk_.resize(kChunk);
     const size_t want = static_cast<size_t>(std::min<uint64_t>(left_, kChunk));
-    ssize_t n;
-    do n = pread(fd_, chunk_.data(), want, static_cast<off_t>(offset_));
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = tavrun::arc::ReadAt(fd_, chunk_.data(), want, offset_);
     if (n <= 0) {
       readError_ = true;
       return false;

@@ -124,9 +124,7 @@ DecodeStatus DecodeWithLhasa(int fd, const MemberHeader& m, const DecodeSink& si
     auto* s = static_cast<Source*>(data);
     const size_t want = static_cast<size_t>(std::min<uint64_t>(len, s->left));
     if (want == 0) return 0;
-    ssize_t n;
-    do n = pread(s->fd, buf, want, static_cast<off_t>(s->offset));
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = ReadAt(s->fd, buf, want, s->offset);
     if (n <= 0) {
       s->failed = true;
       return 0;

@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "file_io.h"
+
 namespace tavrun::lzh {
 
-// Writes all of `data`; false with errno set on failure.
-bool WriteAll(int fd, const void* data, size_t size);
+using tavrun::arc::ReadAt;
+using tavrun::arc::WriteAll;
+
 // Reads up to `size` bytes, retrying on EINTR; -1 on error.
 ssize_t ReadSome(int fd, void* data, size_t size);
 

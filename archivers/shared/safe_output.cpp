@@ -14,6 +14,7 @@
 #include <random>
 #include <string_view>
 
+#include "file_io.h"
 #include "outcome.h"
 
 namespace tavrun::arc {
@@ -274,18 +275,9 @@ SafeDestination::Writer::~Writer() {
 }
 
 bool SafeDestination::Writer::Write(const void* data, size_t size, std::string& error) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(fd_, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = ErrnoText("cannot write " + finalName_, errno);
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  if (WriteAll(fd_, data, size)) return true;
+  error = ErrnoText("cannot write " + finalName_, errno);
+  return false;
 }
 
 bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,

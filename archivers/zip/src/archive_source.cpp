@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "file_io.h"
 #include "safe_output.h"
 
 namespace tavrun::zip {
@@ -47,14 +48,6 @@ zip_int64_t Fail(ArchiveState* s, int zipError, int sysError = 0) {
   return -1;
 }
 
-// Reads up to `want` bytes at `at`; -1 with errno on failure.
-ssize_t ReadAt(int fd, void* data, size_t want, uint64_t at) {
-  ssize_t n;
-  do n = pread(fd, data, want, off_t(at));
-  while (n < 0 && errno == EINTR);
-  return n;
-}
-
 zip_int64_t Read(ArchiveState* s, void* data, zip_uint64_t len) {
   if (s->offset >= s->size) return 0;
   const uint64_t left = s->size - s->offset;
@@ -62,14 +55,14 @@ zip_int64_t Read(ArchiveState* s, void* data, zip_uint64_t len) {
   const bool buffered =
       s->offset >= s->readStart && s->offset + want <= s->readStart + s->readLength;
   if (!buffered && want >= kBufferSize) {  // member data: straight to libzip
-    ssize_t n = ReadAt(s->fd, data, want, s->offset);
+    ssize_t n = arc::ReadAt(s->fd, data, want, s->offset);
     if (n < 0) return Fail(s, ZIP_ER_READ, errno);
     s->offset += uint64_t(n);
     return n;
   }
   if (!buffered) {
     if (!s->readBuffer) s->readBuffer.reset(new uint8_t[kBufferSize]);
-    ssize_t n = ReadAt(s->fd, s->readBuffer.get(), kBufferSize, s->offset);
+    ssize_t n = arc::ReadAt(s->fd, s->readBuffer.get(), kBufferSize, s->offset);
     if (n < 0) return Fail(s, ZIP_ER_READ, errno);
     s->readStart = s->offset;
     s->readLength = size_t(n);
@@ -81,19 +74,8 @@ zip_int64_t Read(ArchiveState* s, void* data, zip_uint64_t len) {
   return zip_int64_t(n);
 }
 
-bool WriteAll(int fd, const uint8_t* p, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    p += n;
-    length -= size_t(n);
-  }
-  return true;
-}
-
 zip_int64_t Flush(ArchiveState* s) {
-  if (s->writeLength > 0 && !WriteAll(s->out->fd(), s->writeBuffer.get(), s->writeLength))
+  if (s->writeLength > 0 && !arc::WriteAll(s->out->fd(), s->writeBuffer.get(), s->writeLength))
     return Fail(s, ZIP_ER_WRITE, errno);
   s->writeStart += s->writeLength;
   s->writeLength = 0;
@@ -130,7 +112,7 @@ zip_int64_t BeginWrite(ArchiveState* s) {
 zip_int64_t Write(ArchiveState* s, const void* data, zip_uint64_t len) {
   if (s->writeLength + len > kBufferSize && Flush(s) < 0) return -1;
   if (len >= kBufferSize) {
-    if (!WriteAll(s->out->fd(), static_cast<const uint8_t*>(data), size_t(len)))
+    if (!arc::WriteAll(s->out->fd(), static_cast<const uint8_t*>(data), size_t(len)))
       return Fail(s, ZIP_ER_WRITE, errno);
     s->writeStart += len;
   } else {

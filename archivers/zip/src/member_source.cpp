@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file_io.h"
 #include "safe_output.h"
 #include "tavrun_zip_codes.h"
 
@@ -135,17 +136,6 @@ bool MakeNotFinal(uint8_t* buf, size_t& size) {
   return true;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= size_t(n);
-  }
-  return true;
-}
-
 // A file in `dir` that is gone when closed, even after a crash: a named one (no unnamed files
 // on this file system) loses its name at once.
 int TemporaryFile(const std::string& dir) {
@@ -177,9 +167,7 @@ zip_int64_t ReadDeflatedFile(SourceState* s, void* data, zip_uint64_t len) {
   const PreparedMember& m = *s->member;
   const uint64_t left = m.dataSize - s->pos;
   const size_t want = size_t(len < left ? len : left);
-  ssize_t n;
-  do n = pread(m.fd, data, want, off_t(s->pos));
-  while (n < 0 && errno == EINTR);
+  const ssize_t n = arc::ReadAt(m.fd, data, want, s->pos);
   if (n < 0 || (n == 0 && want > 0)) {
     s->ctx->Fail(arc::Kind::Write,
                  arc::ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
@@ -337,7 +325,7 @@ int DeflatePieces(int in, uint64_t size, int out, int level, uint64_t pieceSize,
     if (m == 0) return ENOMEM;
     done += n;
     if (done < size && !MakeNotFinal(packed.get(), m)) return ENOMEM;
-    if (!WriteAll(out, packed.get(), m)) {
+    if (!arc::WriteAll(out, packed.get(), m)) {
       writeFailed = true;
       return errno ? errno : ENOSPC;
     }
