@@ -8,6 +8,7 @@
 #include "codes.h"
 #include "commands.h"
 #include "export.h"
+#include "host.h"
 
 namespace tavrun::lzh {
 
@@ -127,4 +128,8 @@ TAVRUN_ARC_EXPORT int32_t UnlhaCheckArchive(const char* path, int32_t mode) {
   } catch (...) {
     return 0;
   }
+}
+
+TAVRUN_ARC_EXPORT void TavrunSetHost(const TavrunHost* host) {
+  tavrun::arc::SetHost(host);
 }

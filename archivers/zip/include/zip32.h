@@ -37,6 +37,10 @@ uint32_t Zip32InterfaceVersion(void);
  * Returns TAVRUN_ZIP_OK or a code of tavrun_zip_codes.h, with the text in `output`. */
 int32_t Zip32Run(const Zip32Request* request, char* output, uint32_t outputSize);
 
+/* The host table of libzip32j.so's caller (see tavrun_host.h); libzip32j.so hands it on. */
+struct TavrunHost;
+void Zip32SetHost(const struct TavrunHost* host);
+
 #ifdef __cplusplus
 }
 #endif

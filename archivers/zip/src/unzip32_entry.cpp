@@ -8,6 +8,7 @@
 
 #include "cmdline.h"
 #include "export.h"
+#include "host.h"
 #include "unzip32.h"
 #include "zip_extract.h"
 #include "zip_password.h"
@@ -100,4 +101,8 @@ TAVRUN_ARC_EXPORT int32_t UnZipCheckArchive(const char* path, int32_t mode) {
   } catch (...) {
     return 0;
   }
+}
+
+TAVRUN_ARC_EXPORT void TavrunSetHost(const TavrunHost* host) {
+  tavrun::arc::SetHost(host);
 }

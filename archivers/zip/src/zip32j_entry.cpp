@@ -5,6 +5,7 @@
 
 #include "cmdline.h"
 #include "export.h"
+#include "host.h"
 #include "report.h"
 #include "zip32.h"
 #include "zip32j.h"
@@ -91,4 +92,9 @@ TAVRUN_ARC_EXPORT int32_t Zip(uintptr_t window, const char* commandLine, char* o
   } catch (const std::exception& e) {
     return Refuse(Kind::Internal, e.what(), output, outputSize);
   }
+}
+
+TAVRUN_ARC_EXPORT void TavrunSetHost(const TavrunHost* host) {
+  tavrun::arc::SetHost(host);
+  Zip32SetHost(host);
 }

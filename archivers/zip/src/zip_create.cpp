@@ -18,6 +18,7 @@
 #include "dialogs.h"
 #include "encoding.h"
 #include "export.h"
+#include "host.h"
 #include "member_source.h"
 #include "report.h"
 #include "zip32.h"
@@ -462,4 +463,9 @@ TAVRUN_ARC_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, ui
   if (report.ok() && report.Text().empty()) report.Note("ok");
   tavrun::arc::WriteOutput(output, outputSize, report.Text());
   return report.Code(kCodes);
+}
+
+// libzip32j.so hands its host on to this library, which does the work of its calls.
+TAVRUN_ARC_EXPORT void Zip32SetHost(const TavrunHost* host) {
+  tavrun::arc::SetHost(host);
 }
