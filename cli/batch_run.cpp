@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -13,57 +14,49 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "archivers/lzh/include/unlha32.h"
-#include "archivers/zip/include/tavrun_zip_codes.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
 #include "common/log.h"
 #include "common/paths.h"
 #include "engine/batch.h"
 #include "engine/errors.h"
+#include "engine/file_step.h"
+#include "engine/host.h"
 #include "engine/plan.h"
 #include "engine/run_command.h"
-
-// The libraries look this flag up by name and cancel their running calls when it is set: the
-// file being written is dropped, nothing half-written stays.
-extern "C" {
-__attribute__((visibility("default"))) std::atomic<bool> tavrun_cancel_requested{false};
-}
 
 namespace tavrun::cli {
 namespace {
 
-std::atomic<bool>& stopRequested = tavrun_cancel_requested;
-
+// Set from the signal handler; the batch and the running calls watch it through the session.
+std::atomic<bool> stopRequested{false};
+std::atomic<RunSession*> runningSession{nullptr};
 volatile sig_atomic_t stopSignal = 0;
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+static_assert(std::atomic<RunSession*>::is_always_lock_free, "read from a signal handler");
 
 void OnStopSignal(int signal) {
   stopSignal = signal;
-  tavrun_cancel_requested.store(true);
+  stopRequested.store(true);
+  if (RunSession* session = runningSession.load()) session->RequestCancel();
 }
 
 // Nobody sits behind this window: the libraries get handle 0 and ask nobody.
 class NoWindow : public RunWindow {
  public:
-  std::string BoxText(const std::string&) const override { return {}; }
-  int OptionCount(const std::string&) const override { return 0; }
-  bool OptionSelected(const std::string&, int) const override { return false; }
-  void SetControlEnabled(const std::string&, bool) override {}
+  RunInputs Inputs() const override { return {}; }
+  void SetInputsEnabled(bool) override {}
+  void Focus(RunFocus) override {}
   void SetStatusPanelText(const std::string&) override {}
-  void FocusControl(const std::string&) override {}
-  void ProcessPendingEvents() override {}
   uintptr_t NativeHandle() const override { return 0; }
 };
 
-enum class Result { Done, Kept, Skipped, Failed };
+using Result = FileStatus;
 
+// A file's result with the lines the log and the summary get.
 struct Outcome {
-  Result result = Result::Failed;
-  int32_t code = 0;
-  std::string reason;
-  std::string logText;
-  int16_t logLevel = LogLevelInfo;
+  FileResult result;
+  std::vector<LogEntry> log;
 };
 
 void Print(std::FILE* stream, const std::string& text) {
@@ -136,14 +129,14 @@ void ApplyOptions(const Options& options) {
 // The window's input check, then what the tool needs beyond it: a target that is a directory.
 bool CheckDirectories(std::string& errorText) {
   NoWindow window;
-  std::string focus;
+  RunFocus focus = RunFocus::Compress;
   std::string message;
   if (!CheckInput(window, focus, message)) {
     const std::string& from = Setting(FromDirectory);
     const std::string& to = Setting(ToDirectory);
-    if (focus == FocusSource) {
+    if (focus == RunFocus::Source) {
       errorText = from.empty() ? Text(Msg::SourceEmpty) : Text(Msg::SourceMissing, {from});
-    } else if (focus == FocusTarget) {
+    } else if (focus == RunFocus::Target) {
       errorText = to.empty() ? Text(Msg::TargetEmpty) : Text(Msg::TargetMissing, {to});
     } else {
       errorText = message;
@@ -161,40 +154,11 @@ void Log(const std::string& text, int16_t level) {
   WriteLog(App().LogFilePath, text, level, LogThresholdOrOff());
 }
 
-bool IsKeptCode(Operation operation, int32_t code) {
-  return EntryFor(operation) == ArchiverEntry::Unlha ? code == UNLHA_ERROR_KEPT
-                                                     : code == TAVRUN_ZIP_E_KEPT_EXISTING;
-}
-
-// The window's steps for one file (see the engine's operations), with the library's own text
-// kept as the reason.
+// The window's step for one file, without a window: nobody is asked.
 Outcome RunFile(Operation operation, const FilePlan& plan) {
   Outcome outcome;
-  if (!IsCompression(operation)) {
-    if (!IsArchiveFor(operation, plan.source)) {
-      outcome.result = Result::Skipped;
-      outcome.logText = NotArchiveLogText(operation, plan.source);
-      outcome.logLevel = LogLevelWarn;
-      return outcome;
-    }
-    if (!PrepareDestination(plan)) {
-      outcome.reason = Text(Msg::MissingDestination, {plan.destination});
-      outcome.logText = MissingDestinationLogText(plan.source, plan.destination);
-      outcome.logLevel = LogLevelWarn;
-      return outcome;
-    }
-  }
-  const ArchiverResult call = CallArchiver(EntryFor(operation), 0, plan.commandLine);
-  outcome.code = call.code;
-  if (call.Succeeded()) {
-    outcome.result = Result::Done;
-    outcome.logText = SuccessLogText(operation, plan.source);
-    return outcome;
-  }
-  outcome.result = IsKeptCode(operation, call.code) ? Result::Kept : Result::Failed;
-  outcome.reason = call.outputText.empty() ? call.errorText : call.outputText;
-  outcome.logText = FailureLogText(operation, call.errorText, plan.source);
-  outcome.logLevel = LogLevelError;
+  outcome.result = RunFileStep(operation, plan, 0);
+  outcome.log = LogEntriesFor(operation, plan, outcome.result);
   return outcome;
 }
 
@@ -319,13 +283,15 @@ bool PlanBatch(const std::vector<std::string>& names, Batch& batch, std::string&
 
 // One summary line per file that was not simply done.
 void Count(Tally& tally, const FilePlan& plan, const Outcome& outcome) {
-  const int r = static_cast<int>(outcome.result);
+  const FileResult& result = outcome.result;
+  const int r = static_cast<int>(result.status);
   ++tally.counts[r];
-  if (outcome.result == Result::Done) return;
+  if (result.status == Result::Done) return;
   std::string line = plan.source;
-  if (!outcome.reason.empty()) line += ": " + Indented(outcome.reason);
-  if (outcome.result != Result::Skipped && outcome.code > 0) {
-    line += " (" + std::to_string(outcome.code) + ")";
+  const std::string reason = ReasonText(result, JapaneseLocale());
+  if (!reason.empty()) line += ": " + Indented(reason);
+  if (result.status != Result::Skipped && result.code > 0) {
+    line += " (" + std::to_string(result.code) + ")";
   }
   tally.lines[r].push_back(line);
 }
@@ -346,7 +312,7 @@ size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
     ++doneFiles;
   };
   callbacks.deliver = [&](size_t i) {
-    Log(outcomes[i].logText, outcomes[i].logLevel);
+    for (const LogEntry& entry : outcomes[i].log) Log(entry.text, entry.level);
     Count(tally, batch.plans[i], outcomes[i]);
   };
   callbacks.tick = [&] {
@@ -359,8 +325,17 @@ size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
   };
   // Drawn once before the first file, so a short batch on a terminal shows it ran at all.
   progress.Update(0, 0);
-  const unsigned jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
+  const unsigned processors = AvailableProcessors();
+  const unsigned jobs =
+      std::max(1u, std::min<unsigned>(options.jobs > 0 ? options.jobs : processors,
+                                      static_cast<unsigned>(batch.plans.size())));
+  // One budget of processors: files at once times threads per file never exceeds it.
+  RunSession session;
+  session.SetThreadsPerCall(std::max(1u, processors / jobs));
+  runningSession.store(&session);
+  if (stopRequested.load()) session.RequestCancel();
   const size_t ran = RunGrouped(batch.keys, jobs, callbacks, stopRequested);
+  runningSession.store(nullptr);
   progress.Clear();
   return ran;
 }

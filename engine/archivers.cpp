@@ -7,7 +7,9 @@
 #include <mutex>
 
 #include "app/runtime.h"
+#include "archivers/shared/include/tavrun_host.h"
 #include "common/paths.h"
+#include "engine/host.h"
 
 namespace tavrun {
 namespace {
@@ -70,6 +72,11 @@ void* Entry(const char* libraryFile, const char* symbol, std::string& errorText)
       return nullptr;
     }
     libraries.emplace(path, handle);
+    // The library's host from its first call on: the run's cancel, memory and reports.
+    if (auto setHost =
+            reinterpret_cast<TavrunSetHostFunction>(dlsym(handle, TAVRUN_SET_HOST_SYMBOL))) {
+      setHost(HostTable());
+    }
   }
   dlerror();
   void* address = dlsym(handle, symbol);

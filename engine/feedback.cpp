@@ -10,11 +10,9 @@ void SetStatusText(RunWindow& window, const std::string& text) {
 }
 
 void SetControlsEnabled(RunWindow& window, bool enabled) {
-  for (const char* control : LockList) {
-    try {
-      window.SetControlEnabled(control, enabled);
-    } catch (...) {
-    }
+  try {
+    window.SetInputsEnabled(enabled);
+  } catch (...) {
   }
 }
 

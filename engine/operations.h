@@ -1,17 +1,18 @@
 // The four archive operations. Each takes the list of bare file names of the source directory
-// and processes it in index order: one progress text and one yield per file, one library call
-// per file (after the archive test, for extraction), one log line per file. A failed file
-// makes the result false without stopping the loop; `messageText` is left holding the detail
-// of the last failure. A call the user cancelled (the archivers' code 7) stops the loop: the
-// remaining files are left alone and one warning line says how many. An unexpected error
-// stops the loop, is logged at level 3 and returned in `messageText`. FromDirectory and
-// ToDirectory must already end in "/".
+// and processes it in index order: one progress text per file, then the file's step (the
+// archive test and destination for extraction, the library call) and its log lines. A failed
+// file makes the result false without stopping the loop; `messageText` is left holding the
+// detail of the last failure. A call the user cancelled stops the loop: the remaining files
+// are left alone and one warning line says how many. An unexpected error stops the loop, is
+// logged at level 3 and returned in `messageText`. FromDirectory and ToDirectory must already
+// end in "/".
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/command_line.h"
 #include "engine/run_window.h"
 
 namespace tavrun {
@@ -23,20 +24,21 @@ bool ExtractLzh(RunWindow& window, const FileList& files, int32_t count, std::st
 bool CompressZip(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
 bool ExtractZip(RunWindow& window, const FileList& files, int32_t count, std::string& messageText);
 
-// Switch prefixes, built from the current settings; each ends in a blank.
-std::string CompressLzhSwitches();
-std::string ExtractLzhSwitches();
-std::string CompressZipSwitches();
-std::string ExtractZipSwitches();
-
-// A path as one command-line token: in double quotes, each double quote inside doubled, so a
-// file name holding a quote cannot split the command line.
-std::string QuoteArgument(const std::string& path);
-
 // The warning logged when a cancel stops the batch with `filesLeft` files not processed.
 std::string CancelledRunText(int32_t filesLeft);
 
 // "3 / 10".
 std::string ProgressText(int32_t number, int32_t count);
+
+// What the window's run did with each file, for the failure details after it (kept, skipped
+// and failed files with their reasons, in list order). Cleared when a run starts.
+struct FileReport {
+  std::string source;
+  int status;  // FileStatus
+  std::string reason;
+  int32_t code;
+};
+const std::vector<FileReport>& LastRunReports();
+void ClearRunReports();
 
 }  // namespace tavrun

@@ -2,8 +2,8 @@
 
 #include "app/settings.h"
 #include "common/paths.h"
+#include "engine/command_line.h"
 #include "engine/errors.h"
-#include "engine/operations.h"
 
 namespace tavrun {
 namespace {
@@ -94,10 +94,14 @@ FilePlan PlanFile(Operation operation, const std::string& prefix, const std::str
 
 bool IsArchiveFor(Operation operation, const std::string& path) {
   std::string scratch;
+  return IsArchiveFor(operation, path, scratch);
+}
+
+bool IsArchiveFor(Operation operation, const std::string& path, std::string& errorText) {
   if (EntryFor(operation) == ArchiverEntry::Unlha) {
-    return CheckUnlhaArchive(path, ArchiveCheckMode, scratch);
+    return CheckUnlhaArchive(path, ArchiveCheckMode, errorText);
   }
-  return CheckUnZipArchive(path, ArchiveCheckMode, scratch);
+  return CheckUnZipArchive(path, ArchiveCheckMode, errorText);
 }
 
 bool PrepareDestination(const FilePlan& plan) {

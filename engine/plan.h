@@ -41,6 +41,8 @@ FilePlan PlanFile(Operation operation, const std::string& prefix, const std::str
 // format, and the destination (made when it is a directory of its own and missing). True when
 // the destination is a directory.
 bool IsArchiveFor(Operation operation, const std::string& path);
+// The same; `errorText` gets the loader's text when the check could not be made at all.
+bool IsArchiveFor(Operation operation, const std::string& path, std::string& errorText);
 bool PrepareDestination(const FilePlan& plan);
 
 // The log line of a batch with nothing to do.

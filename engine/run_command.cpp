@@ -6,19 +6,16 @@
 #include "common/seams.h"
 #include "engine/errors.h"
 #include "engine/feedback.h"
+#include "engine/host.h"
 #include "engine/operations.h"
 #include "engine/plan.h"
 
 namespace tavrun {
 namespace {
 
-// The index of the first selected element of an option-button array as text, "-1" for none.
-std::string SelectedIndex(const RunWindow& window, const char* group) {
-  const int count = window.OptionCount(group);
-  for (int i = 0; i < count; ++i) {
-    if (window.OptionSelected(group, i)) return std::to_string(i);
-  }
-  return "-1";
+// A selected button's index as the settings keep it, "-1" for none.
+std::string IndexText(int index) {
+  return index >= 0 ? std::to_string(index) : "-1";
 }
 
 template <typename Step>
@@ -31,27 +28,29 @@ void Ignoring(Step step) {
 
 }  // namespace
 
-bool CheckInput(RunWindow& /*window*/, std::string& focusTarget, std::string& messageText) {
+bool CheckInput(RunWindow& /*window*/, RunFocus& focusTarget, std::string& messageText) {
   try {
     messageText.clear();
     const std::string& from = Setting(FromDirectory);
     const std::string& to = Setting(ToDirectory);
-    auto refuse = [&](const char* message, const char* focus) {
+    auto refuse = [&](const char* message, RunFocus focus) {
       messageText = message;
       focusTarget = focus;
       return false;
     };
-    if (from.empty()) return refuse("圧縮・解凍元ディレクトリが未入力です。", FocusSource);
-    if (!PathExists(from)) return refuse("圧縮・解凍元ディレクトリが存在しません。", FocusSource);
-    if (to.empty()) return refuse("圧縮・解凍先ディレクトリが未入力です。", FocusTarget);
-    if (!PathExists(to)) return refuse("圧縮・解凍先ディレクトリが存在しません。", FocusTarget);
+    if (from.empty()) return refuse("圧縮・解凍元ディレクトリが未入力です。", RunFocus::Source);
+    if (!PathExists(from))
+      return refuse("圧縮・解凍元ディレクトリが存在しません。", RunFocus::Source);
+    if (to.empty()) return refuse("圧縮・解凍先ディレクトリが未入力です。", RunFocus::Target);
+    if (!PathExists(to))
+      return refuse("圧縮・解凍先ディレクトリが存在しません。", RunFocus::Target);
     const int16_t operation = SettingAsInt16(ArchiveType);
-    if (operation == -1) return refuse("処理内容が選択されていません。", FocusCompress);
+    if (operation == -1) return refuse("処理内容が選択されていません。", RunFocus::Compress);
     if (operation == 0 && SettingAsInt16(CompressType) == -1) {
-      return refuse("処理形式が選択されていません。", FocusCompress);
+      return refuse("処理形式が選択されていません。", RunFocus::Compress);
     }
     if (operation == 1 && SettingAsInt16(ExtractType) == -1) {
-      return refuse("処理形式が選択されていません。", FocusExtract);
+      return refuse("処理形式が選択されていません。", RunFocus::Extract);
     }
     return true;
   } catch (...) {
@@ -105,23 +104,19 @@ void Command3_Click(RunWindow& window) {
   running = true;
   bool proceed = true;
   std::string messageText;
-  std::string focusTarget = FocusSource;
+  RunFocus focusTarget = RunFocus::Source;
 
   Ignoring([&] { SetMousePointer(PointerHourglass); });
   Ignoring([&] { SetControlsEnabled(window, false); });
 
-  Ignoring([&] { Setting(FromDirectory) = window.BoxText("Text1"); });
-  Ignoring([&] { Setting(ToDirectory) = window.BoxText("Text2"); });
+  RunInputs inputs;
+  Ignoring([&] { inputs = window.Inputs(); });
+  Ignoring([&] { Setting(FromDirectory) = inputs.source; });
+  Ignoring([&] { Setting(ToDirectory) = inputs.target; });
+  Ignoring([&] { Setting(ArchiveType) = IndexText(inputs.operation); });
   Ignoring([&] {
-    Setting(ArchiveType) = "-1";
-    Setting(ArchiveType) = SelectedIndex(window, "Option1");
-  });
-  Ignoring([&] {
-    Setting(CompressType) = "-1";
-    Setting(ExtractType) = "-1";
-    const std::string format = SelectedIndex(window, "Option2");
-    Setting(CompressType) = format;
-    Setting(ExtractType) = format;
+    Setting(CompressType) = IndexText(inputs.format);
+    Setting(ExtractType) = IndexText(inputs.format);
   });
 
   Ignoring([&] {
@@ -144,7 +139,11 @@ void Command3_Click(RunWindow& window) {
     });
     if (confirmed) {
       bool succeeded = false;
-      Ignoring([&] { succeeded = RunBatch(window, messageText); });
+      Ignoring([&] {
+        RunSession session;
+        ClearRunReports();
+        window.RunBatchWork([&] { succeeded = RunBatch(window, messageText); });
+      });
       Ignoring([&] {
         if (succeeded) {
           ShowMessage("処理が正常終了しました。", MsgInformation, AppTitle);
@@ -157,7 +156,7 @@ void Command3_Click(RunWindow& window) {
   }
 
   Ignoring([&] { SetControlsEnabled(window, true); });
-  Ignoring([&] { window.FocusControl(focusTarget); });
+  Ignoring([&] { window.Focus(focusTarget); });
   Ignoring([&] { SetMousePointer(PointerDefault); });
   running = false;
 }

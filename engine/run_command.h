@@ -8,15 +8,9 @@
 
 namespace tavrun {
 
-// Controls that validation can send the focus to.
-inline constexpr const char* FocusSource = "Text1";
-inline constexpr const char* FocusTarget = "Text2";
-inline constexpr const char* FocusCompress = "Option1(0)";
-inline constexpr const char* FocusExtract = "Option1(1)";
-
 // Checks the inputs already copied into the settings. False with the message to show and the
-// control to correct in `focusTarget` (left alone after an unexpected error).
-bool CheckInput(RunWindow& window, std::string& focusTarget, std::string& messageText);
+// input to correct in `focusTarget` (left alone after an unexpected error).
+bool CheckInput(RunWindow& window, RunFocus& focusTarget, std::string& messageText);
 
 // Makes both directory settings end in "/", lists the plain files of the source directory and
 // hands them to the operation chosen by the settings. False when the listing failed or the
@@ -24,7 +18,8 @@ bool CheckInput(RunWindow& window, std::string& focusTarget, std::string& messag
 bool RunBatch(RunWindow& window, std::string& messageText);
 
 // The Run button and the menu entry. Every step runs whatever the previous one did, so the
-// window always ends unlocked, focused and with the normal pointer.
+// window always ends unlocked, focused and with the normal pointer. The batch itself runs in
+// the window's RunBatchWork, inside a RunSession that the libraries see as their host.
 void Command3_Click(RunWindow& window);
 void mnuRun_Click(RunWindow& window);
 

@@ -1,5 +1,6 @@
-// The engine's only view of the main window. The UI implements it over its widgets; tests
-// implement it over plain data. Controls are addressed by their names.
+// The engine's only view of the main window: what a run reads from it and the few things it
+// does to it. The UI implements it over its widgets; tests implement it over plain data.
+// Which widgets these are is the UI's business: no control is named here.
 #pragma once
 
 #include <cstdint>
@@ -8,33 +9,36 @@
 
 namespace tavrun {
 
+// The inputs a run copies into the settings. -1: no button of the group selected.
+struct RunInputs {
+  std::string source;
+  std::string target;
+  int operation = -1;  // 0 compress, 1 extract
+  int format = -1;     // 0 LZH, 1 ZIP
+};
+
+// The inputs validation can send the focus to.
+enum class RunFocus { Source, Target, Compress, Extract };
+
 class RunWindow {
  public:
   virtual ~RunWindow() = default;
 
-  // Current text of "Text1" (source) or "Text2" (target).
-  virtual std::string BoxText(const std::string& control) const = 0;
-  // Number of elements of the option-button array "Option1" or "Option2", and whether
-  // element `index` is selected.
-  virtual int OptionCount(const std::string& group) const = 0;
-  virtual bool OptionSelected(const std::string& group, int index) const = 0;
-  // Enables or disables one control of the lock list by name: "mnuD", "mnuT", "mnuH",
-  // "Label1", "Label2", "Text1", "Text2", "Command1", "Command2", "Command3", "Frame1",
-  // "Frame2".
-  virtual void SetControlEnabled(const std::string& control, bool enabled) = 0;
-  // Text of the first status-bar panel.
+  // UI thread only.
+  virtual RunInputs Inputs() const = 0;
+  // Locks (false) or unlocks (true) the window's inputs for a run; the close box stays.
+  virtual void SetInputsEnabled(bool enabled) = 0;
+  virtual void Focus(RunFocus control) = 0;
+
+  // Any thread: the progress text of the status bar.
   virtual void SetStatusPanelText(const std::string& text) = 0;
-  // Keyboard focus to "Text1", "Text2", "Option1(0)" or "Option1(1)".
-  virtual void FocusControl(const std::string& control) = 0;
-  // Lets the window system process pending events once.
-  virtual void ProcessPendingEvents() = 0;
-  // The native window id handed to the archiver libraries; 0 for none. Also called from the
-  // thread that RunArchiverCall uses, so it must not touch the window system there.
+  // Any thread: the native window id handed to the archiver libraries; 0 for none.
   virtual uintptr_t NativeHandle() const = 0;
-  // Runs one archiver call and returns when it has returned. The UI runs it off its own
-  // thread and keeps processing events meanwhile, so the window repaints and its close box
-  // answers during a long file; an exception thrown by the call is rethrown here.
-  virtual void RunArchiverCall(const std::function<void()>& call) { call(); }
+
+  // Runs the whole batch and returns when it has finished. The UI runs it on one worker
+  // thread and keeps processing events meanwhile (repaint, the close box, the libraries'
+  // dialogs); an exception thrown by `batch` is rethrown here.
+  virtual void RunBatchWork(const std::function<void()>& batch) { batch(); }
 };
 
 }  // namespace tavrun

@@ -27,7 +27,7 @@
 #include "ui/program_icon.h"
 #include "ui/qt_seams.h"
 #include "ui/run_scope.h"
-#include "ui/startup.h"
+#include "ui/shutdown.h"
 #include "ui/version_dialog.h"
 
 namespace tavrun::ui {
@@ -395,21 +395,15 @@ void FrmTavrunMain::mnuVersion_Click() {
   ShowVersionDialog();
 }
 
-std::string FrmTavrunMain::BoxText(const std::string& control) const {
-  if (control == "Text1") return text1_->text().toStdString();
-  if (control == "Text2") return text2_->text().toStdString();
-  return "";
-}
-
-int FrmTavrunMain::OptionCount(const std::string& group) const {
-  return group == "Option1" || group == "Option2" ? 2 : 0;
-}
-
-bool FrmTavrunMain::OptionSelected(const std::string& group, int index) const {
-  if (index < 0 || index > 1) return false;
-  if (group == "Option1") return option1_[index]->isChecked();
-  if (group == "Option2") return option2_[index]->isChecked();
-  return false;
+RunInputs FrmTavrunMain::Inputs() const {
+  RunInputs inputs;
+  inputs.source = text1_->text().toStdString();
+  inputs.target = text2_->text().toStdString();
+  for (int i = 0; i < 2; ++i) {
+    if (inputs.operation < 0 && option1_[i]->isChecked()) inputs.operation = i;
+    if (inputs.format < 0 && option2_[i]->isChecked()) inputs.format = i;
+  }
+  return inputs;
 }
 
 QWidget* FrmTavrunMain::ControlByName(const std::string& name) const {
@@ -441,32 +435,52 @@ void FrmTavrunMain::SetControlEnabled(const std::string& control, bool enabled) 
   if (QWidget* widget = ControlByName(control)) widget->setEnabled(enabled);
 }
 
+void FrmTavrunMain::SetInputsEnabled(bool enabled) {
+  // The order the lock list gives; a failing control does not stop the others.
+  static constexpr std::array<const char*, 12> kLockList = {
+      "mnuD",  "mnuT",     "mnuH",     "Label1",   "Label2", "Text1",
+      "Text2", "Command1", "Command2", "Command3", "Frame1", "Frame2"};
+  for (const char* control : kLockList) {
+    try {
+      SetControlEnabled(control, enabled);
+    } catch (...) {
+    }
+  }
+}
+
+void FrmTavrunMain::Focus(RunFocus control) {
+  const char* name = control == RunFocus::Source     ? "Text1"
+                     : control == RunFocus::Target   ? "Text2"
+                     : control == RunFocus::Compress ? "Option1(0)"
+                                                     : "Option1(1)";
+  if (QWidget* widget = ControlByName(name)) widget->setFocus(Qt::OtherFocusReason);
+}
+
 void FrmTavrunMain::SetStatusPanelText(const std::string& text) {
-  panels_[0]->setText(QString::fromStdString(text));
-}
-
-void FrmTavrunMain::FocusControl(const std::string& control) {
-  if (QWidget* widget = ControlByName(control)) widget->setFocus(Qt::OtherFocusReason);
-}
-
-void FrmTavrunMain::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
+  const QString shown = QString::fromStdString(text);
+  if (QThread::currentThread() == thread()) {
+    panels_[0]->setText(shown);
+    return;
+  }
+  // From the batch's worker: the label is the UI thread's.
+  QMetaObject::invokeMethod(
+      this, [this, shown] { panels_[0]->setText(shown); }, Qt::QueuedConnection);
 }
 
 uintptr_t FrmTavrunMain::NativeHandle() const {
-  // A worker thread must not touch the window system; it gets the id read before the call.
-  if (QThread::currentThread() == thread()) handle_ = static_cast<uintptr_t>(winId());
-  return handle_;
+  // The worker must not touch the window system; it gets the id read on the UI thread.
+  if (QThread::currentThread() == thread()) handle_.store(static_cast<uintptr_t>(winId()));
+  return handle_.load();
 }
 
-void FrmTavrunMain::RunArchiverCall(const std::function<void()>& call) {
+void FrmTavrunMain::RunBatchWork(const std::function<void()>& batch) {
   RunScope* scope = RunScope::Current();
+  NativeHandle();
   if (scope == nullptr) {
-    call();
+    batch();
     return;
   }
-  NativeHandle();
-  scope->RunCall(call);
+  scope->RunBatch(batch);
 }
 
 }  // namespace tavrun::ui

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -60,15 +61,15 @@ class FrmTavrunMain : public QMainWindow, public RunWindow {
   LockKeyState& lockKeys() { return *lockKeys_; }
 
   // RunWindow
-  std::string BoxText(const std::string& control) const override;
-  int OptionCount(const std::string& group) const override;
-  bool OptionSelected(const std::string& group, int index) const override;
-  void SetControlEnabled(const std::string& control, bool enabled) override;
+  RunInputs Inputs() const override;
+  void SetInputsEnabled(bool enabled) override;
+  void Focus(RunFocus control) override;
   void SetStatusPanelText(const std::string& text) override;
-  void FocusControl(const std::string& control) override;
-  void ProcessPendingEvents() override;
   uintptr_t NativeHandle() const override;
-  void RunArchiverCall(const std::function<void()>& call) override;
+  void RunBatchWork(const std::function<void()>& batch) override;
+
+  // One input of the lock list by its control name ("mnuD" ... "Frame2"); tests and the lock.
+  void SetControlEnabled(const std::string& control, bool enabled);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -100,8 +101,8 @@ class FrmTavrunMain : public QMainWindow, public RunWindow {
   QMenu* mnuH_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   LockKeyState* lockKeys_ = nullptr;
-  bool selecting_ = false;        // a program's selection raises the click handler itself
-  mutable uintptr_t handle_ = 0;  // winId() as last read on the UI thread, for the workers
+  bool selecting_ = false;  // a program's selection raises the click handler itself
+  mutable std::atomic<uintptr_t> handle_{0};  // winId() as read on the UI thread, for the worker
 };
 
 // The process's main window once start-up has shown it; null before and in most tests.

@@ -2,72 +2,67 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QVariant>
 #include <exception>
 #include <thread>
+#include <vector>
+
+#include "engine/host.h"
 
 namespace tavrun::ui {
 namespace {
 
-constexpr const char* kScopeName = "tavrunRunScope";
-constexpr const char* kCancelFlagProperty = "tavrunCancelFlag";
+RunScope* g_current = nullptr;
 
 }  // namespace
 
-RunScope::RunScope() : QObject(QCoreApplication::instance()) {
-  setObjectName(QString::fromLatin1(kScopeName));
-  setProperty(kCancelFlagProperty,
-              QVariant::fromValue(static_cast<qulonglong>(reinterpret_cast<uintptr_t>(&cancel_))));
+RunScope::RunScope() {
+  g_current = this;
 }
 
-RunScope::~RunScope() = default;
+RunScope::~RunScope() {
+  if (g_current == this) g_current = nullptr;
+}
 
 RunScope* RunScope::Current() {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) return nullptr;
-  return dynamic_cast<RunScope*>(
-      app->findChild<QObject*>(QString::fromLatin1(kScopeName), Qt::FindDirectChildrenOnly));
+  return g_current;
 }
 
-void RunScope::RunCall(const std::function<void()>& call) {
+void RunScope::RunBatch(const std::function<void()>& batch) {
   std::exception_ptr failure;
   QEventLoop loop;
   waiting_.push_back(&loop);
-  callActive_ = true;
-  std::thread worker([this, &call, &failure] {
+  active_ = true;
+  // One thread for the whole batch: the libraries keep their per-thread buffers from one
+  // file to the next.
+  std::thread worker([this, &batch, &failure] {
     try {
-      call();
+      batch();
     } catch (...) {
       failure = std::current_exception();
     }
-    // Queued: the loop below (or an exit waiting above it) learns it on the UI thread.
+    // Queued: the loop below (or an exit waiting above it) learns it on the UI thread, after
+    // every status text the batch posted before.
     QMetaObject::invokeMethod(
-        this, [this] { CallFinished(); }, Qt::QueuedConnection);
+        this, [this] { BatchFinished(); }, Qt::QueuedConnection);
   });
-  // Input stays with the window (its controls are locked); repaints, moves and the close box
-  // go on.
-  while (callActive_) loop.exec();
+  while (active_) loop.exec();
   worker.join();
   std::erase(waiting_, &loop);
   if (failure) std::rethrow_exception(failure);
 }
 
-void RunScope::CallFinished() {
-  callActive_ = false;
+void RunScope::BatchFinished() {
+  active_ = false;
   for (QEventLoop* loop : waiting_) loop->quit();
-}
-
-void RunScope::RequestCancel() {
-  cancel_.store(true);
 }
 
 void RunScope::CancelAndWait() {
   exiting_ = true;
-  RequestCancel();
-  if (!callActive_) return;
+  if (RunSession* session = RunSession::Current()) session->RequestCancel();
+  if (!active_) return;
   QEventLoop loop;
   waiting_.push_back(&loop);
-  while (callActive_) loop.exec();
+  while (active_) loop.exec();
   std::erase(waiting_, &loop);
 }
 

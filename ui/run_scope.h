@@ -1,15 +1,9 @@
-// The life of one run as the libraries and the exit question see it: a QObject named
-// "tavrunRunScope" under the application object, created when a run starts and deleted when
-// it ends. It carries the run's cancel flag (published to the archiver libraries as the
-// address of an atomic in the property "tavrunCancelFlag"), keeps what the libraries remember
-// for the run (their children), and runs each library call on a worker thread while the UI
-// thread goes on processing events.
+// The window's run under way: the whole batch on one worker thread while the UI thread goes
+// on processing events (repaint, the close box, the libraries' dialogs). One at a time.
 #pragma once
 
 #include <QObject>
-#include <atomic>
 #include <functional>
-#include <vector>
 
 class QEventLoop;
 
@@ -20,27 +14,22 @@ class RunScope : public QObject {
   RunScope();
   ~RunScope() override;
 
-  // The scope of the run under way, or null.
+  // The run under way, or null.
   static RunScope* Current();
 
-  // Runs `call` on a worker thread and processes events until it has returned; an exception
-  // it threw is rethrown here. One call at a time.
-  void RunCall(const std::function<void()>& call);
+  // Runs `batch` on the worker thread and processes events until it has returned; an
+  // exception it threw is rethrown here.
+  void RunBatch(const std::function<void()>& batch);
 
-  // Asks the running call (and every later one) to stop.
-  void RequestCancel();
-  bool CancelRequested() const { return cancel_.load(); }
-
-  // The user confirmed the exit: cancel, then process events until the running call, if
-  // any, has returned, so nothing is left half-written when the process ends.
+  // The user confirmed the exit: cancel the run, then process events until the batch has
+  // stopped, so nothing is left half-written when the process ends.
   void CancelAndWait();
   bool Exiting() const { return exiting_; }
 
  private:
-  void CallFinished();
+  void BatchFinished();
 
-  std::atomic<bool> cancel_{false};
-  bool callActive_ = false;
+  bool active_ = false;
   bool exiting_ = false;
   std::vector<QEventLoop*> waiting_;
 };

@@ -1,9 +1,11 @@
-// Start and end of the program: the start procedure, the exit question and the ways the
-// process ends.
+// The start of the program: where its settings sit, the single-instance lock and the start
+// procedure. Its end is in shutdown.h.
 #pragma once
 
 #include <functional>
 #include <string>
+
+#include "ui/shutdown.h"
 
 class QApplication;
 
@@ -29,22 +31,5 @@ std::string InstanceLockPath(const StartupPaths& paths);
 // window is shown, after which the caller runs the event loop.
 bool Main(const StartupPaths& paths);
 bool Main();
-
-// "終了しますか？": on Yes writes all 18 settings and ends the process at once.
-void ExitProgram();
-
-// The session ends or the process is told to terminate: end without asking or saving.
-void EndWithoutSaving();
-bool EndingWithoutSaving();
-
-// Installs the end of the session and SIGTERM, SIGINT and SIGHUP as EndWithoutSaving.
-void InstallTerminationHandlers(QApplication& app);
-
-// Lets go of the instance lock (the process is about to end).
-void ReleaseInstanceLock();
-
-// Test seam: what ending the process does. The default releases the lock and ends the
-// process at once, so no window handler runs after the settings were written.
-void SetProcessEndHandler(std::function<void()> handler);
 
 }  // namespace tavrun::ui

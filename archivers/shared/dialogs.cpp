@@ -1,7 +1,5 @@
 #include "dialogs.h"
 
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -11,17 +9,16 @@
 #include <QVariant>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
+
+#include "host.h"
 
 namespace tavrun::arc {
 
 namespace {
-
-// What the application's run scope offers the libraries (see dialogs.h).
-constexpr const char* kRunScopeName = "tavrunRunScope";
-constexpr const char* kCancelFlagProperty = "tavrunCancelFlag";
-constexpr const char* kAnswersName = "tavrunOverwriteAnswers";
 
 bool HaveGuiApplication() {
   return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
@@ -47,76 +44,48 @@ QWidget* OwnerWidgetHere(uintptr_t window) {
   return QWidget::find(static_cast<WId>(window));
 }
 
-QObject* RunScope() {
-  return QCoreApplication::instance()->findChild<QObject*>(QString::fromLatin1(kRunScopeName),
-                                                           Qt::FindDirectChildrenOnly);
-}
-
-const std::atomic<bool>* CancelFlag(QObject* scope) {
-  if (scope == nullptr) return nullptr;
-  bool ok = false;
-  const qulonglong address = scope->property(kCancelFlagProperty).toULongLong(&ok);
-  if (!ok || address == 0) return nullptr;
-  return reinterpret_cast<const std::atomic<bool>*>(static_cast<uintptr_t>(address));
-}
-
-// A program without windows (the command-line runner) cancels the running calls through a
-// flag it exports under this name; no new entry point of the libraries is needed for it.
-const std::atomic<bool>* HostCancelFlag() {
-  static const auto* flag =
-      static_cast<const std::atomic<bool>*>(dlsym(RTLD_DEFAULT, "tavrun_cancel_requested"));
-  return flag;
-}
-
-bool RunCancelled(const std::atomic<bool>* flag) {
-  return flag != nullptr && flag->load();
+bool RunCancelled() {
+  return HostCancelRequested();
 }
 
 // Only a GUI application in this process can own a dialog; a bare core application, none at
 // all (a batch caller) or window 0 means nobody can be asked.
-struct Owner {
-  QWidget* widget = nullptr;
-  const std::atomic<bool>* cancel = nullptr;
-};
-Owner FindOwner(uintptr_t window) {
-  Owner owner;
-  if (window == 0 || !HaveGuiApplication()) {
-    owner.cancel = HostCancelFlag();
-    return owner;
-  }
-  OnUi([&] {
-    owner.widget = OwnerWidgetHere(window);
-    if (owner.widget != nullptr) owner.cancel = CancelFlag(RunScope());
-  });
+QWidget* FindOwner(uintptr_t window) {
+  QWidget* owner = nullptr;
+  if (window == 0 || !HaveGuiApplication()) return owner;
+  OnUi([&] { owner = OwnerWidgetHere(window); });
   return owner;
 }
 
 // Window-less feedback: counts, and stops only when the run is cancelled.
 class CountingProgress : public Progress {
  public:
-  explicit CountingProgress(const std::atomic<bool>* runCancel) : runCancel_(runCancel) {}
   bool Update(const std::string&, int) override { return !Cancelled(); }
-  bool Cancelled() const override { return RunCancelled(runCancel_); }
-
- private:
-  const std::atomic<bool>* runCancel_;
+  bool Cancelled() const override { return RunCancelled(); }
 };
 
-// The dialog lives on the UI thread. Updates from a worker are posted there, at most one at
-// a time, and show the latest state; the worker never waits for them, and learns of a cancel
+// The dialog lives on the UI thread and appears only for a call that lasts: a batch of small
+// files flashes no window per file. Updates from a worker are posted there, at most one at a
+// time, and show the latest state; the worker never waits for them, and learns of a cancel
 // through an atomic flag.
 class DialogProgress : public Progress {
  public:
-  DialogProgress(QWidget* owner, const std::string& title, const std::atomic<bool>* runCancel)
-      : runCancel_(runCancel) {
-    OnUi([&] { Create(owner, QString::fromStdString(title)); });
-  }
+  DialogProgress(QWidget* owner, const std::string& title)
+      : owner_(owner),
+        title_(QString::fromStdString(title)),
+        start_(std::chrono::steady_clock::now()),
+        showAfter_(ShowAfter()) {}
   ~DialogProgress() override {
-    OnUi([this] { delete dialog_.data(); });
+    if (created_) OnUi([this] { delete dialog_.data(); });
   }
   bool Update(const std::string& memberName, int percent) override {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
+    if (!created_) {
+      if (std::chrono::steady_clock::now() - start_ < showAfter_) return !Cancelled();
+      created_ = true;
+      OnUi([&] { Create(); });
+    }
     if (OnUiThread()) {
       Show(QString::fromStdString(memberName), percent);
       QCoreApplication::processEvents();
@@ -125,7 +94,7 @@ class DialogProgress : public Progress {
       std::lock_guard<std::mutex> lock(mutex_);
       latestLabel_ = memberName;
       latestPercent_ = percent;
-      if (!posted_) {
+      if (!posted_ && !dialog_.isNull()) {
         posted_ = true;
         QMetaObject::invokeMethod(
             dialog_.data(), [this] { ShowLatest(); }, Qt::QueuedConnection);
@@ -134,15 +103,26 @@ class DialogProgress : public Progress {
     return !Cancelled();
   }
   bool Cancelled() const override {
-    if (OnUiThread() && !dialog_.isNull() && dialog_->wasCanceled()) return true;
-    return userCancelled_.load() || RunCancelled(runCancel_);
+    if (created_ && OnUiThread() && !dialog_.isNull() && dialog_->wasCanceled()) return true;
+    return userCancelled_.load() || RunCancelled();
   }
 
  private:
-  void Create(QWidget* owner, const QString& title) {
-    auto* dialog = new QProgressDialog(owner);
-    dialog->setWindowTitle(title);
-    dialog->setWindowModality(Qt::WindowModal);
+  // Half a second; TAVRUN_PROGRESS_DELAY_MS changes it (tests of the dialog itself use 0).
+  static std::chrono::milliseconds ShowAfter() {
+    const char* text = std::getenv("TAVRUN_PROGRESS_DELAY_MS");
+    if (text == nullptr || *text < '0' || *text > '9') return std::chrono::milliseconds(500);
+    return std::chrono::milliseconds(std::strtol(text, nullptr, 10));
+  }
+
+  void Create() {
+    // The owner may have gone meanwhile (the window closed at exit): then nothing is shown.
+    if (owner_.isNull()) return;
+    auto* dialog = new QProgressDialog(owner_.data());
+    dialog->setWindowTitle(title_);
+    // Not modal: the owner's inputs are locked by its run anyway, and a modal dialog would
+    // swallow the owner's close box for as long as a large file takes.
+    dialog->setWindowModality(Qt::NonModal);
     dialog->setCancelButtonText(QStringLiteral("キャンセル"));
     dialog->setRange(0, 100);
     dialog->setMinimumDuration(0);
@@ -178,9 +158,13 @@ class DialogProgress : public Progress {
     if (percent != dialog_->value()) dialog_->setValue(percent);
   }
 
+  QPointer<QWidget> owner_;
+  QString title_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::milliseconds showAfter_;
+  bool created_ = false;  // the calling thread's: whether the dialog was asked for
   QPointer<QProgressDialog> dialog_;
   QString shownLabel_;  // UI thread
-  const std::atomic<bool>* runCancel_;
   std::atomic<bool> userCancelled_{false};
   std::mutex mutex_;
   std::string latestLabel_;
@@ -188,33 +172,23 @@ class DialogProgress : public Progress {
   bool posted_ = false;
 };
 
-// A "to all" answer is kept in the run scope, so it holds for every later call of the run.
-QByteArray AnswerKey(const std::string& title, const std::string& question) {
-  return QByteArray("answer:") + QByteArray::fromStdString(title) + '\n' +
-         QByteArray::fromStdString(question);
+// A "to all" answer is kept by the host for its run, so it holds for every later call of
+// the run; without a host it lasts one call.
+std::string AnswerKey(const std::string& title, const std::string& question) {
+  return "answer:" + title + '\n' + question;
 }
 
-bool RememberedAnswer(const QByteArray& key, OverwriteAnswer& answer) {
-  QObject* scope = RunScope();
-  QObject* answers =
-      scope ? scope->findChild<QObject*>(QString::fromLatin1(kAnswersName)) : nullptr;
-  if (answers == nullptr) return false;
-  const QVariant kept = answers->property(key.constData());
-  if (!kept.isValid()) return false;
-  answer = static_cast<OverwriteAnswer>(kept.toInt());
-  return true;
-}
-
-void RememberAnswer(const QByteArray& key, OverwriteAnswer answer) {
-  if (answer != OverwriteAnswer::YesToAll && answer != OverwriteAnswer::NoToAll) return;
-  QObject* scope = RunScope();
-  if (scope == nullptr) return;
-  QObject* answers = scope->findChild<QObject*>(QString::fromLatin1(kAnswersName));
-  if (answers == nullptr) {
-    answers = new QObject(scope);
-    answers->setObjectName(QString::fromLatin1(kAnswersName));
+bool RememberedAnswer(const std::string& key, OverwriteAnswer& answer) {
+  switch (HostRecallAnswer(key)) {
+    case TAVRUN_ANSWER_YES_TO_ALL: answer = OverwriteAnswer::YesToAll; return true;
+    case TAVRUN_ANSWER_NO_TO_ALL: answer = OverwriteAnswer::NoToAll; return true;
+    default: return false;
   }
-  answers->setProperty(key.constData(), static_cast<int>(answer));
+}
+
+void RememberAnswer(const std::string& key, OverwriteAnswer answer) {
+  if (answer == OverwriteAnswer::YesToAll) HostRememberAnswer(key, TAVRUN_ANSWER_YES_TO_ALL);
+  if (answer == OverwriteAnswer::NoToAll) HostRememberAnswer(key, TAVRUN_ANSWER_NO_TO_ALL);
 }
 
 OverwriteAnswer AskHere(QWidget* owner, const std::string& title, const std::string& question,
@@ -245,16 +219,14 @@ OverwriteAnswer AskHere(QWidget* owner, const std::string& title, const std::str
 }  // namespace
 
 bool HasOwnerWindow(uintptr_t window) {
-  return FindOwner(window).widget != nullptr;
+  return FindOwner(window) != nullptr;
 }
 
 std::unique_ptr<Progress> MakeProgress(uintptr_t window, bool show, const std::string& title) {
-  const Owner owner = FindOwner(window);
   // A run already being cancelled opens no dialog that would only flash.
-  if (!show || owner.widget == nullptr || RunCancelled(owner.cancel)) {
-    return std::make_unique<CountingProgress>(owner.cancel);
-  }
-  return std::make_unique<DialogProgress>(owner.widget, title, owner.cancel);
+  QWidget* owner = show && !RunCancelled() ? FindOwner(window) : nullptr;
+  if (owner == nullptr) return std::make_unique<CountingProgress>();
+  return std::make_unique<DialogProgress>(owner, title);
 }
 
 OverwriteAnswer AskOverwrite(uintptr_t window, const std::string& title,
@@ -264,10 +236,9 @@ OverwriteAnswer AskOverwrite(uintptr_t window, const std::string& title,
   OnUi([&] {
     QWidget* owner = OwnerWidgetHere(window);
     if (owner == nullptr) return;
-    QObject* scope = RunScope();
     // The user asked to stop: keep what is there and ask nothing more.
-    if (RunCancelled(CancelFlag(scope))) return;
-    const QByteArray key = AnswerKey(title, question);
+    if (RunCancelled()) return;
+    const std::string key = AnswerKey(title, question);
     if (RememberedAnswer(key, answer)) return;
     answer = AskHere(owner, title, question, path);
     RememberAnswer(key, answer);

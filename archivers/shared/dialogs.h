@@ -6,12 +6,9 @@
 // a call from another thread asks the UI thread to show them and waits for the answer, so
 // the UI thread must keep processing events while a library call runs with a window.
 //
-// Run scope: while the application runs a batch it keeps a QObject named "tavrunRunScope"
-// as a direct child of the application object. Its property "tavrunCancelFlag" holds the
-// address (qulonglong) of a std::atomic<bool> that lives as long as the scope; once it is
-// true every Progress of the run reports a cancel and no more questions are asked. A "to all"
-// answer is kept in a child of the scope and answers the same question for the rest of the
-// run. Without a scope nothing outlives one call.
+// The host (host.h): once it asks to stop, every Progress reports a cancel and no more
+// questions are asked. A "to all" answer is kept by the host and answers the same question
+// for the rest of its run; without a host nothing outlives one call.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +28,8 @@ class Progress {
 
 // A modal progress dialog (title, member name, bar, "キャンセル" button) when `show` is true
 // and the window is a widget of this process; otherwise an object that only counts (and
-// still reports the run's cancel).
+// still reports the run's cancel). The dialog appears once the call has lasted half a second,
+// so short calls show none.
 std::unique_ptr<Progress> MakeProgress(uintptr_t window, bool show, const std::string& title);
 
 enum class OverwriteAnswer { Yes, No, YesToAll, NoToAll };

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host.h"
+
 namespace tavrun::arc {
 
 TargetInspector::~TargetInspector() {
@@ -80,16 +82,39 @@ Kind PlacementFailure(TargetState state) {
                                                                         : Kind::Write;
 }
 
+namespace {
+
+// Why something stays, for the host's report of a kept file.
+const char* KeptBecause(KeepReason reason) {
+  switch (reason) {
+    case KeepReason::ReadOnly: return "read-only";
+    case KeepReason::NotOlder: return "the existing one is not older";
+    case KeepReason::Never: return "never replaced (the options say so)";
+    case KeepReason::NoToAll: return "answered no to all";
+    case KeepReason::NoWindow: return "nobody could be asked";
+    case KeepReason::AnsweredNo: return "answered no";
+    default: return "";
+  }
+}
+
+}  // namespace
+
 Verdict OverwritePolicy::Decide(const Target& target, int64_t memberMtime, int64_t tolerance,
                                 const std::string& path) {
-  const Verdict v = DecideOverwrite(target, memberMtime, tolerance, options_, toAll_);
-  if (v.action != Action::Ask) return v;
-  const OverwriteAnswer a = ask_(path);
-  if (a == OverwriteAnswer::YesToAll) toAll_ = true;
-  if (a == OverwriteAnswer::NoToAll) toAll_ = false;
-  if (a == OverwriteAnswer::Yes || a == OverwriteAnswer::YesToAll)
-    return Verdict{Action::Replace, Kind::None, KeepReason::None};
-  return Verdict{Action::Keep, Kind::None, KeepReason::AnsweredNo};
+  Verdict v = DecideOverwrite(target, memberMtime, tolerance, options_, toAll_);
+  if (v.action == Action::Ask) {
+    const OverwriteAnswer a = ask_(path);
+    if (a == OverwriteAnswer::YesToAll) toAll_ = true;
+    if (a == OverwriteAnswer::NoToAll) toAll_ = false;
+    v = a == OverwriteAnswer::Yes || a == OverwriteAnswer::YesToAll
+            ? Verdict{Action::Replace, Kind::None, KeepReason::None}
+            : Verdict{Action::Keep, Kind::None, KeepReason::AnsweredNo};
+  }
+  // A file left as it stood on purpose is the host's business: nothing was written for it.
+  if (v.action == Action::Keep && (v.kind == Kind::None || v.kind == Kind::Kept)) {
+    ReportKept(path, KeptBecause(v.reason));
+  }
+  return v;
 }
 
 }  // namespace tavrun::arc

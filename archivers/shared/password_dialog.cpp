@@ -13,12 +13,11 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "host.h"
+
 namespace tavrun::arc {
 
 namespace {
-
-const char kScopeName[] = "tavrunRunScope";
-const char kMemoryName[] = "tavrunZipPassword";
 
 bool IsGuiApplication() {
   return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
@@ -40,29 +39,10 @@ QWidget* OwnerWidget(uintptr_t window) {
   return window == 0 ? nullptr : QWidget::find(static_cast<WId>(window));
 }
 
-// Holds the run's password as a child of the run scope, so it goes when the run ends.
-class RunPassword : public QObject {
- public:
-  explicit RunPassword(QObject* scope) : QObject(scope) {
-    setObjectName(QString::fromLatin1(kMemoryName));
-  }
-  ~RunPassword() override { WipeSecret(password); }
-  std::string password;
-};
-
-// Only the UI thread touches the scope's children.
-RunPassword* Memory(bool create) {
-  auto* scope = QCoreApplication::instance()->findChild<QObject*>(QString::fromLatin1(kScopeName),
-                                                                  Qt::FindDirectChildrenOnly);
-  if (scope == nullptr) return nullptr;
-  auto* found =
-      scope->findChild<QObject*>(QString::fromLatin1(kMemoryName), Qt::FindDirectChildrenOnly);
-  if (auto* memory = dynamic_cast<RunPassword*>(found)) return memory;
-  return create ? new RunPassword(scope) : nullptr;
-}
-
 class PasswordDialog : public QDialog {
  public:
+  static constexpr int kStopCode = 2;
+
   PasswordDialog(QWidget* owner, const std::string& title, const std::string& archiveName,
                  bool retry)
       : QDialog(owner) {
@@ -96,10 +76,15 @@ class PasswordDialog : public QDialog {
     ok->setEnabled(false);  // an empty password opens nothing
     auto* skip = new QPushButton(QStringLiteral("この書庫をスキップ"), this);
     skip->setObjectName(QStringLiteral("skip"));
+    // Stops the whole run, as Cancel on a progress dialog does; Esc and the close box still
+    // skip only this archive, the answer a user reaching for Esc expects.
+    auto* stop = new QPushButton(QStringLiteral("処理を中止"), this);
+    stop->setObjectName(QStringLiteral("stop"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(skip);
+    buttons->addWidget(stop);
     layout->addWidget(prompt);
     layout->addWidget(name);
     layout->addWidget(wrong);
@@ -110,6 +95,7 @@ class PasswordDialog : public QDialog {
             [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(skip, &QPushButton::clicked, this, &QDialog::reject);
+    connect(stop, &QPushButton::clicked, this, [this] { done(kStopCode); });
     edit_->setFocus();
   }
   ~PasswordDialog() override { edit_->clear(); }
@@ -133,38 +119,40 @@ void WipeSecret(std::string& secret) {
 
 PasswordAnswer AskPassword(uintptr_t window, const std::string& title,
                            const std::string& archiveName, bool retry, std::string& password) {
+  // The host's own source first (a password file, a terminal prompt).
+  switch (HostAskPassword(archiveName, retry, password)) {
+    case TAVRUN_PASSWORD_GIVEN: return PasswordAnswer::Entered;
+    case TAVRUN_PASSWORD_SKIP: return PasswordAnswer::Skipped;
+    case TAVRUN_PASSWORD_STOP: HostRequestCancel(); return PasswordAnswer::Stopped;
+    default: break;
+  }
   // A batch caller (no window, or no GUI at all) is never made to wait for the UI thread.
   if (window == 0 || !IsGuiApplication()) return PasswordAnswer::NobodyToAsk;
-  return OnUiThread([&]() -> PasswordAnswer {
+  const PasswordAnswer answer = OnUiThread([&]() -> PasswordAnswer {
     QWidget* owner = OwnerWidget(window);
     if (owner == nullptr) return PasswordAnswer::NobodyToAsk;
     // The owner may close while the dialog runs its loop; the pointer notices.
     QPointer<PasswordDialog> dialog = new PasswordDialog(owner, title, archiveName, retry);
-    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const int result = dialog->exec();
     if (dialog.isNull()) return PasswordAnswer::Skipped;
+    const bool accepted = result == QDialog::Accepted;
     if (accepted) password = dialog->TakePassword();
     delete dialog.data();
+    if (result == PasswordDialog::kStopCode) return PasswordAnswer::Stopped;
     return accepted && !password.empty() ? PasswordAnswer::Entered : PasswordAnswer::Skipped;
   });
+  if (answer == PasswordAnswer::Stopped) HostRequestCancel();
+  return answer;
 }
 
 std::string RecallRunPassword() {
-  if (!IsGuiApplication()) return std::string();  // runs with a scope are GUI runs
-  return OnUiThread([]() -> std::string {
-    RunPassword* memory = Memory(false);
-    return memory ? memory->password : std::string();
-  });
+  std::string password;
+  HostRecallPassword(password);
+  return password;
 }
 
 void RememberRunPassword(const std::string& password) {
-  if (!IsGuiApplication()) return;
-  OnUiThread([&]() -> bool {
-    if (RunPassword* memory = Memory(true)) {
-      WipeSecret(memory->password);
-      memory->password = password;
-    }
-    return true;
-  });
+  HostRememberPassword(password);
 }
 
 }  // namespace tavrun::arc

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "file_io.h"
+#include "host.h"
 #include "outcome.h"
 
 namespace tavrun::arc {
@@ -282,6 +283,13 @@ bool SafeDestination::Writer::Write(const void* data, size_t size, std::string& 
 
 bool SafeDestination::Writer::Commit(uint32_t mode, int64_t mtime, bool replace,
                                      std::string& error) {
+  if (!Place(mode, mtime, replace, error)) return false;
+  ReportWritten(finalName_);
+  return true;
+}
+
+bool SafeDestination::Writer::Place(uint32_t mode, int64_t mtime, bool replace,
+                                    std::string& error) {
   if (done_ || fd_ < 0) {
     error = "file already finished";
     return false;
@@ -406,6 +414,12 @@ bool AtomicFile::LinkUnnamed(bool direct) {
 }
 
 bool AtomicFile::Commit(uint32_t mode, std::string& error) {
+  if (!Place(mode, error)) return false;
+  ReportWritten(finalPath_);
+  return true;
+}
+
+bool AtomicFile::Place(uint32_t mode, std::string& error) {
   if (done_ || fd_ < 0) {
     error = "file already finished";
     return false;

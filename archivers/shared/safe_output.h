@@ -65,6 +65,7 @@ class SafeDestination {
 
    private:
     friend class SafeDestination;
+    bool Place(uint32_t mode, int64_t mtime, bool replace, std::string& error);
     bool LinkUnnamed(bool replace, std::string& error);
     // Reports why the file could not take its name and drops it.
     bool FailToPlace(int e, std::string& error);
@@ -102,6 +103,7 @@ class AtomicFile {
   void Discard();
 
  private:
+  bool Place(uint32_t mode, std::string& error);
   bool LinkUnnamed(bool direct);
   bool Finish(bool rename, std::string& error);
 

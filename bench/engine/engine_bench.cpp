@@ -31,13 +31,10 @@ namespace {
 // Feedback that goes nowhere: the engine's own cost is what is measured.
 class NullWindow : public RunWindow {
  public:
-  std::string BoxText(const std::string&) const override { return {}; }
-  int OptionCount(const std::string&) const override { return 0; }
-  bool OptionSelected(const std::string&, int) const override { return false; }
-  void SetControlEnabled(const std::string&, bool) override {}
+  RunInputs Inputs() const override { return {}; }
+  void SetInputsEnabled(bool) override {}
+  void Focus(RunFocus) override {}
   void SetStatusPanelText(const std::string& text) override { last_ = text; }
-  void FocusControl(const std::string&) override {}
-  void ProcessPendingEvents() override {}
   uintptr_t NativeHandle() const override { return 0; }
 
  private:

@@ -15,6 +15,9 @@
 #include <functional>
 #include <thread>
 
+#include "host.h"
+#include "tests/common/test_host.h"
+
 using namespace tavrun::arc;
 
 namespace {
@@ -44,17 +47,18 @@ void OnWorker(const std::function<void()>& work) {
   worker.join();
 }
 
-// The application's run scope, as the libraries see it.
+// A run of the host, as the libraries see it: the host's table while the scope lives.
 struct Scope {
-  std::atomic<bool> cancel{false};
-  QObject* object = new QObject(qApp);
-  Scope() {
-    object->setObjectName(QStringLiteral("tavrunRunScope"));
-    object->setProperty("tavrunCancelFlag",
-                        QVariant::fromValue(qulonglong(reinterpret_cast<uintptr_t>(&cancel))));
-  }
-  ~Scope() { delete object; }
+  tavrun::test::TestHost host;
+  std::atomic<bool>& cancel = host.cancel;
+  Scope() { SetHost(host.Table()); }
+  ~Scope() { SetHost(nullptr); }
 };
+
+// Long enough for a progress dialog to show.
+void LetTheCallLast() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+}
 
 int VisibleBoxes() {
   int boxes = 0;
@@ -86,9 +90,9 @@ TEST(Dialogs, ProgressDialogFollowsTheWorkAndReportsCancel) {
   auto hidden = MakeProgress(handle, false, "t");  // switched off: no dialog
   EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
   auto p = MakeProgress(handle, true, "圧縮");
+  EXPECT_TRUE(p->Update("ファイル.txt", 40));
   auto* dialog = owner.findChild<QProgressDialog*>();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(p->Update("ファイル.txt", 40));
   EXPECT_EQ(dialog->value(), 40);
   EXPECT_EQ(dialog->labelText(), QString::fromUtf8("ファイル.txt"));
   dialog->cancel();
@@ -111,7 +115,7 @@ TEST(Dialogs, OverwriteQuestionReturnsEachAnswer) {
 }
 
 // A worker's question is shown on the UI thread; "to all" holds for the rest of the run (the
-// scope's life) for the same question only, and nothing is remembered without a scope.
+// host's run) for the same question only, and nothing is remembered without a host.
 TEST(Dialogs, ToAllAnswersLastForTheRunAndQuestionsRunOnTheUiThread) {
   QWidget owner;
   owner.show();
@@ -159,7 +163,7 @@ TEST(Dialogs, ToAllAnswersLastForTheRunAndQuestionsRunOnTheUiThread) {
   answerWith("yesToAll");
   EXPECT_EQ(ask("q1"), OverwriteAnswer::YesToAll);
   answerWith("no");
-  EXPECT_EQ(ask("q1"), OverwriteAnswer::No) << "without a scope nothing is kept";
+  EXPECT_EQ(ask("q1"), OverwriteAnswer::No) << "without a host nothing is kept";
   EXPECT_EQ(asked, 7);
 }
 
@@ -173,6 +177,7 @@ TEST(Dialogs, RunCancelReachesEveryProgressAndQuestion) {
   OnWorker([&] {
     shown = MakeProgress(handle, true, "ZIP圧縮");
     hidden = MakeProgress(handle, false, "ZIP圧縮");
+    LetTheCallLast();
     EXPECT_TRUE(shown->Update("big.bin", 10));
     EXPECT_TRUE(hidden->Update("big.bin", 10));
   });
@@ -195,23 +200,48 @@ TEST(Dialogs, RunCancelReachesEveryProgressAndQuestion) {
   EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
 }
 
-// A program without windows cancels through the flag it exports; this test program exports
-// one, as the command-line runner does.
-extern "C" {
-__attribute__((visibility("default"))) std::atomic<bool> tavrun_cancel_requested{false};
-}
-
-TEST(Dialogs, AWindowlessHostsCancelFlagReachesWindowlessProgress) {
+// A program without windows cancels through its host table as well.
+TEST(Dialogs, AWindowlessHostsCancelReachesWindowlessProgress) {
+  Scope scope;
   auto progress = MakeProgress(0, true, "LZH圧縮");
   EXPECT_FALSE(progress->Cancelled());
-  tavrun_cancel_requested.store(true);
+  scope.cancel.store(true);
   EXPECT_TRUE(progress->Cancelled());
   EXPECT_FALSE(progress->Update("a.txt", 50));
-  tavrun_cancel_requested.store(false);
+  scope.cancel.store(false);
   EXPECT_FALSE(progress->Cancelled());
+}
+
+// A short call shows no progress dialog at all (a batch of small files flashes no windows);
+// one that lasts gets it, without losing its cancel.
+TEST(Dialogs, TheProgressDialogAppearsOnlyForACallThatLasts) {
+  unsetenv("TAVRUN_PROGRESS_DELAY_MS");
+  QWidget owner;
+  owner.show();
+  const auto handle = static_cast<uintptr_t>(owner.winId());
+  {
+    auto quick = MakeProgress(handle, true, "LZH圧縮");
+    EXPECT_TRUE(quick->Update("a.txt", 50));
+    EXPECT_TRUE(quick->Update("a.txt", 100));
+    EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
+  }
+  auto slow = MakeProgress(handle, true, "LZH圧縮");
+  EXPECT_TRUE(slow->Update("big.bin", 1));
+  EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
+  LetTheCallLast();
+  EXPECT_TRUE(slow->Update("big.bin", 40));
+  auto* dialog = owner.findChild<QProgressDialog*>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->windowModality(), Qt::NonModal) << "the owner's close box stays usable";
+  dialog->cancel();
+  EXPECT_FALSE(slow->Update("big.bin", 50));
+  setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
 }
 
 int main(int argc, char** argv) {
+  // Progress dialogs show from the first update unless a test says otherwise.
+  setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
   // Test discovery runs this binary outside ctest, so no display may be assumed.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

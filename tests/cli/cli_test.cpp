@@ -266,9 +266,10 @@ TEST_F(CliTest, ExistingFilesAreKeptUnlessAnOptionSaysToOverwrite) {
     const char* format;
     bool compress;
     std::vector<std::string> options;
-    int keptCode;  // 0: kept silently by the rule the option chose
+    int keptCode;  // 0: kept by the rule the option chose, no failure code
     bool replaced;
   };
+  // Whatever keeps the file, nothing written is never "done".
   const Case cases[] = {
       {"lzh member, nobody asked", "lzh", true, {}, UNLHA_ERROR_KEPT, false},
       {"lzh member, --overwrite", "lzh", true, {"--overwrite"}, 0, true},
@@ -302,7 +303,8 @@ TEST_F(CliTest, ExistingFilesAreKeptUnlessAnOptionSaysToOverwrite) {
     EXPECT_EQ(second.status, 0) << second.out << second.err;
     EXPECT_EQ(ReadFile(watched) != before, c.replaced);
     const bool listedAsKept = second.out.find("Kept") != std::string::npos;
-    EXPECT_EQ(listedAsKept, c.keptCode != 0) << second.out;
+    EXPECT_EQ(listedAsKept, !c.replaced) << second.out;
+    EXPECT_EQ(second.out.find(": 1 done,") != std::string::npos, c.replaced) << second.out;
     if (c.keptCode != 0) {
       EXPECT_NE(second.out.find("(" + std::to_string(c.keptCode) + ")"), std::string::npos)
           << second.out;
@@ -316,7 +318,7 @@ TEST_F(CliTest, FailuresExitOneAndNameTheLibrarysReason) {
     WriteFile(src + "/" + name, std::string(20000, 'x') + name);
   }
   ASSERT_EQ(Run({"compress", "--format", "lzh", src, archives}).status, 0);
-  WriteFile(archives + "/readme.lzh", "plain text, no archive");
+  WriteFile(archives + "/readme.txt", "plain text, no archive");
   std::string damaged = ReadFile(archives + "/damaged.lzh");
   damaged[damaged.size() - 20] ^= 0x55;  // inside the compressed data
   WriteFile(archives + "/damaged.lzh", damaged);
@@ -345,6 +347,45 @@ TEST_F(CliTest, FailuresExitOneAndNameTheLibrarysReason) {
   const std::string damagedLine = "[ERR] " + tavrun::FailureLogText(tavrun::Operation::ExtractLzh,
                                                                     "4", archives + "/damaged.lzh");
   EXPECT_NE(std::find(lines.begin(), lines.end(), damagedLine), lines.end());
+}
+
+// What a user deletes sources after must be true: an archive cut short is a failure (exit 1,
+// also with -q), an older file kept by its newer member is kept, not done, and an archive from
+// an earlier run in the same folder is never added to itself.
+TEST_F(CliTest, ResultsAreHonest) {
+  const std::string src = Dir("src"), archives = Dir("archives"), out = Dir("out");
+  WriteFile(src + "/data.txt", Noise(40000, 3), 1700000000);
+  for (const char* format : {"lzh", "zip"}) {
+    SCOPED_TRACE(format);
+    ASSERT_EQ(Run({"compress", "--format", format, src, archives}).status, 0);
+    const std::string whole = ReadFile(archives + "/data." + format);
+    const std::string cut = Dir(std::string("cut-") + format);
+    WriteFile(cut + "/data." + format, whole.substr(0, whole.size() / 2));
+    WriteFile(cut + "/notes.txt", "not an archive");
+    const Outcome loud = Run({"extract", "--format", format, cut, out});
+    EXPECT_EQ(loud.status, 1) << loud.out << loud.err;
+    EXPECT_NE(loud.out.find("damaged or truncated"), std::string::npos) << loud.out;
+    EXPECT_NE(loud.out.find("1 skipped, 1 failed"), std::string::npos) << loud.out;
+    const Outcome quiet = Run({"extract", "-q", "--format", format, cut, out});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_NE(quiet.err.find("data." + std::string(format)), std::string::npos) << quiet.err;
+
+    // The same file again, older than its member: nothing is written.
+    const Outcome again = Run({"compress", "--format", format, src, archives});
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("0 done, 1 kept"), std::string::npos) << again.out;
+    EXPECT_EQ(ReadFile(archives + "/data." + format), whole);
+  }
+  // Target = source: the archives of the first run are listed, and none goes into itself.
+  const std::string same = Dir("same");
+  WriteFile(same + "/a.txt", "text", 1700000000);
+  ASSERT_EQ(Run({"compress", "--format", "zip", same, same}).status, 0);
+  const std::string first = ReadFile(same + "/a.zip");
+  const Outcome second = Run({"compress", "--format", "zip", same, same});
+  EXPECT_EQ(second.status, 0) << second.out << second.err;
+  EXPECT_NE(second.out.find("the archive itself is not added to itself"), std::string::npos)
+      << second.out;
+  EXPECT_EQ(ReadFile(same + "/a.zip"), first);
 }
 
 TEST_F(CliTest, BadUsageAndUnreadableDirectoriesExitTwo) {

@@ -108,13 +108,18 @@ TEST_F(EndToEndTest, MixedDirectoryWarnsForEveryFileOfAnotherKind) {
   WriteFile(mixed + "notes.txt", "not an archive");
   WriteFile(mixed + "fake.zip", "PK but not really");
   ClearLog();
-  ASSERT_TRUE(Run("1", "1", mixed, root_ + "/extracted")) << message_;
+  // A file named like a ZIP that is none is a failure; files of other kinds are skipped.
+  EXPECT_FALSE(Run("1", "1", mixed, root_ + "/extracted"));
+  EXPECT_EQ(message_, "3");
   EXPECT_EQ(ReadTree(root_ + "/extracted"), (Tree{{"blob.bin", source_.at("blob.bin")}}));
   Lines log = LogLines();
   std::sort(log.begin(), log.end());
   const std::string warning = " [WARN] ZIP書庫ではありません。[UNZIP32:" + mixed;
-  EXPECT_EQ(log, (Lines{" [INFO] ZIP解凍しました。[UNZIP32:" + mixed + "blob.zip]",
-                        warning + "fake.zip]", warning + "notes.txt]", warning + "report.lzh]"}));
+  EXPECT_EQ(log,
+            (Lines{" [ERR] 3[UNZIP32:" + mixed + "fake.zip]",
+                   " [ERR] 書庫が壊れているか、途中で切れています。[UNZIP32:" + mixed + "fake.zip]",
+                   " [INFO] ZIP解凍しました。[UNZIP32:" + mixed + "blob.zip]",
+                   warning + "notes.txt]", warning + "report.lzh]"}));
 }
 
 // A user's file at the destination survives extraction unless overwriting was chosen.

@@ -24,29 +24,48 @@ namespace tavrun::test {
 
 using Lines = std::vector<std::string>;
 
+// The inputs as the main window's controls would hold them, and what the run did to it in
+// order ("disable", "enable", "focus:Text1" ...).
 class FakeWindow : public RunWindow {
  public:
-  std::map<std::string, std::string> boxes;
+  std::map<std::string, std::string> boxes;          // "Text1", "Text2"
   std::map<std::string, std::vector<bool>> options;  // "Option1", "Option2"
-  Lines events;                                      // lock switches and focus, in order
+  Lines events;
   std::string status;
   uintptr_t handle = 4660;
-  std::function<void()> onYield;
-  int archiverCalls = 0;
+  std::function<void()> onStatus;
+  int batches = 0;
 
-  std::string BoxText(const std::string& c) const override { return boxes.at(c); }
-  int OptionCount(const std::string& g) const override { return int(options.at(g).size()); }
-  bool OptionSelected(const std::string& g, int i) const override { return options.at(g).at(i); }
-  void SetControlEnabled(const std::string& c, bool on) override {
-    events.push_back((on ? "enable:" : "disable:") + c);
+  RunInputs Inputs() const override {
+    RunInputs inputs;
+    inputs.source = boxes.at("Text1");
+    inputs.target = boxes.at("Text2");
+    inputs.operation = FirstSelected("Option1");
+    inputs.format = FirstSelected("Option2");
+    return inputs;
   }
-  void SetStatusPanelText(const std::string& text) override { status = text; }
-  void FocusControl(const std::string& c) override { events.push_back("focus:" + c); }
-  void ProcessPendingEvents() override { onYield ? onYield() : void(); }
+  void SetInputsEnabled(bool on) override { events.push_back(on ? "enable" : "disable"); }
+  void Focus(RunFocus c) override {
+    const char* names[] = {"Text1", "Text2", "Option1(0)", "Option1(1)"};
+    events.push_back(std::string("focus:") + names[static_cast<int>(c)]);
+  }
+  void SetStatusPanelText(const std::string& text) override {
+    status = text;
+    if (onStatus) onStatus();
+  }
   uintptr_t NativeHandle() const override { return handle; }
-  void RunArchiverCall(const std::function<void()>& call) override {
-    ++archiverCalls;
-    call();
+  void RunBatchWork(const std::function<void()>& batch) override {
+    ++batches;
+    batch();
+  }
+
+ private:
+  int FirstSelected(const std::string& group) const {
+    const auto& buttons = options.at(group);
+    for (size_t i = 0; i < buttons.size(); ++i) {
+      if (buttons[i]) return static_cast<int>(i);
+    }
+    return -1;
   }
 };
 

@@ -1,13 +1,22 @@
 /* A stand-in for the archiver libraries. It archives nothing: it appends every call to the
  * file named by TAVRUN_FAKE_ARCHIVER_LOG and answers as the names it is given ask:
  * a command line holding "_rcN" gets N (else 0); an archive path holding "notarc" gets 0,
- * "_chkN" gets N, anything else 1. FAKE_COMMAND and FAKE_CHECK name the entry points. */
+ * "_chkN" gets N, anything else 1. A command line holding "_kept" reports to the host that it
+ * kept what stood there and wrote nothing. FAKE_COMMAND and FAKE_CHECK name the entry points. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "tavrun_host.h"
+
 #define FAKE_EXPORT __attribute__((visibility("default")))
+
+static const TavrunHost* host;
+
+FAKE_EXPORT void TavrunSetHost(const TavrunHost* given) {
+  host = given;
+}
 
 static int32_t answer(const char* call, const char* text, const char* marker, int32_t otherwise) {
   const char* path = getenv("TAVRUN_FAKE_ARCHIVER_LOG");
@@ -28,6 +37,9 @@ FAKE_EXPORT int32_t FAKE_COMMAND(uintptr_t window, const char* line, char* outpu
   if (output != NULL && size > 0) {
     memset(output, 'x', size - 1);
     output[size - 1] = '\0';
+  }
+  if (host != NULL && strstr(line, "_kept") != NULL) {
+    host->report(host->context, TAVRUN_EVENT_KEPT, line, "the member in the archive is newer");
   }
   return answer(call, line, "_rc", 0);
 }

@@ -33,9 +33,7 @@ class RunCommandTest : public EngineTest {
     for (const auto& m : MessageHistory()) {
       prompts.push_back(std::to_string(m.style) + ":" + m.prompt);
     }
-    for (const char* c : LockList) events.push_back(std::string("disable:") + c);
-    for (const char* c : LockList) events.push_back(std::string("enable:") + c);
-    events.push_back("focus:" + focus);
+    events = {"disable", "enable", "focus:" + focus};
     EXPECT_EQ(window_.events, events);
     EXPECT_EQ(pointers_, (std::vector<int>{PointerHourglass, PointerDefault}));
     window_.events.clear();
@@ -97,11 +95,12 @@ TEST_F(RunCommandTest, SuccessListsThePlainFilesAndAddsTheSlashes) {
     statusAtMessage.push_back(window_.status);
     return style == MsgYesNo ? IdYes : IdOk;
   });
-  window_.onYield = [this] { Command3_Click(window_); };  // a second click is not started
+  window_.onStatus = [this] { Command3_Click(window_); };  // a second click is not started
   Command3_Click(window_);
   EXPECT_EQ(Finish("Text1"), (Lines{Confirmation("圧縮します。"), "64:処理が正常終了しました。"}));
   EXPECT_EQ(statusAtMessage, (Lines{"", "2 / 2"}));
   EXPECT_EQ(window_.status, "");
+  EXPECT_EQ(window_.batches, 1);  // the whole batch in one piece of work
   EXPECT_EQ(Calls().size(), 2u);
   EXPECT_EQ(LogLines().size(), 2u);
   EXPECT_EQ(Setting(FromDirectory), in_);

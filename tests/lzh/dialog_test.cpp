@@ -24,6 +24,8 @@ class DialogTest : public ScratchTest {
   }
   void SetUp() override {
     ScratchTest::SetUp();
+    // Progress dialogs show from the first update, so the test can cancel them.
+    setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
     fs::create_directories(Path("dest"));
     window_ = std::make_unique<QWidget>();
     window_->show();

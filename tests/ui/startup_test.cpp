@@ -44,8 +44,9 @@ TEST_F(StartupTest, ShowsTheWindowFromTheSettingsWithTheFormatsFound) {
   ASSERT_TRUE(ui::Main(paths_));
   ui::FrmTavrunMain* w = ui::MainWindow();
   ASSERT_TRUE(w && w->isVisible());
-  EXPECT_EQ(w->BoxText("Text1"), "/from");
-  EXPECT_TRUE(w->OptionSelected("Option1", 1) && w->OptionSelected("Option2", 1));
+  const RunInputs inputs = w->Inputs();
+  EXPECT_EQ(inputs.source, "/from");
+  EXPECT_TRUE(inputs.operation == 1 && inputs.format == 1);
   EXPECT_FALSE(w->findChild<QWidget*>(QStringLiteral("Option2_0"))->isEnabled());
   EXPECT_EQ(CurrentMousePointer(), PointerDefault);
   EXPECT_TRUE(MessageHistory().empty());

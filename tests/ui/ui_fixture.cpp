@@ -102,6 +102,8 @@ std::string UiTest::FocusedName() {
 // test and none may end it.
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The libraries' progress dialogs show from the first update, so a test can use them.
+  setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
   QApplication app(argc, argv);
   tavrun::ui::ApplyProgramLook();
   QApplication::setQuitOnLastWindowClosed(false);

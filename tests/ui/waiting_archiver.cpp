@@ -14,6 +14,7 @@
 #include <string>
 
 #include "dialogs.h"
+#include "host.h"
 
 namespace {
 
@@ -64,4 +65,9 @@ extern "C" __attribute__((visibility("default"))) int32_t Unlha(uintptr_t window
 
 extern "C" __attribute__((visibility("default"))) int32_t UnlhaCheckArchive(const char*, int32_t) {
   return 1;
+}
+
+// The run's cancel reaches the call through the host, as in the real libraries.
+extern "C" __attribute__((visibility("default"))) void TavrunSetHost(const TavrunHost* host) {
+  tavrun::arc::SetHost(host);
 }

@@ -119,6 +119,8 @@ TEST_F(Dialogs, OverwriteQuestionAnswers) {
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Progress dialogs show from the first update, so a test can cancel them.
+  setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

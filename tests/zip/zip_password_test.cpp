@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "tests/common/test_host.h"
 #include "zip_test_util.h"
 
 using namespace ziptest;
@@ -335,8 +336,8 @@ TEST_F(ZipPassword, OneRunOnePassword) {
     worker.join();
     return codes;
   };
-  auto* scope = new QObject(qApp);
-  scope->setObjectName(QStringLiteral("tavrunRunScope"));
+  auto scope = std::make_unique<tavrun::test::TestHost>();
+  ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", scope->Table()));
   {
     Answerer answers(&owner_, {"secret", "other"});
     EXPECT_EQ(runBatch({0, 1, 2, 3}, "run"), (std::vector<int32_t>{0, 0, 0, 0}));
@@ -344,14 +345,20 @@ TEST_F(ZipPassword, OneRunOnePassword) {
     for (size_t i = 0; i < archives.size(); ++i)
       ExpectAllExtracted(work_ / ("run" + std::to_string(i)), archives[i]);
   }
-  // The password is held by the run: it goes with the scope object.
-  QPointer<QObject> held = scope->findChild<QObject*>(QStringLiteral("tavrunZipPassword"));
-  EXPECT_FALSE(held.isNull());
-  delete scope;
-  EXPECT_TRUE(held.isNull());
+  // The password is held by the host's run: a new run starts without it.
+  EXPECT_TRUE(scope->KeepsPassword());
+  scope = std::make_unique<tavrun::test::TestHost>();
+  ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", scope->Table()));
   {
     Answerer answers(&owner_, {"secret", "secret"});
     EXPECT_EQ(runBatch({0, 1}, "after"), (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(answers.seen().size(), 1u);
+  }
+  // Without a host nothing outlives a call: each archive asks.
+  ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", nullptr));
+  {
+    Answerer answers(&owner_, {"secret", "secret"});
+    EXPECT_EQ(runBatch({0, 1}, "alone"), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(answers.seen().size(), 2u);
   }
 }

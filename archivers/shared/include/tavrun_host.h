@@ -50,10 +50,10 @@ enum {
 
 /* Answers of `ask_password`. */
 enum {
-  TAVRUN_PASSWORD_NONE = 0,    /* the host has none: the library asks through its own dialog */
-  TAVRUN_PASSWORD_GIVEN = 1,   /* `password` holds it */
-  TAVRUN_PASSWORD_SKIP = 2,    /* skip this archive */
-  TAVRUN_PASSWORD_STOP = 3     /* stop the whole run (the host's cancel is then set) */
+  TAVRUN_PASSWORD_NONE = 0,  /* the host has none: the library asks through its own dialog */
+  TAVRUN_PASSWORD_GIVEN = 1, /* `password` holds it */
+  TAVRUN_PASSWORD_SKIP = 2,  /* skip this archive */
+  TAVRUN_PASSWORD_STOP = 3   /* stop the whole run (the host's cancel is then set) */
 };
 
 typedef struct TavrunHost {
@@ -61,43 +61,43 @@ typedef struct TavrunHost {
   uint32_t size;
   /* TAVRUN_HOST_VERSION as the host was built with it. */
   uint32_t version;
-  void *context;
+  void* context;
 
   /* Nonzero once the run is to stop: running calls give up (nothing half-written stays) and
      return their cancel code, and no more questions are asked. */
-  int32_t (*cancel_requested)(void *context);
+  int32_t (*cancel_requested)(void* context);
   /* Asks the host to stop the whole run, as a user's "stop" in a library dialog means. */
-  void (*request_cancel)(void *context);
+  void (*request_cancel)(void* context);
 
   /* Memory for one run: a "to all" answer to a question (`key` names the library, title and
      question) and the password that opened an archive, so later calls of the same run reuse
      them. `recall_answer` returns TAVRUN_ANSWER_NONE when nothing is kept.
      `recall_password` copies at most `size` bytes (NUL included) and returns nonzero when a
      password is kept. The host forgets (and wipes) both when its run ends. */
-  int32_t (*recall_answer)(void *context, const char *key);
-  void (*remember_answer)(void *context, const char *key, int32_t answer);
-  int32_t (*recall_password)(void *context, char *password, uint32_t size);
-  void (*remember_password)(void *context, const char *password);
+  int32_t (*recall_answer)(void* context, const char* key);
+  void (*remember_answer)(void* context, const char* key, int32_t answer);
+  int32_t (*recall_password)(void* context, char* password, uint32_t size);
+  void (*remember_password)(void* context, const char* password);
 
   /* A password from the host itself (a file, a terminal prompt) for `archive`; `retry` is
      nonzero when the last one was wrong. Returns a TAVRUN_PASSWORD_* answer; with
      TAVRUN_PASSWORD_NONE the library asks through its own dialog when the call has a window. */
-  int32_t (*ask_password)(void *context, const char *archive, int32_t retry, char *password,
+  int32_t (*ask_password)(void* context, const char* archive, int32_t retry, char* password,
                           uint32_t size);
 
   /* What happened to one file of the call: a TAVRUN_EVENT_* for `path` (the member's name or
      the file written), with a readable reason in `text` (may be empty). */
-  void (*report)(void *context, int32_t event, const char *path, const char *text);
+  void (*report)(void* context, int32_t event, const char* path, const char* text);
 
   /* How many threads one call may use for its own work (1 or more): the host's budget, so
      that calls running at once never use more processors than there are. */
-  uint32_t (*threads_per_call)(void *context);
+  uint32_t (*threads_per_call)(void* context);
 } TavrunHost;
 
 #define TAVRUN_HOST_VERSION 1
 
 /* Exported by every library; `host` may be NULL (no host). */
-typedef void (*TavrunSetHostFunction)(const TavrunHost *host);
+typedef void (*TavrunSetHostFunction)(const TavrunHost* host);
 #define TAVRUN_SET_HOST_SYMBOL "TavrunSetHost"
 
 #ifdef __cplusplus

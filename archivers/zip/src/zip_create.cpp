@@ -314,6 +314,7 @@ Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& 
   if (old >= 0) {
     if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
       report.Note("kept (not newer): " + s.memberName);
+      tavrun::arc::ReportKept(s.memberName, "the member in the archive is not older");
       ctx.Advance(s.memberName, s.size);
       return Added::Kept;
     }

@@ -222,6 +222,9 @@ bool Unlock::Open(zip_t* za, const std::string& archivePath, uintptr_t window, O
       case arc::PasswordAnswer::Skipped:
         report.Fail(Kind::Password, "skipped, nothing extracted: " + archivePath);
         return false;
+      case arc::PasswordAnswer::Stopped:
+        report.Fail(Kind::Cancelled, "stopped at the password question: " + archivePath);
+        return false;
       case arc::PasswordAnswer::Entered:
         if (TryPassword(za, locked, password)) {
           arc::RememberRunPassword(password);
