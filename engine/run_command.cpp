@@ -4,6 +4,7 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "common/seams.h"
+#include "engine/batch.h"
 #include "engine/errors.h"
 #include "engine/feedback.h"
 #include "engine/host.h"
@@ -141,6 +142,8 @@ void Command3_Click(RunWindow& window) {
       bool succeeded = false;
       Ignoring([&] {
         RunSession session;
+        // The window does one file at a time: a large one may use every processor.
+        session.SetThreadsPerCall(AvailableProcessors());
         ClearRunReports();
         window.RunBatchWork([&] { succeeded = RunBatch(window, messageText); });
       });
