@@ -24,9 +24,6 @@ bool ExecZip(const RunWindow& owner, const std::string& commandLine, std::string
 bool ExecUnZip(const RunWindow& owner, const std::string& commandLine, std::string& errorText,
                int32_t* resultCode = nullptr);
 
-// The code every archiver returns when its user cancelled the call.
-inline constexpr int32_t ArchiverCancelled = 7;
-
 enum class ArchiverEntry { Unlha, Zip, UnZip };
 
 // Everything one command call tells: `code` is the library's return (-1 when the library or
