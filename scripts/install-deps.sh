@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   lhasa jlha-utils libarchive-tools 7zip unar python3 zip
   xvfb xauth x11-utils xdotool twm imagemagick fonts-ipafont-gothic
-  desktop-file-utils appstream clang-format file dpkg-dev
+  desktop-file-utils appstream clang-format file dpkg-dev lintian python3-gi python3-nautilus
 )
 missing=()
 for p in "${packages[@]}"; do

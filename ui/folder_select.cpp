@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QTreeView>
 #include <deque>
+#include <filesystem>
+#include <system_error>
 
 namespace tavrun::ui {
 namespace {
@@ -17,12 +19,14 @@ constexpr int kDateColumn = 3;
 std::deque<std::string> queuedAnswers;
 std::function<std::string(QWidget*)> chooserHandler;
 int chooserCalls = 0;
+std::string lastStartFolder;
 
 // Qt's own chooser, so its texts come from the Japanese translation loaded at start-up.
 // Only folders are listed: the type column would say "Folder" on every row and the size
 // column is empty, so only the name and the date show, the date wide enough to be read.
-std::string QtChooseDirectory(QWidget* owner) {
-  QFileDialog dialog(owner, QString::fromUtf8(kSelectDirectoryPrompt), QStringLiteral("/"));
+std::string QtChooseDirectory(QWidget* owner, const std::string& startFolder) {
+  QFileDialog dialog(owner, QString::fromUtf8(kSelectDirectoryPrompt),
+                     QString::fromStdString(startFolder));
   dialog.setObjectName(QStringLiteral("folderChooser"));
   dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::Directory);
@@ -51,16 +55,31 @@ void FitFolderColumns(QFileDialog& dialog) {
   }
 }
 
-std::string SelectDirectory(QWidget* owner) {
+std::string ChooserStartFolder(const std::string& current) {
+  namespace fs = std::filesystem;
+  fs::path folder = fs::path(current).lexically_normal();
+  if (!folder.is_absolute()) return "/";
+  std::error_code error;
+  // A moved or unplugged folder still opens the chooser near where it was.
+  while (folder.has_relative_path() && !fs::is_directory(folder, error)) {
+    folder = folder.has_filename() ? folder.parent_path() : folder.parent_path().parent_path();
+  }
+  std::string text = folder.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::string SelectDirectory(QWidget* owner, const std::string& current) {
   ++chooserCalls;
   try {
+    lastStartFolder = ChooserStartFolder(current);
     if (!queuedAnswers.empty()) {
       std::string answer = queuedAnswers.front();
       queuedAnswers.pop_front();
       return answer;
     }
     if (chooserHandler) return chooserHandler(owner);
-    return QtChooseDirectory(owner);
+    return QtChooseDirectory(owner, lastStartFolder);
   } catch (...) {
     return "";
   }
@@ -78,10 +97,15 @@ void ClearFolderChooserSeam() {
   queuedAnswers.clear();
   chooserHandler = nullptr;
   chooserCalls = 0;
+  lastStartFolder.clear();
 }
 
 int FolderChooserCalls() {
   return chooserCalls;
+}
+
+std::string LastChooserStartFolder() {
+  return lastStartFolder;
 }
 
 }  // namespace tavrun::ui

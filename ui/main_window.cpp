@@ -342,7 +342,7 @@ void FrmTavrunMain::Option2_Click(int index) {
 }
 
 void FrmTavrunMain::Browse(DirBox* box) {
-  const std::string chosen = SelectDirectory(this);
+  const std::string chosen = SelectDirectory(this, box->text().toStdString());
   if (!chosen.empty()) box->setText(QString::fromStdString(chosen));
   box->setFocus(Qt::OtherFocusReason);
   // The focus handler selects the text only when the focus really moves; a box that already

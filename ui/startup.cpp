@@ -4,8 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QDir>
+#include <QLineEdit>
 #include <QLockFile>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -50,7 +49,7 @@ void OnTerminationSignal(int) {
 // (no writable temporary directory) does not keep the user from working.
 bool AcquireInstanceLock(const StartupPaths& paths) {
   std::string ignored;
-  if (!paths.portable) EnsureSettingsDirectory(paths.lockDirectory, ignored);
+  if (!paths.portable) EnsureSettingsDirectory(paths.settingsDirectory, ignored);
   auto lock = std::make_unique<QLockFile>(QString::fromStdString(InstanceLockPath(paths)));
   lock->setStaleLockTime(0);  // held for the life of the process; a dead owner's is cleared
   if (lock->tryLock(0)) {
@@ -76,34 +75,34 @@ void LoadQtTranslations() {
   }
 }
 
+// The command line's directory goes into the source box as a dropped folder would: the
+// stored setting stays as it was until a run. Its operation is selected as a click would.
+void ApplyLaunchRequest(FrmTavrunMain& window, const LaunchRequest& request) {
+  if (!request.sourceDirectory.empty()) {
+    if (auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"))) {
+      box->setText(QString::fromStdString(request.sourceDirectory));
+    }
+  }
+  if (request.operation == LaunchOperation::Compress) window.SelectOption1(0);
+  if (request.operation == LaunchOperation::Extract) window.SelectOption1(1);
+}
+
 }  // namespace
 
 StartupPaths DefaultStartupPaths() {
   const SettingsLocation location = LocateSettings(ExecutableDirectory());
-  std::string lockDirectory = QDir::tempPath().toStdString();
-  if (!location.portable) {
-    // Private to the user, unlike the shared temporary directory.
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    lockDirectory = runtime && runtime[0] == '/' && IsDirectory(runtime) ? std::string(runtime)
-                                                                         : location.directory;
-  }
-  return StartupPaths{location.directory, lockDirectory, location.readmeFile, location.portable};
+  return StartupPaths{location.directory, location.readmeFile, location.portable};
 }
 
 std::string InstanceLockPath(const StartupPaths& paths) {
-  const std::string owner = std::to_string(::getuid()) + "\n" + paths.settingsDirectory;
-  const QByteArray key =
-      QCryptographicHash::hash(QByteArray::fromStdString(owner), QCryptographicHash::Sha256)
-          .toHex()
-          .left(24);
-  return paths.lockDirectory + "/tavrun-" + key.toStdString() + ".lock";
+  return paths.settingsDirectory + "/.Tavrun-" + std::to_string(::getuid()) + ".lock";
 }
 
-bool Main() {
-  return Main(DefaultStartupPaths());
+bool Main(const LaunchRequest& request) {
+  return Main(DefaultStartupPaths(), request);
 }
 
-bool Main(const StartupPaths& paths) {
+bool Main(const StartupPaths& paths, const LaunchRequest& request) {
   bool ok = true;
   bool shown = false;
   std::string errorText;
@@ -140,6 +139,7 @@ bool Main(const StartupPaths& paths) {
       window->setAttribute(Qt::WA_DeleteOnClose);
       SetMainWindow(window);
       window->Form_Load();
+      ApplyLaunchRequest(*window, request);
       window->show();
       shown = true;
     }

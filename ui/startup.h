@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "app/launch.h"
 #include "ui/shutdown.h"
 
 class QApplication;
@@ -12,24 +13,23 @@ class QApplication;
 namespace tavrun::ui {
 
 struct StartupPaths {
-  std::string settingsDirectory;  // Tavrun.ini and Tavrun.log lie here
-  std::string lockDirectory;      // where the single-instance lock is kept
+  std::string settingsDirectory;  // Tavrun.ini, Tavrun.log and the instance lock lie here
   std::string readmeFile = {};    // empty: Readme.txt in settingsDirectory
   bool portable = true;           // settingsDirectory is the executable's own
 };
-// The settings location decided once from the executable's real directory. A portable
-// folder keeps its lock in the system's temporary directory; the per-user folder keeps it in
-// $XDG_RUNTIME_DIR, or in the folder itself.
+// The settings location decided once from the executable's real directory.
 StartupPaths DefaultStartupPaths();
 
-// The lock file that keeps one user from running two instances on one settings folder. It is
-// keyed on the user and the folder, so two users never block each other.
+// The lock file that keeps one user from running two instances on one settings folder: a
+// hidden file in that folder, named after the user, so two users never block each other and
+// nothing in the environment but the folder itself decides which lock a start meets.
 std::string InstanceLockPath(const StartupPaths& paths);
 
 // The start procedure. Refuses a second instance, a failed runtime check or a failed
-// initialisation with one message each; otherwise shows the main window. True when the
-// window is shown, after which the caller runs the event loop.
-bool Main(const StartupPaths& paths);
-bool Main();
+// initialisation with one message each; otherwise shows the main window, with the command
+// line's directory in the source box and its operation selected. True when the window is
+// shown, after which the caller runs the event loop.
+bool Main(const StartupPaths& paths, const LaunchRequest& request = {});
+bool Main(const LaunchRequest& request = {});
 
 }  // namespace tavrun::ui

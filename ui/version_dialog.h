@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace tavrun::ui {
 
-inline constexpr const char* kMakerWebAddress = "https://tavrun.example.org/";
+inline constexpr const char* kMakerWebAddress = "https://tavrun.jp/";
 
 class FrmTavrunVersion : public QDialog {
   Q_OBJECT

@@ -16,6 +16,6 @@ int main(int argc, char* argv[]) {
   tavrun::ui::ApplyProgramLook();
   tavrun::ui::InstallQtSeams();
   tavrun::ui::InstallTerminationHandlers(app);
-  if (!tavrun::ui::Main()) return 0;
+  if (!tavrun::ui::Main(tavrun::LaunchRequestFrom(argc, argv))) return 0;
   return app.exec();
 }

@@ -3,8 +3,9 @@
 lands there: the file list, the menu entry and metainfo by their validators, the archivers'
 private directory and run path, and the icon files against each other.
 
-Usage: check_install.py <cmake> <build directory> [extra expected file]...
+Usage: check_install.py <cmake> <build directory> <project version> [extra expected file]...
 """
+import gzip
 import os
 import re
 import struct
@@ -14,7 +15,7 @@ import tempfile
 import xml.etree.ElementTree as ET
 import zlib
 
-APP_ID = "org.example.tavrun.Tavrun"
+APP_ID = "jp.tavrun.Tavrun"
 ICON_SIZES = (16, 32, 48, 64, 128, 256)
 EXPECTED = {
     "usr/bin/tavrun",
@@ -26,7 +27,14 @@ EXPECTED = {
     "usr/share/tavrun/Readme.txt",
     f"usr/share/applications/{APP_ID}.desktop",
     f"usr/share/metainfo/{APP_ID}.metainfo.xml",
-    "usr/share/man/man1/tavrun.1",
+    "usr/share/man/man1/tavrun.1.gz",
+    "usr/share/man/ja/man1/tavrun.1.gz",
+    "usr/share/doc/tavrun/copyright",
+    "usr/share/doc/tavrun/changelog.gz",
+    f"usr/share/kio/servicemenus/{APP_ID}.desktop",
+    f"usr/share/Thunar/sendto/{APP_ID}.compress.desktop",
+    f"usr/share/Thunar/sendto/{APP_ID}.extract.desktop",
+    "usr/share/nautilus-python/extensions/tavrun.py",
     "usr/share/icons/hicolor/scalable/apps/tavrun.svg",
 } | {f"usr/share/icons/hicolor/{n}x{n}/apps/tavrun.png" for n in ICON_SIZES}
 
@@ -94,9 +102,51 @@ def svg_pixels(path, size):
     return root.get("viewBox"), rows
 
 
+def check_compressed_docs(usr, version):
+    """Manual pages and the changelog as Debian ships them: gzip at its best, with no name or
+    time stamp (gzip -9n); the changelog names this version first."""
+    for path in sorted(os.path.join(d, f) for d, _, fs in os.walk(usr) for f in fs
+                       if f.endswith(".gz")):
+        data = open(path, "rb").read()
+        name = os.path.relpath(path, usr)
+        # Header: magic, method, flags (FNAME 0x08), mtime (4 bytes), extra flags (2: best).
+        check(data[:3] == b"\x1f\x8b\x08" and not data[3] & 0x08, f"{name} carries a file name")
+        check(data[4:8] == b"\0\0\0\0", f"{name} carries a time stamp")
+        check(data[8] == 2, f"{name} is not compressed with -9")
+    changelog = gzip.decompress(open(os.path.join(usr, "share/doc/tavrun/changelog.gz"),
+                                     "rb").read()).decode()
+    first = changelog.splitlines()[0]
+    check(first.startswith(f"tavrun ({version}) "), f"the changelog starts with {first!r}")
+    # A man page that groff reads without a complaint (lintian runs the same command).
+    for page in ("share/man/man1/tavrun.1.gz", "share/man/ja/man1/tavrun.1.gz"):
+        result = run(["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z",
+                      os.path.join(usr, page)], env=dict(os.environ, LC_ALL="C.UTF-8"))
+        # groff cannot break Japanese lines without blanks; lintian ignores that as well.
+        complaints = [line for line in result.stderr.splitlines()
+                      if not ("break line" in line and "/ja/" in page)]
+        check(result.returncode == 0 and not complaints, f"man rejects {page}: {result.stderr}")
+
+
+def check_copyright(usr):
+    """A machine-readable copyright file: every licence a Files paragraph names is spelt out,
+    and the licences of the linked libraries are all there."""
+    text = open(os.path.join(usr, "share/doc/tavrun/copyright")).read()
+    paragraphs = [p for p in text.split("\n\n") if p.strip()]
+    check(paragraphs[0].startswith("Format: https://www.debian.org/doc/packaging-manuals/"
+                                   "copyright-format/1.0/"), "copyright: no Format line")
+    used = {re.search(r"^License: (.+)$", p, re.M).group(1)
+            for p in paragraphs if p.startswith("Files:")}
+    spelt = {p.splitlines()[0][len("License: "):] for p in paragraphs if p.startswith("License:")}
+    check(used <= spelt, f"copyright: licences without text: {sorted(used - spelt)}")
+    for licence in ("Expat", "LGPL-3", "BSD-3-clause", "ISC", "Zlib", "public-domain",
+                    "Apache-2.0", "GPL-3 with Qt-1.0 exception"):
+        check(licence in spelt, f"copyright: no {licence} paragraph")
+    check(all(len(line) <= 80 for line in text.splitlines()), "copyright: a line over 80 columns")
+
+
 def main():
-    cmake, build = sys.argv[1], sys.argv[2]
-    expected = EXPECTED | set(sys.argv[3:])
+    cmake, build, version = sys.argv[1], sys.argv[2], sys.argv[3]
+    expected = EXPECTED | set(sys.argv[4:])
     with tempfile.TemporaryDirectory() as destdir:
         result = run([cmake, "--install", build, "--prefix", "/usr"],
                      env=dict(os.environ, DESTDIR=destdir))
@@ -123,8 +173,12 @@ def main():
         metainfo = open(os.path.join(usr, f"share/metainfo/{APP_ID}.metainfo.xml")).read()
         check("@" not in metainfo, "metainfo has an unreplaced placeholder")
         desktop = open(os.path.join(usr, f"share/applications/{APP_ID}.desktop")).read()
-        check(re.search(r"^Exec=tavrun$", desktop, re.M) and re.search(r"^Icon=tavrun$", desktop, re.M),
+        check(re.search(r"^Exec=tavrun %F$", desktop, re.M) and re.search(r"^Icon=tavrun$", desktop, re.M),
               "the menu entry does not start the installed program with its icon")
+        check(re.search(r"^MimeType=inode/directory;$", desktop, re.M),
+              "the menu entry does not offer to open a folder")
+        check_compressed_docs(usr, version)
+        check_copyright(usr)
 
         # The program finds its components at ../lib/tavrun; libzip32j.so finds libzip32.so
         # beside itself, wherever that directory is.

@@ -34,7 +34,7 @@ class StartupTest : public UiTest {
     UiTest::TearDown();
   }
   const std::string components_ = dir_ + "/lib";
-  const ui::StartupPaths paths_{dir_, dir_};
+  const ui::StartupPaths paths_{dir_};
   const QString lock_ = QString::fromStdString(ui::InstanceLockPath(paths_));
 };
 
@@ -66,7 +66,7 @@ TEST_F(StartupTest, ASecondInstanceIsRefusedButACrashedOneDoesNotBlock) {
   EXPECT_FALSE(Exists(ini_));
   EXPECT_EQ(CurrentMousePointer(), PointerDefault);
   EXPECT_TRUE(first.isLocked()) << "the running instance keeps its lock";
-  EXPECT_NE(ui::InstanceLockPath({dir_ + "/other", dir_}), lock_.toStdString());
+  EXPECT_NE(ui::InstanceLockPath({dir_ + "/other"}), lock_.toStdString());
   first.unlock();
 
   const pid_t child = fork();  // takes the lock and ends without letting go, as a crash does
@@ -76,6 +76,57 @@ TEST_F(StartupTest, ASecondInstanceIsRefusedButACrashedOneDoesNotBlock) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   ASSERT_TRUE(Exists(lock_.toStdString()));
   EXPECT_TRUE(ui::Main(paths_));
+}
+
+// `tavrun --extract DIR`, as a file manager's action starts it: the folder is in the source
+// box and extraction is selected, while the stored source directory stays as it was.
+TEST_F(StartupTest, TheCommandLinesFolderAndOperationPrefillTheWindow) {
+  WriteBytes(components_ + "/libunlha32.so", "");
+  WriteBytes(ini_, "[INIT]\r\nArchiveType=0\r\nFromDirectory=/stored\r\nToDirectory=/to\r\n");
+  ASSERT_TRUE(ui::Main(paths_, {"/from/the/file/manager", LaunchOperation::Extract}));
+  ui::FrmTavrunMain* w = ui::MainWindow();
+  ASSERT_TRUE(w && w->isVisible());
+  EXPECT_EQ(w->Inputs().source, "/from/the/file/manager");
+  EXPECT_EQ(w->Inputs().target, "/to");
+  EXPECT_EQ(w->Inputs().operation, 1);
+  EXPECT_EQ(w->Inputs().format, 0) << "the format buttons follow the operation";
+  EXPECT_EQ(App().AppSettings[FromDirectory], "/stored") << "a box is no setting";
+  delete w;
+  ui::ReleaseInstanceLock();
+
+  // Without an operation the stored one stays; without a folder the stored one shows.
+  ASSERT_TRUE(ui::Main(paths_, {"/elsewhere"}));
+  EXPECT_EQ(ui::MainWindow()->Inputs().source, "/elsewhere");
+  EXPECT_EQ(ui::MainWindow()->Inputs().operation, 0);
+  delete ui::MainWindow();
+  ui::ReleaseInstanceLock();
+  ASSERT_TRUE(ui::Main(paths_, {"", LaunchOperation::Extract}));
+  EXPECT_EQ(ui::MainWindow()->Inputs().source, "/stored");
+  EXPECT_EQ(ui::MainWindow()->Inputs().operation, 1);
+}
+
+// The lock lies in the settings folder whatever the environment says about temporary and
+// runtime directories, so one user cannot run two copies on one Tavrun.ini by starting them
+// from two environments (a desktop session and a plain terminal login).
+TEST(InstanceLockTest, DependsOnTheSettingsFolderAlone) {
+  auto lockWith = [](const char* runtime, const char* temporary) {
+    runtime ? setenv("XDG_RUNTIME_DIR", runtime, 1) : unsetenv("XDG_RUNTIME_DIR");
+    temporary ? setenv("TMPDIR", temporary, 1) : unsetenv("TMPDIR");
+    const ui::StartupPaths paths = ui::DefaultStartupPaths();
+    return std::make_pair(paths.settingsDirectory, ui::InstanceLockPath(paths));
+  };
+  const char* savedRuntime = getenv("XDG_RUNTIME_DIR");
+  const char* savedTemporary = getenv("TMPDIR");
+  const std::string keepRuntime = savedRuntime ? savedRuntime : "";
+  const std::string keepTemporary = savedTemporary ? savedTemporary : "";
+  testing::TempDir runtime, temporary;
+  const auto bare = lockWith(nullptr, nullptr);
+  const auto session = lockWith(runtime.path().c_str(), temporary.path().c_str());
+  savedRuntime ? setenv("XDG_RUNTIME_DIR", keepRuntime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+  savedTemporary ? setenv("TMPDIR", keepTemporary.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_EQ(session, bare);
+  EXPECT_EQ(fs::path(bare.second).parent_path(), fs::path(bare.first));
+  EXPECT_EQ(fs::path(bare.second).filename(), ".Tavrun-" + std::to_string(getuid()) + ".lock");
 }
 
 TEST_F(StartupTest, AMissingRuntimeFileIsListedAndNothingIsRead) {
@@ -159,7 +210,7 @@ TEST(SmokeTest, TheExecutableShowsItsWindowAndEndsOnTerm) {
   };
   for (int i = 0; i < 200 && !shown(); ++i) QThread::msleep(50);
   EXPECT_TRUE(shown());
-  const std::string lock = ui::InstanceLockPath({root / "bin", root / "tmp"});
+  const std::string lock = ui::InstanceLockPath({root / "bin"});
   EXPECT_TRUE(Exists(lock));
   program.terminate();
   ASSERT_TRUE(program.waitForFinished(5000));
