@@ -41,7 +41,8 @@ double CpuSeconds(int who) {
 void MakeFiles(const std::string& dir, int count) {
   fs::create_directories(dir);
   std::mt19937 rng(7);
-  const char* words[] = {"archive", "ファイル", "member", "圧縮", "解凍", "0123456789",
+  const char* words[] = {"archive", "ファイル", "member",
+                         "圧縮",    "解凍",     "0123456789",
                          "data",    "report",   "int main() { return 0; }\n"};
   for (int i = 0; i < count; ++i) {
     std::string text;
