@@ -56,8 +56,15 @@ TEST_F(LogTest, ControlCharactersAreWrittenVisiblyAndARecordIsOneLine) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\tb\x01\x1b[31m\x7f", "a\\tb\\x01\\x1B[31m\\x7F"},
       {"nel\xc2\x85ls\xe2\x80\xa8ps\xe2\x80\xa9", "nel\\u0085ls\\u2028ps\\u2029"},
-      // Printable text, backslashes, a no-break space and broken UTF-8 stay as they are.
-      {"日本語 C:\\x\\n \xc2\xa0 \xc2", "日本語 C:\\x\\n \xc2\xa0 \xc2"},
+      // Printable text, backslashes, a no-break space and four-byte characters stay as they
+      // are.
+      {"日本語 C:\\x\\n \xc2\xa0 \xF0\x9F\x98\x80 \xEF\xBF\xBD",
+       "日本語 C:\\x\\n \xc2\xa0 \xF0\x9F\x98\x80 \xEF\xBF\xBD"},
+      // Bytes that are no UTF-8 (a Latin-1 or CP932 name, a truncated, overlong or surrogate
+      // sequence) are escaped byte by byte, so the log stays text for grep and editors.
+      {"caf\xE9.txt \x95\x5C \xc2", "caf\\xE9.txt \\x95\\ \\xC2"},
+      {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE6\x97",
+       "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE6\\x97"},
   };
   for (const auto& [raw, shown] : cases) EXPECT_EQ(EscapeLineBreaks(raw), shown) << shown;
 
