@@ -31,6 +31,30 @@ const char* TagFor(int16_t level) {
   }
 }
 
+// Length of the well-formed UTF-8 sequence at `i` (no overlong form, surrogate or value past
+// U+10FFFF), 0 when the byte there starts none.
+size_t Utf8SequenceAt(const std::string& text, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = b(0);
+  size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  }
+  if (len == 0 || i + len > text.size() || b(1) < lo || b(1) > hi) return 0;
+  for (size_t k = 2; k < len; ++k)
+    if ((b(k) & 0xC0) != 0x80) return 0;
+  return len;
+}
+
 }  // namespace
 
 std::string EscapeLineBreaks(const std::string& text) {
@@ -45,7 +69,8 @@ std::string EscapeLineBreaks(const std::string& text) {
       out += "\\n";
     } else if (byte == '\r') {
       out += "\\r";
-    } else if (byte < 0x20 || byte == 0x7F) {
+    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && Utf8SequenceAt(text, i) == 0)) {
+      // Bytes that are no UTF-8 too (a name from old media): the log stays text.
       std::snprintf(hex, sizeof hex, "\\x%02X", byte);
       out += hex;
     } else if (byte == 0xC2 && i + 1 < text.size() &&
@@ -60,6 +85,10 @@ std::string EscapeLineBreaks(const std::string& text) {
       // The Unicode line and paragraph separators.
       out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
       i += 2;
+    } else if (byte >= 0x80) {
+      const size_t len = Utf8SequenceAt(text, i);
+      out.append(text, i, len);
+      i += len - 1;
     } else {
       out += text[i];
     }

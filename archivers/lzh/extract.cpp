@@ -16,6 +16,7 @@
 #include "dialogs.h"
 #include "header.h"
 #include "io.h"
+#include "macbinary.h"
 #include "names.h"
 #include "overwrite_policy.h"
 #include "safe_output.h"
@@ -166,54 +167,6 @@ DecodeStatus DecodeVerified(int fd, const MemberHeader& m, const DecodeSink& sin
   if (st == DecodeStatus::Ok && crc != m.crc) return DecodeStatus::Damaged;
   return st;
 }
-
-// Mac LHA tools store a file as MacBinary (a 128-byte header, the data fork, the resource
-// fork); only the data fork is written, while the CRC stays over the whole stream.
-class MacBinaryFilter {
- public:
-  MacBinaryFilter(uint64_t total, DecodeSink next) : total_(total), next_(std::move(next)) {}
-
-  bool operator()(const uint8_t* d, size_t n) {
-    if (!decided_) {
-      const size_t take = std::min(n, kHeader - head_.size());
-      head_.insert(head_.end(), d, d + take);
-      d += take;
-      n -= take;
-      if (head_.size() < kHeader) return true;
-      if (!Decide()) return false;
-    }
-    const size_t pass = static_cast<size_t>(std::min<uint64_t>(n, keep_));
-    keep_ -= pass;
-    return pass == 0 || next_(d, pass);
-  }
-  // Passes on a member too short to be MacBinary.
-  bool Finish() { return decided_ || Decide(); }
-
- private:
-  static constexpr size_t kHeader = 128;
-  static uint32_t Be32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-  }
-  bool Decide() {
-    decided_ = true;
-    const uint8_t* h = head_.data();
-    const bool macBinary = head_.size() == kHeader && h[0] == 0 && h[1] >= 1 && h[1] <= 63 &&
-                           h[74] == 0 && h[82] == 0 &&
-                           kHeader + uint64_t{Be32(h + 83)} + Be32(h + 87) <= total_;
-    if (macBinary) {
-      keep_ = Be32(h + 83);
-      return true;
-    }
-    keep_ = UINT64_MAX;
-    return head_.empty() || next_(head_.data(), head_.size());
-  }
-
-  uint64_t total_;
-  DecodeSink next_;
-  std::vector<uint8_t> head_;
-  bool decided_ = false;
-  uint64_t keep_ = 0;
-};
 
 // Everything one E call shares between its members.
 struct Extraction {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "crc16.h"
 
@@ -109,9 +110,11 @@ std::vector<uint8_t> BuildLevel2Header(const NewMember& m) {
     recs.push_back({0x00, std::string(2 + spare, '\0')});
     recs.push_back({0x01, m.name});
     if (!dir.empty()) recs.push_back({0x02, dir});
-    std::string cp(4, '\0');
-    for (int i = 0; i < 4; ++i) cp[i] = static_cast<char>(m.codePage >> (8 * i));
-    recs.push_back({0x46, cp});
+    if (m.codePage != 0) {  // none for name bytes in no known code page
+      std::string cp(4, '\0');
+      for (int i = 0; i < 4; ++i) cp[i] = static_cast<char>(m.codePage >> (8 * i));
+      recs.push_back({0x46, cp});
+    }
     std::string mode(2, '\0');
     mode[0] = static_cast<char>(m.mode & 0xFF);
     mode[1] = static_cast<char>(m.mode >> 8);
@@ -206,136 +209,150 @@ bool ReadRecords(const uint8_t* base, size_t pos, size_t end, uint32_t next, int
 
 }  // namespace
 
+namespace {
+
+ScanStatus Damaged(std::string& reason, std::string why) {
+  reason = std::move(why);
+  return ScanStatus::Damaged;
+}
+
+// Levels 0 and 1 share the base header: a one-byte size and checksum, the DOS time and the
+// path. `base` receives the base header's size, `ext` where the part after the CRC starts.
+bool ReadBaseHeader(const uint8_t* p, size_t size, MemberHeader& h, size_t& base, size_t& ext,
+                    std::string& reason) {
+  base = static_cast<size_t>(p[0]) + 2;
+  const size_t n = p[21];
+  if (base > size) {
+    reason = "truncated header";
+    return false;
+  }
+  if (base < 24 + n + (h.level == 1 ? 3u : 0u)) {
+    reason = "header too short for its name";
+    return false;
+  }
+  uint8_t sum = 0;
+  for (size_t i = 2; i < base; ++i) sum = static_cast<uint8_t>(sum + p[i]);
+  if (sum != p[1]) {
+    reason = "header checksum error";
+    return false;
+  }
+  h.mtime = DosTimeToUnix(Get32(p + 15));
+  h.nameRaw.assign(reinterpret_cast<const char*>(p + 22), NulTerminated(p + 22, n));
+  h.crc = Get16(p + 22 + n);
+  ext = 24 + n;
+  return true;
+}
+
+ScanStatus ParseLevel0(const uint8_t* p, size_t size, MemberHeader& h, std::string& reason) {
+  size_t base = 0, ext = 0;
+  if (!ReadBaseHeader(p, size, h, base, ext, reason)) return ScanStatus::Damaged;
+  if (base >= ext + 12 && p[ext] == 'U') {  // the Unix area of level 0
+    h.osId = 'U';
+    h.mtime = Get32(p + ext + 2);
+    h.hasMode = true;
+    h.mode = Get16(p + ext + 6);
+  }
+  h.headerSize = static_cast<uint32_t>(base);
+  return ScanStatus::Member;
+}
+
+// Where a chain of records with 2-byte sizes, the first `next` bytes long at `pos`, ends.
+bool ChainEnd(const uint8_t* p, size_t size, size_t pos, uint32_t next, size_t& end,
+              std::string& reason) {
+  int guard = 0;
+  while (next != 0) {
+    if (++guard > 4096 || next < 3 || pos + next > size) {
+      reason = pos + next > size ? "truncated header" : "bad extended header";
+      return false;
+    }
+    pos += next;
+    next = Get16(p + pos - 2);
+  }
+  end = pos;
+  return true;
+}
+
+ScanStatus ParseLevel1(const uint8_t* p, size_t size, MemberHeader& h, std::string& reason) {
+  size_t base = 0, ext = 0;
+  if (!ReadBaseHeader(p, size, h, base, ext, reason)) return ScanStatus::Damaged;
+  h.osId = p[ext];
+  const uint32_t next = Get16(p + base - 2);
+  size_t end = base;
+  if (!ChainEnd(p, size, base, next, end, reason)) return ScanStatus::Damaged;
+  // Level 1 counts the extended records in the compressed size.
+  if (end - base > h.compressedSize)
+    return Damaged(reason, "extended headers larger than the member");
+  std::string why;
+  if (!ReadRecords(p, base, end, next, 2, h, nullptr, why)) return Damaged(reason, why);
+  h.compressedSize -= end - base;
+  h.headerSize = static_cast<uint32_t>(end);
+  return ScanStatus::Member;
+}
+
+// The records of a level 2 or 3 header of `total` bytes, and its CRC when it has one.
+ScanStatus ReadExtendedHeader(const uint8_t* p, size_t size, size_t total, size_t fixed,
+                              uint32_t first, int sizeWidth, MemberHeader& h, std::string& reason) {
+  if (total < fixed) return Damaged(reason, "header too short");
+  if (total > size) return Damaged(reason, "truncated header");
+  h.mtime = Get32(p + 15);
+  h.crc = Get16(p + 21);
+  h.osId = p[23];
+  size_t crcAt = 0;
+  const MemberHeader base = h;
+  if (!ReadRecords(p, fixed, total, first, sizeWidth, h, &crcAt, reason)) {
+    // Old OS-9 tools count a level-2 header 2 bytes short of its records; their data
+    // starts where the records end.
+    size_t chainEnd = 0;
+    std::string ignored;
+    h = base;
+    crcAt = 0;
+    if (h.level != 2 || total + 2 > size ||
+        !ReadRecords(p, fixed, total + 2, first, 2, h, &crcAt, ignored, &chainEnd) ||
+        chainEnd != total + 2)
+      return ScanStatus::Damaged;
+    total += 2;
+    reason.clear();
+  }
+  if (crcAt != 0) {
+    std::vector<uint8_t> copy(p, p + total);
+    const uint16_t stored = Get16(p + crcAt);
+    copy[crcAt] = copy[crcAt + 1] = 0;
+    if (Crc16(0, copy.data(), copy.size()) != stored) return Damaged(reason, "header CRC error");
+  }
+  h.headerSize = static_cast<uint32_t>(total);
+  return ScanStatus::Member;
+}
+
+ScanStatus ParseLevel2(const uint8_t* p, size_t size, MemberHeader& h, std::string& reason) {
+  if (size < 26) return Damaged(reason, "truncated header");
+  return ReadExtendedHeader(p, size, Get16(p), 26, Get16(p + 24), 2, h, reason);
+}
+
+ScanStatus ParseLevel3(const uint8_t* p, size_t size, MemberHeader& h, std::string& reason) {
+  if (size < 32) return Damaged(reason, "truncated header");
+  return ReadExtendedHeader(p, size, Get32(p + 24), 32, Get32(p + 28), 4, h, reason);
+}
+
+}  // namespace
+
 ScanStatus ParseMemberHeader(const uint8_t* p, size_t size, MemberHeader& h, std::string& reason) {
   const uint64_t offset = h.offset;
   h = MemberHeader{};
   h.offset = offset;
   if (size == 0 || p[0] == 0) return ScanStatus::End;
-  if (size < 22) {
-    reason = "truncated header";
-    return ScanStatus::Damaged;
-  }
+  if (size < 22) return Damaged(reason, "truncated header");
   h.level = p[20];
-  if (!PlausibleMethod(p + 2)) {
-    reason = "not an LZH header";
-    return ScanStatus::Damaged;
-  }
+  if (!PlausibleMethod(p + 2)) return Damaged(reason, "not an LZH header");
   h.method.assign(reinterpret_cast<const char*>(p + 2), 5);
   h.compressedSize = Get32(p + 7);
   h.originalSize = Get32(p + 11);
-
-  if (h.level == 0 || h.level == 1) {
-    const size_t base = static_cast<size_t>(p[0]) + 2;
-    const size_t n = p[21];
-    if (base > size) {
-      reason = "truncated header";
-      return ScanStatus::Damaged;
-    }
-    if (base < 24 + n + (h.level == 1 ? 3u : 0u)) {
-      reason = "header too short for its name";
-      return ScanStatus::Damaged;
-    }
-    uint8_t sum = 0;
-    for (size_t i = 2; i < base; ++i) sum = static_cast<uint8_t>(sum + p[i]);
-    if (sum != p[1]) {
-      reason = "header checksum error";
-      return ScanStatus::Damaged;
-    }
-    h.mtime = DosTimeToUnix(Get32(p + 15));
-    h.nameRaw.assign(reinterpret_cast<const char*>(p + 22), NulTerminated(p + 22, n));
-    h.crc = Get16(p + 22 + n);
-    size_t ext = 24 + n;
-    if (h.level == 0) {
-      if (base >= ext + 12 && p[ext] == 'U') {  // the Unix area of level 0
-        h.osId = 'U';
-        h.mtime = Get32(p + ext + 2);
-        h.hasMode = true;
-        h.mode = Get16(p + ext + 6);
-      }
-      h.headerSize = static_cast<uint32_t>(base);
-    } else {
-      h.osId = p[ext];
-      uint32_t next = Get16(p + base - 2);
-      // Level 1 counts the extended records in the compressed size.
-      size_t end = base;
-      {
-        size_t pos = base;
-        uint32_t nx = next;
-        int guard = 0;
-        while (nx != 0) {
-          if (++guard > 4096 || nx < 3 || pos + nx > size) {
-            reason = nx != 0 && pos + nx > size ? "truncated header" : "bad extended header";
-            return ScanStatus::Damaged;
-          }
-          pos += nx;
-          nx = Get16(p + pos - 2);
-        }
-        end = pos;
-      }
-      if (end - base > h.compressedSize) {
-        reason = "extended headers larger than the member";
-        return ScanStatus::Damaged;
-      }
-      std::string ignored;
-      if (!ReadRecords(p, base, end, next, 2, h, nullptr, ignored)) {
-        reason = ignored;
-        return ScanStatus::Damaged;
-      }
-      h.compressedSize -= end - base;
-      h.headerSize = static_cast<uint32_t>(end);
-    }
-    return ScanStatus::Member;
+  switch (h.level) {
+    case 0: return ParseLevel0(p, size, h, reason);
+    case 1: return ParseLevel1(p, size, h, reason);
+    case 2: return ParseLevel2(p, size, h, reason);
+    case 3: return ParseLevel3(p, size, h, reason);
+    default: return Damaged(reason, "unknown header level " + std::to_string(h.level));
   }
-
-  if (h.level == 2 || h.level == 3) {
-    if (h.level == 2 ? size < 26 : size < 32) {
-      reason = "truncated header";
-      return ScanStatus::Damaged;
-    }
-    size_t total = h.level == 2 ? Get16(p) : Get32(p + 24);
-    const size_t fixed = h.level == 2 ? 26 : 32;
-    if (total < fixed) {
-      reason = "header too short";
-      return ScanStatus::Damaged;
-    }
-    if (total > size) {
-      reason = "truncated header";
-      return ScanStatus::Damaged;
-    }
-    h.mtime = Get32(p + 15);
-    h.crc = Get16(p + 21);
-    h.osId = p[23];
-    const uint32_t first = h.level == 2 ? Get16(p + 24) : Get32(p + 28);
-    size_t crcAt = 0;
-    const MemberHeader base = h;
-    if (!ReadRecords(p, fixed, total, first, h.level == 2 ? 2 : 4, h, &crcAt, reason)) {
-      // Old OS-9 tools count a level-2 header 2 bytes short of its records; their data
-      // starts where the records end.
-      size_t chainEnd = 0;
-      std::string ignored;
-      h = base;
-      crcAt = 0;
-      if (h.level != 2 || total + 2 > size ||
-          !ReadRecords(p, fixed, total + 2, first, 2, h, &crcAt, ignored, &chainEnd) ||
-          chainEnd != total + 2)
-        return ScanStatus::Damaged;
-      total += 2;
-      reason.clear();
-    }
-    if (crcAt != 0) {
-      std::vector<uint8_t> copy(p, p + total);
-      const uint16_t stored = Get16(p + crcAt);
-      copy[crcAt] = copy[crcAt + 1] = 0;
-      if (Crc16(0, copy.data(), copy.size()) != stored) {
-        reason = "header CRC error";
-        return ScanStatus::Damaged;
-      }
-    }
-    h.headerSize = static_cast<uint32_t>(total);
-    return ScanStatus::Member;
-  }
-  reason = "unknown header level " + std::to_string(h.level);
-  return ScanStatus::Damaged;
 }
 
 ScanStatus ReadMemberHeader(int fd, uint64_t offset, uint64_t fileSize, MemberHeader& h,

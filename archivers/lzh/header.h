@@ -17,7 +17,7 @@ struct NewMember {
   uint16_t crc = 0;   // CRC-16 of the original data
   std::string name;   // file name bytes (no directory), in the encoding of codePage
   std::vector<std::string> directories;  // directory components, same encoding
-  uint32_t codePage = 932;
+  uint32_t codePage = 932;               // 0: no code-page record
   uint16_t mode = 0100644;
 };
 

@@ -34,14 +34,25 @@ void Split(const std::string& raw, bool cp932, std::vector<std::string>& parts) 
 
 }  // namespace
 
-void EncodeMemberName(const std::string& utf8, std::string& bytes, uint32_t& codePage) {
+void EncodeMemberName(const std::string& name, std::string& bytes, uint32_t& codePage) {
+  if (!tavrun::arc::IsValidUtf8(name)) {
+    // A name from old media: its bytes, called CP932 only when they are.
+    std::string decoded;
+    bytes = name;
+    codePage = tavrun::arc::Cp932ToUtf8(name, decoded) ? 932 : 0;
+    return;
+  }
+  // CP932 whenever a Windows reader can show the name; it then reads back in Windows' code
+  // points (U+301C as U+FF5E).
+  const std::string windows = tavrun::arc::ToWindowsJapanese(name);
   std::string cp, back;
-  if (tavrun::arc::Utf8ToCp932(utf8, cp) && tavrun::arc::Cp932ToUtf8(cp, back) && back == utf8) {
+  if (tavrun::arc::Utf8ToCp932(windows, cp) && tavrun::arc::Cp932ToUtf8(cp, back) &&
+      back == windows) {
     bytes = cp;
     codePage = 932;
     return;
   }
-  bytes = utf8;
+  bytes = name;
   codePage = 65001;
 }
 
@@ -161,6 +172,16 @@ bool IsDirectoryEntry(const MemberHeader& h) {
   if (!h.utf16Name.empty() || !h.utf16Dir.empty()) return h.utf16Name.empty();
   if (h.nameRaw.empty()) return !h.dirRaw.empty();
   return EndsWithSeparator(h.nameRaw, NameCoding(h, h.dirRaw + h.nameRaw) == Coding::Cp932);
+}
+
+bool SameMemberName(const MemberHeader& member, const std::string& bytes, uint32_t codePage) {
+  MemberHeader added;
+  added.level = 2;
+  added.osId = 'U';
+  added.nameRaw = bytes;
+  added.codePage = codePage;
+  return tavrun::arc::ToWindowsJapanese(DecodeMemberPath(member)) ==
+         tavrun::arc::ToWindowsJapanese(DecodeMemberPath(added));
 }
 
 bool IsSymbolicLink(const MemberHeader& h) {

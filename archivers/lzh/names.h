@@ -9,9 +9,15 @@
 
 namespace tavrun::lzh {
 
-// CP932 when the name converts there and back unchanged (code page 932), else the UTF-8
-// bytes as they are (65001).
-void EncodeMemberName(const std::string& utf8, std::string& bytes, uint32_t& codePage);
+// A file name as member name bytes and the code page to record. UTF-8 names are CP932 (932)
+// whenever every character has a CP932 code, the characters Unix and Windows tables map
+// differently included, else UTF-8 (65001). Names that are not UTF-8 keep their bytes: 932
+// when they are CP932, else 0 (no code page is recorded).
+void EncodeMemberName(const std::string& name, std::string& bytes, uint32_t& codePage);
+
+// Whether `member` stands for the name that EncodeMemberName gave as `bytes` and `codePage`:
+// compared as read back, so a U+301C name finds the member that reads as U+FF5E.
+bool SameMemberName(const MemberHeader& member, const std::string& bytes, uint32_t codePage);
 
 // The stored path as UTF-8 with '/' separators. A 0x5C byte that is the second byte of a
 // CP932 character stays inside that character; bytes that decode in no code page are kept.

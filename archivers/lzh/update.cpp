@@ -8,11 +8,13 @@
 #include <memory>
 #include <optional>
 
+#include "archive_lock.h"
 #include "commands.h"
 #include "crc16.h"
 #include "dialogs.h"
 #include "header.h"
 #include "io.h"
+#include "member_names.h"
 #include "names.h"
 #include "overwrite_policy.h"
 #include "safe_output.h"
@@ -208,8 +210,12 @@ bool GatherSources(const std::vector<std::string>& files, Sources& sources,
       out.Fail(Kind::Source, "name too long for an LZH member: " + s->name);
       return false;
     }
-    for (const auto& earlier : sources)
-      if (earlier->name == s->name) s->write = false;  // the same name given twice
+    if (tavrun::arc::HasControlCharacter(s->name)) {
+      out.Fail(Kind::Source, tavrun::arc::ControlCharacterRefusal(path));
+      return false;
+    }
+    for (const auto& earlier : sources)  // the same member name given twice
+      if (earlier->nameBytes == s->nameBytes && earlier->codePage == s->codePage) s->write = false;
     sources.push_back(std::move(s));
   }
   return true;
@@ -288,7 +294,7 @@ Counts ChooseFiles(uintptr_t window, const Options& o, Sources& sources,
   for (auto& s : sources) {
     if (!s->write) continue;
     for (size_t k = 0; k < members.size(); ++k) {
-      if (!members[k].isDirectory() && DecodeMemberPath(members[k]) == s->name) {
+      if (!members[k].isDirectory() && SameMemberName(members[k], s->nameBytes, s->codePage)) {
         s->replaces = static_cast<int>(k);
         break;
       }
@@ -318,9 +324,11 @@ Counts ChooseFiles(uintptr_t window, const Options& o, Sources& sources,
 // Writes the new archive beside the old one and renames it over it: the old members in their
 // order (replaced where a file replaces them), then the added files. `newest` receives the
 // newest member's time, `written` the path the archive was written to (a symlink resolved).
+// `raced`: there was no archive, and another writer created one meanwhile.
 bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive,
                   const OldArchive& old, const Sources& sources, int64_t& newest,
-                  std::string& written, tavrun::arc::Outcome& out) {
+                  std::string& written, bool& raced, tavrun::arc::Outcome& out) {
+  raced = false;
   uint64_t total = 0;
   for (const auto& s : sources)
     if (s->write) total += static_cast<uint64_t>(s->st.st_size);
@@ -328,8 +336,8 @@ bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive
 
   tavrun::arc::AtomicFile file;
   std::string error;
-  if (!file.Open(archive, error)) {
-    out.Abort(Kind::Write, error);
+  if (!file.Open(archive, error, !old.exists())) {
+    if (!(raced = errno == EEXIST && !old.exists())) out.Abort(Kind::Write, error);
     return false;
   }
   Writer w(file.fd(), *progress, total);
@@ -361,7 +369,7 @@ bool WriteArchive(uintptr_t window, const Options& o, const std::string& archive
   const mode_t mode =
       old.exists() ? (old.st.st_mode & 0777) : (0666 & ~tavrun::arc::ProcessUmask());
   if (!file.Commit(mode, error)) {
-    out.Abort(Kind::Write, error);
+    if (!(raced = errno == EEXIST && !old.exists())) out.Abort(Kind::Write, error);
     return false;
   }
   written = file.finalPath();
@@ -378,19 +386,23 @@ void SetArchiveDate(const std::string& path, int64_t newest) {
 void RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
                const std::vector<std::string>& files, tavrun::arc::Outcome& out) {
   Sources sources;
-  OldArchive old;
-  if (!GatherSources(files, sources, out) || !ReadOldArchive(archive, old, out)) return;
-  const Counts counts = ChooseFiles(window, o, sources, old.members, out);
-  if (counts.added + counts.replaced == 0) {
-    out.Summary("nothing to update in " + archive);
-    return;
+  if (!GatherSources(files, sources, out)) return;
+  for (bool raced = true; raced;) {  // again when another writer created the archive first
+    const tavrun::arc::ArchiveLock lock(archive);
+    OldArchive old;
+    if (!ReadOldArchive(archive, old, out)) return;
+    const Counts counts = ChooseFiles(window, o, sources, old.members, out);
+    if (counts.added + counts.replaced == 0) {
+      out.Summary("nothing to update in " + archive);
+      return;
+    }
+    int64_t newest = 0;
+    std::string written;
+    if (!WriteArchive(window, o, archive, old, sources, newest, written, raced, out)) continue;
+    if (o.yes) SetArchiveDate(written, newest);
+    out.Summary(archive + ": " + std::to_string(counts.added) + " added, " +
+                std::to_string(counts.replaced) + " replaced");
   }
-  int64_t newest = 0;
-  std::string written;
-  if (!WriteArchive(window, o, archive, old, sources, newest, written, out)) return;
-  if (o.yes) SetArchiveDate(written, newest);
-  out.Summary(archive + ": " + std::to_string(counts.added) + " added, " +
-              std::to_string(counts.replaced) + " replaced");
 }
 
 }  // namespace tavrun::lzh

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 namespace tavrun::arc {
 
@@ -93,6 +94,47 @@ bool Utf8ToCp932(const std::string& utf8, std::string& cp932) {
 
 bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) {
   return Convert("UTF-8", "CP932", cp932, utf8);
+}
+
+namespace {
+
+// The well-known differences between the JIS, EUC-JP and ISO-2022-JP tables (glibc, the
+// Unicode consortium's SHIFTJIS.TXT, JIS X 0213, JIS X 0212) and Windows' CP932 table.
+struct WindowsForm {
+  const char* unix;
+  const char* windows;
+};
+constexpr WindowsForm kWindowsForms[] = {
+    {"\u301C", "\uFF5E"},  // WAVE DASH -> FULLWIDTH TILDE (0x8160)
+    {"\u2016", "\u2225"},  // DOUBLE VERTICAL LINE -> PARALLEL TO (0x8161)
+    {"\u2212", "\uFF0D"},  // MINUS SIGN -> FULLWIDTH HYPHEN-MINUS (0x817C)
+    {"\u00A2", "\uFFE0"},  // CENT SIGN -> FULLWIDTH CENT SIGN (0x8191)
+    {"\u00A3", "\uFFE1"},  // POUND SIGN -> FULLWIDTH POUND SIGN (0x8192)
+    {"\u00AC", "\uFFE2"},  // NOT SIGN -> FULLWIDTH NOT SIGN (0x81CA)
+    {"\u2014", "\u2015"},  // EM DASH -> HORIZONTAL BAR (0x815C)
+    {"\u00A6", "\uFFE4"},  // BROKEN BAR -> FULLWIDTH BROKEN BAR (0xFA55)
+};
+
+}  // namespace
+
+std::string ToWindowsJapanese(const std::string& utf8) {
+  if (IsAscii(utf8)) return utf8;
+  std::string out;
+  out.reserve(utf8.size() + 8);
+  for (size_t i = 0; i < utf8.size();) {
+    bool mapped = false;
+    for (const WindowsForm& f : kWindowsForms) {
+      const size_t n = std::char_traits<char>::length(f.unix);
+      if (utf8.compare(i, n, f.unix) == 0) {
+        out += f.windows;
+        i += n;
+        mapped = true;
+        break;
+      }
+    }
+    if (!mapped) out += utf8[i++];
+  }
+  return out;
 }
 
 bool EucJpToUtf8(const std::string& eucjp, std::string& utf8) {

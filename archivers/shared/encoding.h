@@ -11,6 +11,11 @@ bool IsAscii(const std::string& text);
 // Strict conversions through iconv's "CP932"; false when a character cannot be converted.
 bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
 bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
+// The name with each character that Japanese Unix and Windows tables give different code
+// points for the same CP932 code (U+301C WAVE DASH for 0x8160, which Windows reads as U+FF5E,
+// and the like) replaced by the Windows one, so that it converts to CP932 and reads back as a
+// Windows reader shows it. U+00A5 and U+203E stay: their CP932 bytes are '\' and '~'.
+std::string ToWindowsJapanese(const std::string& utf8);
 // EUC-JP (what Japanese Unix tools wrote) to UTF-8, as strict as the CP932 conversion.
 bool EucJpToUtf8(const std::string& eucjp, std::string& utf8);
 

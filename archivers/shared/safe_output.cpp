@@ -16,6 +16,7 @@
 
 #include "file_io.h"
 #include "host.h"
+#include "member_names.h"
 #include "outcome.h"
 
 namespace tavrun::arc {
@@ -95,8 +96,14 @@ int WalkDirectories(int rootFd, const std::vector<std::string>& components, size
   return fd;
 }
 
-bool IsControl(unsigned char c) {
-  return c < 0x20 || c == 0x7F;
+// Gives `from` the name `to` unless something stands there (EEXIST then); a hard link where the
+// file system has no RENAME_NOREPLACE.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
 }
 
 }  // namespace
@@ -140,11 +147,9 @@ bool SanitizeMemberPath(const std::string& name, std::vector<std::string>& compo
     reason = "empty member name";
     return false;
   }
-  for (unsigned char c : name) {
-    if (IsControl(c)) {
-      reason = "member name contains a control character";
-      return false;
-    }
+  if (HasControlCharacter(name)) {
+    reason = "member name contains a control character";
+    return false;
   }
   // Absolute names and drive letters are read as relative to the destination, as other
   // readers do: the separators that follow them are dropped with the empty components.
@@ -363,11 +368,17 @@ void SafeDestination::Writer::Discard() {
   done_ = true;
 }
 
-bool AtomicFile::Open(const std::string& path, std::string& error) {
+bool AtomicFile::Open(const std::string& path, std::string& error, bool createOnly) {
   finalPath_ = path;
   replacing_ = false;
+  createOnly_ = createOnly;
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
+    if (createOnly && stat(path.c_str(), &st) == 0) {
+      error = ErrnoText("cannot create " + path, EEXIST);
+      errno = EEXIST;
+      return false;
+    }
     replacing_ = true;
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) == nullptr) {
@@ -439,6 +450,11 @@ bool AtomicFile::Place(uint32_t mode, std::string& error) {
     if (!replacing_ && LinkUnnamed(true)) {
       return Finish(false, error);
     }
+    if (createOnly_) {
+      error = ErrnoText("cannot create " + finalPath_, errno);
+      Discard();
+      return false;
+    }
     if (!LinkUnnamed(false)) {
       error = ErrnoText("cannot create a temporary file beside " + finalPath_, errno);
       Discard();
@@ -459,8 +475,9 @@ bool AtomicFile::Finish(bool rename, std::string& error) {
     return false;
   }
   fd_ = -1;
-  if (rename && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-    error = ErrnoText("cannot replace " + finalPath_, errno);
+  if (rename && !(createOnly_ ? RenameNoReplace(tempPath_, finalPath_)
+                              : ::rename(tempPath_.c_str(), finalPath_.c_str()) == 0)) {
+    error = ErrnoText((createOnly_ ? "cannot create " : "cannot replace ") + finalPath_, errno);
     Discard();
     return false;
   }

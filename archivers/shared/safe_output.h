@@ -93,7 +93,10 @@ class SafeDestination {
 // resolved with realpath first when it exists, so a symlinked archive keeps its link.
 class AtomicFile {
  public:
-  bool Open(const std::string& path, std::string& error);
+  // With `createOnly` the file must not exist: Open fails when something stands at `path`
+  // and Commit never replaces what appeared there meanwhile; both fail with errno EEXIST
+  // then (the caller's writer lost the race to create it, see archive_lock.h).
+  bool Open(const std::string& path, std::string& error, bool createOnly = false);
   ~AtomicFile();
   int fd() const { return fd_; }
   const std::string& finalPath() const { return finalPath_; }
@@ -113,6 +116,7 @@ class AtomicFile {
   std::string directory_;
   bool done_ = false;
   bool replacing_ = false;  // something stood at the path when opened
+  bool createOnly_ = false;
 };
 
 }  // namespace tavrun::arc

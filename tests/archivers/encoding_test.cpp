@@ -75,3 +75,32 @@ TEST(Encoding, LegacyJapaneseIsDecidedOverAllNames) {
   EXPECT_EQ(utf8, "\xE8\xB3\x87\xE6\x96\x99/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
   EXPECT_FALSE(EucJpToUtf8(cpHyo, utf8));
 }
+
+// What Linux input methods and EUC-JP tools give for these characters is not what Windows
+// shows for the same CP932 code; each must take the Windows code and read back as Windows
+// shows it.
+TEST(Encoding, UnixFormsOfJapaneseCharactersTakeTheirWindowsCodes) {
+  const struct {
+    const char* unix;
+    const char* cp932;
+    const char* windows;
+  } cases[] = {
+      {"〜", "\x81\x60", "～"}, {"‖", "\x81\x61", "∥"},  {"−", "\x81\x7C", "－"},
+      {"¢", "\x81\x91", "￠"},  {"£", "\x81\x92", "￡"}, {"¬", "\x81\xCA", "￢"},
+      {"—", "\x81\x5C", "―"},   {"¦", "\xFA\x55", "￤"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.unix);
+    EXPECT_EQ(ToWindowsJapanese(c.unix), c.windows);
+    EXPECT_EQ(ToWindowsJapanese(c.windows), c.windows);
+    std::string cp932, back;
+    ASSERT_TRUE(Utf8ToCp932(ToWindowsJapanese(c.unix), cp932));
+    EXPECT_EQ(cp932, c.cp932);
+    ASSERT_TRUE(Cp932ToUtf8(cp932, back));
+    EXPECT_EQ(back, c.windows);
+  }
+  EXPECT_EQ(ToWindowsJapanese("①②③ 〜.lzh"), "①②③ ～.lzh");
+  // Yen and overline would become the separator '\' and '~': never mapped.
+  EXPECT_EQ(ToWindowsJapanese("¥‾.txt"), "¥‾.txt");
+  EXPECT_EQ(ToWindowsJapanese("caf\xE9 \x81\x60"), "caf\xE9 \x81\x60");  // bytes stay bytes
+}

@@ -109,4 +109,19 @@ TEST_F(NoUnnamedFiles, AFailedUpdateRemovesItsTemporaryFile) {
             (std::set<std::string>{"a.lzh", "a.zip", "in/", "in/big.bin", "in/first.txt"}));
 }
 
+// Where the new archive has a name before its commit, that name is still never renamed over
+// an archive another writer created meanwhile, and it is removed.
+TEST_F(NoUnnamedFiles, ANewArchiveNeverReplacesOneThatAppearedMeanwhile) {
+  tavrun::arc::AtomicFile late;
+  std::string error;
+  ASSERT_TRUE(late.Open(P("new.lzh"), error, true)) << error;
+  ASSERT_EQ(write(late.fd(), "late", 4), 4);
+  ziptest::WriteFile(P("new.lzh"), "first");
+  errno = 0;
+  EXPECT_FALSE(late.Commit(0644, error));
+  EXPECT_EQ(errno, EEXIST) << error;
+  EXPECT_EQ(ziptest::ReadFile(P("new.lzh")), "first");
+  EXPECT_EQ(ziptest::ListTree(root_.string()), std::set<std::string>{"new.lzh"});
+}
+
 }  // namespace

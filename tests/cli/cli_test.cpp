@@ -526,4 +526,35 @@ TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
   EXPECT_NE(screen.find("5 files: 5 done"), std::string::npos) << screen;
 }
 
+// Two runs at once putting d1/data.txt and d2/data.csv into one target, where both go into one
+// archive "data": each run waits for the other's archive and adds to it, so both files come
+// back every time.
+TEST_F(CliTest, TwoRunsIntoOneArchiveKeepBothFiles) {
+  WriteFile(Dir("d1") + "/data.txt", "text from d1");
+  WriteFile(Dir("d2") + "/data.csv", Noise(200000, 3));
+  for (const char* format : {"lzh", "zip"}) {
+    for (int round = 0; round < 6; ++round) {
+      SCOPED_TRACE(std::string(format) + " round " + std::to_string(round));
+      fs::remove_all(root_ + "/target");
+      fs::remove_all(root_ + "/out");
+      const std::string target = Dir("target");
+      pid_t runs[2];
+      for (int k = 0; k < 2; ++k) {
+        runs[k] = fork();
+        ASSERT_GE(runs[k], 0);
+        if (runs[k] == 0) {
+          if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
+          ExecCli({"compress", "--format", format, root_ + (k == 0 ? "/d1" : "/d2"), target}, {});
+        }
+      }
+      for (pid_t run : runs) EXPECT_EQ(ExitStatus(run), 0);
+      const Outcome extract = Run({"extract", "--format", format, target, Dir("out"), "-q"});
+      ASSERT_EQ(extract.status, 0) << extract.err;
+      Tree expected = ReadTree(root_ + "/d1");
+      expected.merge(ReadTree(root_ + "/d2"));
+      EXPECT_EQ(ReadTree(root_ + "/out"), expected);
+    }
+  }
+}
+
 }  // namespace

@@ -300,6 +300,40 @@ TEST_F(ArchiveTest, EucJpNamesFromUnixToolsAndCp932NamesFromWindowsTools) {
   EXPECT_EQ(ReadText(Path("out/資料/テスト.txt")), "euc");
 }
 
+// A name is CP932 whenever a Windows reader can show it: the characters Linux input methods
+// type differently from Windows (〜 for ～) take their Windows codes, and such a name reads back
+// as Windows shows it. One character without any CP932 code keeps the whole name UTF-8.
+TEST_F(ArchiveTest, NamesAreCp932WheneverAWindowsReaderCanShowThem) {
+  const struct {
+    std::string name, stored, extracted;
+    uint32_t codePage;
+  } cases[] = {
+      {"①②③ 〜.txt", "\x87\x40\x87\x41\x87\x42 \x81\x60.txt", "①②③ ～.txt", 932},
+      {"〜‖−¢£¬—¦.txt", "\x81\x60\x81\x61\x81\x7C\x81\x91\x81\x92\x81\xCA\x81\x5C\xFA\x55.txt",
+       "～∥－￠￡￢―￤.txt", 932},
+      {"〜é.txt", "〜é.txt", "〜é.txt", 65001},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(Path("a.lzh"));
+    fs::remove_all(Path("out"));
+    fs::create_directories(Path("out"));
+    WriteFile(In(c.name), std::string("first"));
+    ASSERT_EQ(Add("", In(c.name)), 0) << output_;
+    // Added again under the Linux name: the member that reads back as ～ is the one replaced.
+    WriteFile(In(c.name), std::string("second"));
+    SetMtime(In(c.name), 2000000000);
+    ASSERT_EQ(Add("-t1", In(c.name)), 0) << output_;
+    const auto members = Members(Path("a.lzh"));
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].nameRaw, c.stored);
+    EXPECT_EQ(members[0].codePage, c.codePage);
+    ASSERT_EQ(Extract("-x1"), 0) << output_;
+    EXPECT_EQ(Listing(Path("out")), std::vector<std::string>{c.extracted});
+    EXPECT_EQ(ReadText(Path("out") / c.extracted), "second");
+  }
+}
+
 // liblhasa still decodes the methods our decoder lacks; sizes and the CRC stay ours.
 TEST_F(ArchiveTest, MethodsOnlyLiblhasaDecodesStillExtract) {
   const fs::path corpus = LZH_CORPUS;

@@ -17,10 +17,14 @@
  *   U [switches] "archive" "file" ["file" ...]
  *     Creates the archive, or updates it: other members are copied byte for byte; a member
  *     of the same name is replaced only when the file is newer. Members are stored under the
- *     file's own name (no directory), with level-2 headers, in CP932 when the name can be
- *     (else UTF-8, marked by its code-page record). A file is stored (-lh0-) whenever
- *     compression would not make it smaller. The new archive is written beside the old one
- *     and renamed over it, so a failure or a cancel leaves the old archive unchanged.
+ *     file's own name (no directory), with level-2 headers, in CP932 whenever every character
+ *     has a CP932 code (U+301C and the other characters Unix tables map differently take the
+ *     Windows codes and read back as Windows shows them), else UTF-8, marked by its code-page
+ *     record; a name that is not UTF-8 keeps its bytes (code page 932 when they are CP932, else
+ *     no record). A name with a control character is refused (UNLHA_ERROR_SOURCE). A file is
+ *     stored (-lh0-) whenever compression would not make it smaller. The new archive is
+ *     written beside the old one and renamed over it, so a failure or a cancel leaves the old
+ *     archive unchanged; calls writing one archive at once take turns (an advisory lock on it).
  *       -c1    replace members whatever their dates
  *       -n1    no progress dialog
  *       -y1    set the archive's modification time to that of its newest member

@@ -20,7 +20,8 @@
  * Member names are UTF-8 when flagged (or given by a valid Unicode-path field); the other
  * names of an archive are decoded with one encoding chosen for the whole archive: CP932 when
  * the archive was made on MS-DOS/Windows and every name decodes as CP932, else UTF-8 when
- * every name is valid UTF-8, else CP932 when every name decodes, else CP437.
+ * every name is valid UTF-8, else CP932 when every name decodes, else (EUC-JP aside) CP437 for
+ * an archive made on MS-DOS/Windows and the bytes as they are for one made elsewhere.
  *
  * Safety: the destination directory must exist. Absolute names and drive letters are read
  * relative to the destination. A member whose name has a ".." component or a control

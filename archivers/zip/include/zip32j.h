@@ -23,13 +23,15 @@
  *   -0      store without compression; -1 ... -9 deflate at that level (6 when none).
  *   --      ends the switches.
  *
- * Names are written in UTF-8 with the language-encoding flag (a name that is not valid UTF-8
- * is refused), each member gets the extended-timestamp field and its Unix mode, members
- * larger than 4 GiB use ZIP64. Files up to 128 MiB are deflated in memory (libdeflate) and
- * stored whenever deflate would not make them smaller; larger files stream through zlib and
- * are stored when deflate saves less than 1 % of their first 4 MiB. An existing archive is
- * rewritten beside itself and renamed into place (a symlinked archive path keeps its link), so a
- * failed or cancelled call leaves it exactly as it was. A file that is not a ZIP archive is never
+ * Names are written in UTF-8 with the language-encoding flag; a name that is not valid UTF-8
+ * keeps its bytes, without the flag; a name with a control character is refused
+ * (TAVRUN_ZIP_E_SOURCE). Calls writing one archive at once take turns. Each member gets the
+ * extended-timestamp field and its Unix mode, members larger than 4 GiB use ZIP64. Files up
+ * to 128 MiB are deflated in memory (libdeflate) and stored whenever deflate would not make
+ * them smaller; larger files stream through zlib and are stored when deflate saves less than
+ * 1 % of their first 4 MiB. An existing archive is rewritten beside itself and renamed into
+ * place (a symlinked archive path keeps its link), so a failed or cancelled call leaves it
+ * exactly as it was. A file that is not a ZIP archive is never
  * overwritten; an empty (0-byte) file counts as a new archive.
  *
  * A progress dialog with a cancel button is shown, owned by `window`, unless -q is given or

@@ -98,10 +98,11 @@ zip_int64_t Stat(ArchiveState* s, void* data, zip_uint64_t len) {
 zip_int64_t BeginWrite(ArchiveState* s) {
   s->out = std::make_unique<arc::AtomicFile>();
   std::string why;
-  if (!s->out->Open(s->path, why)) {
+  // A new archive never replaces one that another writer created meanwhile.
+  if (!s->out->Open(s->path, why, s->fd < 0)) {
     const int e = errno;
     s->out.reset();
-    return Fail(s, ZIP_ER_TMPOPEN, e);
+    return Fail(s, e == EEXIST && s->fd < 0 ? ZIP_ER_EXISTS : ZIP_ER_TMPOPEN, e);
   }
   if (!s->writeBuffer) s->writeBuffer.reset(new uint8_t[kBufferSize]);
   s->writeStart = 0;
@@ -140,7 +141,7 @@ zip_int64_t CommitWrite(ArchiveState* s) {
   const bool ok = s->out->Commit(s->fd >= 0 ? s->mode : 0666 & ~arc::ProcessUmask(), why);
   const int e = errno;
   s->out.reset();
-  return ok ? 0 : Fail(s, ZIP_ER_WRITE, e);
+  return ok ? 0 : Fail(s, e == EEXIST && s->fd < 0 ? ZIP_ER_EXISTS : ZIP_ER_WRITE, e);
 }
 
 // Called when the last member is deleted: as with a file source, the archive goes.

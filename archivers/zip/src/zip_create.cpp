@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "archive_lock.h"
 #include "archive_source.h"
 #include "cmdline.h"
 #include "dialogs.h"
 #include "encoding.h"
 #include "export.h"
 #include "host.h"
+#include "member_names.h"
 #include "member_source.h"
 #include "report.h"
 #include "zip32.h"
@@ -58,7 +60,8 @@ std::string BaseName(const std::string& path) {
 }
 
 // The stored name: the bare name with -j, else the relative path. ".." is refused rather
-// than dropped, so two different files can never end up under one name by accident.
+// than dropped, so two different files can never end up under one name by accident. A name
+// that is not UTF-8 (from old media) is stored as its bytes, without the UTF-8 flag.
 bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::string& why) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -83,11 +86,23 @@ bool MemberNameFor(const std::string& path, bool junk, std::string& name, std::s
     name.clear();
     for (const std::string& p : parts) name += (name.empty() ? "" : "/") + p;
   }
-  if (!arc::IsValidUtf8(name)) {
-    why = "the file name is not valid UTF-8: " + path;
+  if (arc::HasControlCharacter(name)) {
+    why = arc::ControlCharacterRefusal(path);
     return false;
   }
   return true;
+}
+
+// The member of that name, -1 when none. A name that is not UTF-8 is compared byte for byte:
+// libzip's own lookup reads stored names as CP437 first and finds no such name.
+zip_int64_t LocateMember(zip_t* za, const std::string& name) {
+  if (arc::IsValidUtf8(name)) return zip_name_locate(za, name.c_str(), 0);
+  const zip_int64_t n = zip_get_num_entries(za, 0);
+  for (zip_int64_t i = 0; i < n; ++i) {
+    const char* raw = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+    if (raw != nullptr && name == raw) return i;
+  }
+  return -1;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -223,7 +238,8 @@ void AppendSummary(const std::string& archive, const std::vector<std::string>& a
   if (za == nullptr) return;
   for (const std::string& name : added) {
     zip_stat_t st;
-    if (zip_stat(za, name.c_str(), 0, &st) != 0) continue;
+    const zip_int64_t i = LocateMember(za, name);
+    if (i < 0 || zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0) continue;
     unsigned saved =
         st.size == 0 ? 0 : unsigned(100 - (st.comp_size * 100 + st.size - 1) / st.size);
     report.Note("added: " + name + " " + std::to_string(st.size) + " -> " +
@@ -310,7 +326,7 @@ enum class Added { Yes, Kept, Failed };
 // is read and deflated now; libzip writes it when the archive is closed.
 Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& tempDir,
                 uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Outcome& report) {
-  zip_int64_t old = zip_name_locate(za, s.memberName.c_str(), 0);
+  zip_int64_t old = LocateMember(za, s.memberName);
   if (old >= 0) {
     if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
       report.Note("kept (not newer): " + s.memberName);
@@ -336,7 +352,9 @@ Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& 
     report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
-  zip_int64_t idx = zip_file_add(za, s.memberName.c_str(), src, ZIP_FL_ENC_UTF_8);
+  zip_int64_t idx =
+      zip_file_add(za, s.memberName.c_str(), src,
+                   arc::IsValidUtf8(s.memberName) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437);
   if (idx < 0) {
     zip_source_free(src);
     report.Fail(Kind::Internal, zip_strerror(za));
@@ -385,10 +403,13 @@ bool NewestMemberTime(zip_t* za, int64_t& newest) {
 
 // Writes the new archive and puts it in place of the old one. On failure the old archive
 // stays as it was and the new one is dropped.
-bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, Outcome& report) {
+// `raced`: there was no archive, and another writer created one meanwhile (nothing reported).
+bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved, bool& raced,
+                  Outcome& report) {
   if (zip_close(za.get()) != 0) {
     zip_error_t* err = zip_get_error(za.get());
     int code = zip_error_code_zip(err);
+    if ((raced = code == ZIP_ER_EXISTS)) return false;
     if (ctx.failKind() != Kind::None)
       report.Fail(ctx.failKind(), ctx.failReason());
     else if (code == ZIP_ER_CANCELLED)
@@ -402,6 +423,43 @@ bool CloseArchive(ZipPtr& za, const AddContext& ctx, const std::string& resolved
   return true;
 }
 
+enum class Written { Done, Failed, Raced };
+
+// One attempt at writing the archive: Raced when there was none and another writer created it
+// meanwhile, so the caller starts over against that one.
+Written WriteArchive(const Zip32Request& rq, const std::vector<SourceFile>& sources,
+                     Outcome& report) {
+  std::string resolved;
+  ZipPtr za = OpenArchive(rq.archivePath, resolved, report);
+  if (!za) return Written::Failed;
+
+  uint64_t total = 0;
+  for (const SourceFile& s : sources) total += s.size;
+  std::unique_ptr<arc::Progress> progress =
+      arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
+  AddContext ctx(progress.get(), total);
+  std::vector<std::string> added;
+  if (!AddMembers(rq, sources, resolved, za.get(), ctx, added, report)) return Written::Failed;
+  if (added.empty()) {
+    report.Note("the archive is up to date");
+    return Written::Done;  // nothing changed: the archive is not rewritten
+  }
+
+  int64_t newest = 0;
+  const bool dated = rq.archiveDateFromNewest && NewestMemberTime(za.get(), newest);
+  bool raced = false;
+  if (!CloseArchive(za, ctx, resolved, raced, report))
+    return raced ? Written::Raced : Written::Failed;
+
+  if (dated) {
+    timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
+    if (utimensat(AT_FDCWD, resolved.c_str(), times, 0) != 0)
+      report.Note(ErrnoText("cannot set the archive's date", errno));
+  }
+  if (rq.verbose) AppendSummary(resolved, added, report);
+  return Written::Done;
+}
+
 void Run(const Zip32Request& rq, Outcome& report) {
   if (!CheckRequest(rq, report)) return;
   std::vector<SourceFile> sources;
@@ -411,33 +469,11 @@ void Run(const Zip32Request& rq, Outcome& report) {
     report.Fail(Kind::Nothing, "nothing to add");
     return;
   }
-
-  std::string resolved;
-  ZipPtr za = OpenArchive(rq.archivePath, resolved, report);
-  if (!za) return;
-
-  uint64_t total = 0;
-  for (const SourceFile& s : sources) total += s.size;
-  std::unique_ptr<arc::Progress> progress =
-      arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
-  AddContext ctx(progress.get(), total);
-  std::vector<std::string> added;
-  if (!AddMembers(rq, sources, resolved, za.get(), ctx, added, report)) return;
-  if (added.empty()) {
-    report.Note("the archive is up to date");
-    return;  // nothing changed: the archive is not rewritten
+  // Writers of one archive take turns (see archive_lock.h).
+  for (;;) {
+    const arc::ArchiveLock lock(rq.archivePath);
+    if (WriteArchive(rq, sources, report) != Written::Raced) return;
   }
-
-  int64_t newest = 0;
-  const bool dated = rq.archiveDateFromNewest && NewestMemberTime(za.get(), newest);
-  if (!CloseArchive(za, ctx, resolved, report)) return;
-
-  if (dated) {
-    timespec times[2] = {{time_t(newest), 0}, {time_t(newest), 0}};
-    if (utimensat(AT_FDCWD, resolved.c_str(), times, 0) != 0)
-      report.Note(ErrnoText("cannot set the archive's date", errno));
-  }
-  if (rq.verbose) AppendSummary(resolved, added, report);
 }
 
 }  // namespace

@@ -100,13 +100,16 @@ NameEncoding ChooseEncoding(const std::vector<RawName>& names) {
     case arc::LegacyJapanese::EucJp: return NameEncoding::EucJp;
     case arc::LegacyJapanese::Neither: break;
   }
-  return NameEncoding::Cp437;
+  // Unix tools store the bytes the file system had (unzip, bsdtar and 7-Zip extract them so);
+  // CP437 is what DOS tools wrote.
+  return dos ? NameEncoding::Cp437 : NameEncoding::Bytes;
 }
 
 std::string DecodeName(const RawName& name, NameEncoding encoding) {
   if (name.utf8Flagged) return name.bytes;
   switch (encoding) {
-    case NameEncoding::Utf8: return name.bytes;
+    case NameEncoding::Utf8:
+    case NameEncoding::Bytes: return name.bytes;
     case NameEncoding::Cp932: {
       std::string out;
       if (arc::Cp932ToUtf8(name.bytes, out)) return out;

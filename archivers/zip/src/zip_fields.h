@@ -29,7 +29,8 @@ bool ParseInfoZipUnix(const zip_uint8_t* data, size_t size, int64_t& mtime);
 // has 2-second steps).
 int64_t MemberMtime(zip_t* za, zip_uint64_t index, const zip_stat_t& st, bool* exact = nullptr);
 
-enum class NameEncoding { Utf8, Cp932, EucJp, Cp437 };
+// Bytes: names from Unix that no Japanese encoding explains, kept as they are.
+enum class NameEncoding { Utf8, Cp932, EucJp, Cp437, Bytes };
 
 // The raw name of one member and what decides its decoding.
 struct RawName {
