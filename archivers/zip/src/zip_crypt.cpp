@@ -44,18 +44,21 @@ const std::array<uint32_t, 256>& CrcTable() {
 // The three keys of the traditional cipher.
 struct TraditionalKeys {
   uint32_t k[3] = {0x12345678u, 0x23456789u, 0x34567890u};
-  void Update(uint8_t plain) {
-    const auto& crc = CrcTable();
+  static void Update(uint32_t* k, const std::array<uint32_t, 256>& crc, uint8_t plain) {
     k[0] = crc[(k[0] ^ plain) & 0xFF] ^ (k[0] >> 8);
     k[1] = (k[1] + (k[0] & 0xFF)) * 134775813u + 1;
     k[2] = crc[(k[2] ^ (k[1] >> 24)) & 0xFF] ^ (k[2] >> 8);
   }
+  void Update(uint8_t plain) { Update(k, CrcTable(), plain); }
   void Decrypt(uint8_t* data, size_t n) {
+    const auto& crc = CrcTable();
+    uint32_t key[3] = {k[0], k[1], k[2]};  // in registers for the loop
     for (size_t i = 0; i < n; ++i) {
-      const uint32_t t = (k[2] | 2) & 0xFFFF;
+      const uint32_t t = (key[2] | 2) & 0xFFFF;
       data[i] ^= uint8_t((t * (t ^ 1)) >> 8);
-      Update(data[i]);
+      Update(key, crc, data[i]);
     }
+    std::copy(key, key + 3, k);
   }
 };
 
