@@ -288,6 +288,58 @@ TEST(ZipUpdate, AFailedUpdateLeavesTheArchiveIdentical) {
   umount(dir.c_str());
 }
 
+// An update rewrites only what extraction would take as it is: an archive the structure check
+// refuses, or one with bytes in front (a self-extracting program) or after it, which libzip
+// would drop, is refused with code 3 and left as it was, as LZH update does.
+TEST(ZipUpdate, ArchivesExtractionRefusesOrWithForeignBytesAreNotRewritten) {
+  TempDir src, work;
+  WriteFile(src / "new.txt", "new member");
+  WriteFile(src / "a.txt", TextData(20000, 3));
+  const std::string plain = work / "plain.zip";
+  ASSERT_EQ(ZipFiles("-q -j", plain, {src / "a.txt"}).code, 0);
+  const std::string zip = ReadFile(plain);
+  // 3,000 entries sharing one member's bytes (libzip's own check lets them through).
+  std::vector<HandMember> overlapping;
+  const HandMember shared = Deflated("m0", TextData(60000, 4));
+  for (int i = 0; i < 3000; ++i) {
+    HandMember m = shared;
+    m.name = "m" + std::to_string(i);
+    if (i > 0) m.offset = 0;
+    overlapping.push_back(m);
+  }
+  const std::string stub = RandomData(5121, 6);
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {"overlap.zip", HandZip(overlapping), "members overlap"},
+      {"sfx.exe", stub + zip, "5121 bytes in front"},
+      {"trailer.zip", zip + "SIGNATURE", "9 bytes after its end"},
+      {"text.zip", "not an archive at all", "not a ZIP archive"},
+  };
+  for (const auto& c : cases) {
+    const std::string archive = work / c.name;
+    WriteFile(archive, c.bytes);
+    Result r = ZipFiles("-q -j", archive, {src / "new.txt"});
+    EXPECT_EQ(r.code, TAVRUN_ZIP_E_NOT_ARCHIVE) << c.name << " " << r.output;
+    EXPECT_NE(r.output.find(c.reason), std::string::npos) << c.name << " " << r.output;
+    EXPECT_NE(r.output.find("it was not changed"), std::string::npos) << c.name << r.output;
+    EXPECT_EQ(ReadFile(archive), c.bytes) << c.name;
+  }
+  // The self-extracting archive of the corpus, offsets adjusted to the file: the same answer.
+  const std::string corpus = ReadFile(TAVRUN_SOURCE_DIR "/tests/zip/corpus/sfx.exe");
+  ASSERT_FALSE(corpus.empty());
+  WriteFile(work / "corpus.exe", corpus);
+  Result r = ZipFiles("-q -j", work / "corpus.exe", {src / "new.txt"});
+  EXPECT_EQ(r.code, TAVRUN_ZIP_E_NOT_ARCHIVE) << r.output;
+  EXPECT_EQ(ReadFile(work / "corpus.exe"), corpus);
+  EXPECT_EQ(ListTree(work.path()).size(), 6u);  // nothing left beside them
+  // The sound archive takes the member.
+  EXPECT_EQ(ZipFiles("-q -j", plain, {src / "new.txt"}).code, 0);
+  EXPECT_EQ(Check(plain, 2), 1);
+}
+
 TEST(ZipCreate, CommandLineErrorsAndTheOutputBound) {
   TempDir work;
   WriteFile(work / "f", "x");

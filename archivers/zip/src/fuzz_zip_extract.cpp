@@ -1,7 +1,9 @@
 // libFuzzer target over the reading paths: structure check, full check and extraction of an
 // archive given as bytes, into a scratch directory that must stay the only thing written:
 // every write the library makes is checked against it (fuzz_write_guard) and the process
-// aborts at the first one outside. Seeds: tests/zip/fuzz_seeds.
+// aborts at the first one outside. Encrypted members are decrypted with the fixed password
+// "secret", which the encrypted seeds use, so the decryption path is fuzzed as well. Seeds:
+// tests/zip/fuzz_seeds.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 
 #include "fuzz_write_guard.h"
 #include "zip_extract.h"
+#include "zip_password.h"
 
 namespace {
 
@@ -62,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tavrun::zip::CheckArchiveFile(archive, 2);
   tavrun::zip::Outcome report;
   if (zip_t* za = tavrun::zip::OpenArchive(archive, report)) {
+    tavrun::zip::Unlock unlock;
+    unlock.Try(za, "secret");
     tavrun::zip::ExtractOptions options;
     options.withDirectories = true;
     options.overwrite = tavrun::zip::ExtractOptions::Overwrite::Always;

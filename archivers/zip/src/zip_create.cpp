@@ -265,40 +265,75 @@ bool CheckRequest(const Zip32Request& rq, Outcome& report) {
   return true;
 }
 
+// An existing archive is rewritten only when extraction would take it as it is: the structure
+// check extraction runs (libzip's own misses overlapping members), and nothing in front of it
+// or after it, which libzip would drop from the new archive (a self-extracting program's
+// code): such a file is refused, as LZH update refuses it, and left as it was.
+Kind CheckBeforeUpdate(const std::string& path, const std::string& resolved, std::string& why) {
+  const int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return Kind::None;
+    why = ErrnoText("cannot open the archive " + path, errno);
+    return Kind::ArchiveOpen;
+  }
+  ArchiveLayout layout;
+  const LocateResult located = LocateArchive(fd, layout, why);
+  close(fd);
+  const std::string unchanged = "; it was not changed: " + path;
+  if (located == LocateResult::ReadError) {
+    why = "cannot read the archive (" + why + ")" + unchanged;
+    return Kind::ArchiveOpen;
+  }
+  if (located == LocateResult::NotArchive) {
+    why = "not a ZIP archive or a damaged one (" + why + ")" + unchanged;
+    return Kind::NotArchive;
+  }
+  // Offsets may count from the file or from the archive: either way its first member is
+  // where the archive's own bytes begin.
+  if (layout.firstMember > 0) {
+    why = "the archive has " + std::to_string(layout.firstMember) +
+          " bytes in front of it (a self-extracting program?)" + unchanged;
+    return Kind::NotArchive;
+  }
+  if (layout.end != layout.fileSize) {
+    why = "the archive has " + std::to_string(layout.fileSize - layout.end) +
+          " bytes after its end" + unchanged;
+    return Kind::NotArchive;
+  }
+  return Kind::None;
+}
+
 // Opens the archive for creating or updating, through a source of our own that writes the new
 // archive to an unnamed file beside it (see archive_source.h). `resolved` receives the path
 // that will be replaced.
 ZipPtr OpenArchive(const std::string& path, std::string& resolved, Outcome& report) {
   std::string why;
   bool empty = false;
-  if (const Kind kind = ResolveArchive(path, resolved, empty, why); kind != Kind::None) {
+  Kind kind = ResolveArchive(path, resolved, empty, why);
+  if (kind == Kind::None && !empty) kind = CheckBeforeUpdate(path, resolved, why);
+  if (kind != Kind::None) {
     report.Fail(kind, why);
     return nullptr;
   }
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* src = MakeArchiveSource(resolved, &error);
-  // An empty file counts as a new archive; anything else must be a consistent ZIP archive,
-  // so a damaged one or a file of another kind is never rewritten.
+  // An empty file counts as a new archive.
   ZipPtr za(src ? zip_open_from_source(src, ZIP_CREATE | ZIP_CHECKCONS | (empty ? ZIP_TRUNCATE : 0),
                                        &error)
                 : nullptr);
   if (!za && src && zip_error_code_zip(&error) == ZIP_ER_INCONS) {
-    // Local sizes beside a data descriptor are all libzip objects to in such archives.
-    int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
-    bool sound = fd >= 0 && VerifyStructure(fd, why);
-    if (fd >= 0) close(fd);
-    if (sound) {
-      zip_error_fini(&error);
-      zip_error_init(&error);
-      za.reset(zip_open_from_source(src, ZIP_CREATE, &error));
-    }
+    // Local sizes beside a data descriptor are all libzip objects to in such archives, which
+    // our structure check has found sound.
+    zip_error_fini(&error);
+    zip_error_init(&error);
+    za.reset(zip_open_from_source(src, ZIP_CREATE, &error));
   }
   const int ze = zip_error_code_zip(&error);
   zip_error_fini(&error);
   if (!za) {
     zip_source_free(src);  // the archive owns it only once opened
-    report.Fail(OpenErrorKind(ze), path + ": " + (why.empty() ? ZipErrorText(ze) : why));
+    report.Fail(OpenErrorKind(ze), path + ": " + ZipErrorText(ze));
   }
   return za;
 }

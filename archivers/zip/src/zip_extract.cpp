@@ -261,7 +261,6 @@ class CappedOutput {
     return Kind::None;
   }
   Kind code() const { return code_; }
-  uint64_t total() const { return total_; }
 
  private:
   const zip_stat_t& st_;
@@ -272,6 +271,18 @@ class CappedOutput {
   Kind code_ = Kind::None;
 };
 
+// The code of a decoder's result once its output has been handed on.
+Kind DecodedKind(DecodeResult r, CappedOutput& capped, std::string& why) {
+  switch (r) {
+    case DecodeResult::Ok: return capped.Finish(true, why);
+    case DecodeResult::Stopped: return capped.code();
+    case DecodeResult::OverBudget: return Kind::Method;  // sound data we decline to decode
+    case DecodeResult::NoMemory: why = "out of memory"; return Kind::Internal;
+    case DecodeResult::Damaged: return Kind::Data;
+  }
+  return Kind::Data;
+}
+
 // Methods libzip lacks: our decoders over the raw compressed bytes.
 Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                    Progressor& progress, std::string& why) {
@@ -280,23 +291,29 @@ Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Si
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
   CappedOutput capped(st, out, progress);
-  DecodeResult r = DecodeOwn(
-      zf.get(), st.comp_method, st.comp_size, st.size,
+  LibzipInput in(zf.get());
+  const DecodeResult r = DecodeMember(
+      in, st.comp_method, st.size,
       [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
-  switch (r) {
-    case DecodeResult::Ok: return capped.Finish(true, why);
-    case DecodeResult::Stopped: return capped.code();
-    case DecodeResult::NoMemory:
-    case DecodeResult::Damaged: return Kind::Data;
-  }
-  return Kind::Data;
+  return DecodedKind(r, capped, why);
+}
+
+// Encrypted members, every method: decrypted and decoded by our own code (zip_password), which
+// checks the CRC and the AES authentication code; the length is checked here.
+Kind DecodeEncrypted(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                     Progressor& progress, std::string& why) {
+  CappedOutput capped(st, out, progress);
+  const Kind code = ReadEncryptedMember(
+      za, index, st,
+      [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
+  if (capped.code() != Kind::None) return capped.code();
+  return code != Kind::None ? code : capped.Finish(false, why);
 }
 
 // Everything else streams through libzip, which checks the CRC when the data ends.
 Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                          Progressor& progress, std::string& why) {
-  // Encrypted members open with the password settled for the archive.
-  std::unique_ptr<zip_file_t, FileCloser> zf(OpenMember(za, index, st));
+  std::unique_ptr<zip_file_t, FileCloser> zf(zip_fopen_index(za, index, 0));
   if (!zf) return OpenFailure(za, why);
   CappedOutput capped(st, out, progress);
   std::vector<uint8_t> buf(size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(st.size, 1))));
@@ -304,11 +321,6 @@ Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, co
     zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
     if (n < 0) {
       zip_error_t* e = zip_file_get_error(zf.get());
-      if (zip_error_code_zip(e) == ZIP_ER_CRC && st.encryption_method != ZIP_EM_NONE) {
-        if (capped.total() == st.size && AuthenticatedWithoutCrc(za, index, st)) break;
-        why = "wrong password (CRC error after decryption)";
-        return Kind::Password;
-      }
       why = zip_error_code_zip(e) == ZIP_ER_CRC
                 ? std::string("CRC error")
                 : std::string("damaged data: ") + zip_error_strerror(e);
@@ -324,8 +336,8 @@ Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, co
 // that the CRC is checked. Returns a code; `why` tells what went wrong.
 Kind CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                 Progressor& progress, std::string& why) {
-  // Encrypted members stream through libzip, which decrypts only on that path.
   const bool plain = st.encryption_method == ZIP_EM_NONE;
+  if (!plain) return DecodeEncrypted(za, index, st, out, progress, why);
   if (plain && st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
       st.comp_size <= kInflateBound && st.size / kDeflateMaxRatio <= st.comp_size)
     return InflateWhole(za, index, st, out, progress, why);
@@ -486,7 +498,7 @@ class Extraction {
   Kind LockedKind(const Planned& p) {
     if (p.st.encryption_method == ZIP_EM_NONE) return Kind::None;
     std::string why;
-    const Kind code = EncryptedMemberKind(za_, p.index, why);
+    const Kind code = EncryptedMemberKind(p.st, why);
     if (code != Kind::None) report_.Fail(code, why + ", not extracted: " + p.name);
     return code;
   }
@@ -497,7 +509,8 @@ class Extraction {
       report_.Fail(Kind::Unsafe, "symbolic link not created: " + p.name);
     } else if (const Kind locked = LockedKind(p); locked != Kind::None) {
       return false;
-    } else if (!MethodSupported(p.st.comp_method)) {
+    } else if (p.st.encryption_method != ZIP_EM_NONE ? !DecodableMethod(p.st.comp_method)
+                                                     : !MethodSupported(p.st.comp_method)) {
       report_.Fail(Kind::Method, "compression method " + std::to_string(p.st.comp_method) +
                                      " not supported: " + p.name);
     } else {

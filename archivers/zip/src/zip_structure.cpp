@@ -235,14 +235,4 @@ LocateResult LocateArchive(int fd, ArchiveLayout& layout, std::string& why) {
   return LocateResult::Ok;
 }
 
-bool VerifyStructure(int fd, std::string& why) {
-  ArchiveLayout layout;
-  if (LocateArchive(fd, layout, why) != LocateResult::Ok) return false;
-  if (!layout.Whole()) {
-    why = "the archive does not fill its file";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace tavrun::zip

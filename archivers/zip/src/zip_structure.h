@@ -22,15 +22,10 @@ struct ArchiveLayout {
   uint64_t firstMember = 0;  // where the first member (or the directory) really begins
   uint64_t fileSize = 0;
   uint64_t entries = 0;
-  // Nothing in front of the archive and nothing after it: a file libzip may update.
-  bool Whole() const { return start == 0 && firstMember == 0 && end == fileSize; }
 };
 
 enum class LocateResult { Ok, NotArchive, ReadError };
 
 LocateResult LocateArchive(int fd, ArchiveLayout& layout, std::string& why);
-
-// A sound archive that fills its whole file (the only kind that may be updated in place).
-bool VerifyStructure(int fd, std::string& why);
 
 }  // namespace tavrun::zip
