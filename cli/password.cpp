@@ -40,10 +40,11 @@ class NoEcho {
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    // TCSANOW: flushing would drop what was typed ahead and leave the read waiting.
+    active_ = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
   }
   ~NoEcho() {
-    if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
   }
 
  private:
@@ -52,10 +53,11 @@ class NoEcho {
 };
 
 bool AskOnTerminal(std::string& password) {
+  // Echo goes off before the prompt shows, so nothing typed after it is ever echoed.
+  NoEcho noEcho;
   std::fprintf(stderr, "\r\x1b[K%s", Text(Msg::PasswordPrompt).c_str());
   std::fflush(stderr);
   std::string ignored;
-  NoEcho noEcho;
   return ReadFirstLine(STDIN_FILENO, password, ignored) && !password.empty();
 }
 
