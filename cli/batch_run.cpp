@@ -11,11 +11,16 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
+#include "cli/inspect.h"
 #include "cli/messages.h"
+#include "cli/password.h"
 #include "cli/progress.h"
+#include "cli/report.h"
+#include "cli/source_paths.h"
 #include "common/log.h"
 #include "common/paths.h"
 #include "engine/batch.h"
@@ -50,18 +55,6 @@ class NoWindow : public RunWindow {
   void SetStatusPanelText(const std::string&) override {}
   uintptr_t NativeHandle() const override { return 0; }
 };
-
-using Result = FileStatus;
-
-// A file's result with the lines the log and the summary get.
-struct Outcome {
-  FileResult result;
-  std::vector<LogEntry> log;
-};
-
-void Print(std::FILE* stream, const std::string& text) {
-  std::fprintf(stream, "%s\n", text.c_str());
-}
 
 int UsageError(const std::string& text) {
   Print(stderr, "tavrun-cli: " + text);
@@ -114,7 +107,9 @@ void ApplyOptions(const Options& options) {
   Setting(ArchiveType) = options.compress ? "0" : "1";
   Setting(CompressType) = options.zip ? "1" : "0";
   Setting(ExtractType) = options.zip ? "1" : "0";
-  Setting(FromDirectory) = options.source;
+  // Absolute and without "." or "..": the libraries get the same paths whatever the working
+  // directory, and ZIP refuses names with "..".
+  Setting(FromDirectory) = RealPathOr(options.source);
   Setting(ToDirectory) = options.target;
   for (const auto& [index, value] : options.settings) Setting(index) = value;
   App().LogFilePath = options.logFile;
@@ -128,6 +123,14 @@ void ApplyOptions(const Options& options) {
 
 // The window's input check, then what the tool needs beyond it: a target that is a directory.
 bool CheckDirectories(std::string& errorText) {
+  // A missing target is made with its parents, once the source is known to be there.
+  const std::string target = Setting(ToDirectory);
+  if (IsDirectory(Setting(FromDirectory)) && !target.empty() &&
+      !MakeDirectories(target, errorText)) {
+    errorText = Text(Msg::TargetUncreatable, {target, errorText});
+    return false;
+  }
+  Setting(ToDirectory) = RealPathOr(target);
   NoWindow window;
   RunFocus focus = RunFocus::Compress;
   std::string message;
@@ -154,54 +157,9 @@ void Log(const std::string& text, int16_t level) {
   WriteLog(App().LogFilePath, text, level, LogThresholdOrOff());
 }
 
-// The window's step for one file, without a window: nobody is asked.
-Outcome RunFile(Operation operation, const FilePlan& plan) {
-  Outcome outcome;
-  outcome.result = RunFileStep(operation, plan, 0);
-  outcome.log = LogEntriesFor(operation, plan, outcome.result);
-  return outcome;
-}
-
 uint64_t FileSize(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-// A library's text may run over several lines; they stay under their file in the summary.
-std::string Indented(const std::string& text) {
-  std::string result;
-  for (char c : text) {
-    result += c;
-    if (c == '\n') result += "    ";
-  }
-  while (!result.empty() && (result.back() == ' ' || result.back() == '\n')) result.pop_back();
-  return result;
-}
-
-struct Tally {
-  size_t counts[4] = {0, 0, 0, 0};
-  std::vector<std::string> lines[4];  // by Result: what the summary lists
-};
-
-void PrintSummary(const Tally& tally, size_t fileCount, bool quiet) {
-  auto count = [&](Result r) { return std::to_string(tally.counts[static_cast<int>(r)]); };
-  const auto& failed = tally.lines[static_cast<int>(Result::Failed)];
-  if (quiet) {
-    for (const std::string& line : failed) Print(stderr, line);
-    return;
-  }
-  Print(stdout,
-        Text(Msg::Summary, {std::to_string(fileCount), count(Result::Done), count(Result::Kept),
-                            count(Result::Skipped), count(Result::Failed)}));
-  const std::pair<Result, Msg> sections[] = {{Result::Kept, Msg::KeptHeading},
-                                             {Result::Skipped, Msg::SkippedHeading},
-                                             {Result::Failed, Msg::FailedHeading}};
-  for (const auto& [result, heading] : sections) {
-    const auto& lines = tally.lines[static_cast<int>(result)];
-    if (lines.empty()) continue;
-    Print(stdout, Text(heading));
-    for (const std::string& line : lines) Print(stdout, "  " + line);
-  }
 }
 
 }  // namespace
@@ -219,11 +177,18 @@ namespace {
 // The listed files with everything decided before the first one runs.
 struct Batch {
   Operation operation = Operation::CompressLzh;
+  std::string prefix;
+  std::string from;
+  std::vector<std::string> names;
   std::vector<FilePlan> plans;
   std::vector<std::string> keys;
   std::vector<uint64_t> sizes;
   uint64_t totalBytes = 0;
 };
+
+bool IsBatch(const Options& options) {
+  return options.command == Command::Compress || options.command == Command::Extract;
+}
 
 // Settings from the defaults or the file, the options over them, then the directories.
 bool PrepareSettings(const Options& options, std::string& errorText) {
@@ -244,21 +209,31 @@ bool PrepareSettings(const Options& options, std::string& errorText) {
     }
     close(fd);
   }
-  return CheckDirectories(errorText);
+  return !IsBatch(options) || CheckDirectories(errorText);
 }
 
-// As the window's run: both directories end in "/", then the engine's listing.
-bool ListSource(std::vector<std::string>& names, std::string& errorText) {
+// As the window's run: both directories end in "/", then the engine's listing. `list` and
+// `test` also take one archive as their source.
+bool ListSource(const Options& options, Batch& batch, std::string& errorText) {
   std::string ignored;
-  Setting(FromDirectory) = AddBackslash(Setting(FromDirectory), ignored);
+  const std::string source = Setting(FromDirectory);
+  if (!IsBatch(options) && !IsDirectory(source)) {
+    if (!IsPlainFile(source)) {
+      errorText = Text(Msg::SourceNotFound, {options.source});
+      return false;
+    }
+    SplitPath(source, batch.from, batch.names.emplace_back());
+    return true;
+  }
+  batch.from = Setting(FromDirectory) = AddBackslash(source, ignored);
   Setting(ToDirectory) = AddBackslash(Setting(ToDirectory), ignored);
-  if (ListFiles(Setting(FromDirectory), "*.*", names, errorText) >= 0) return true;
+  if (ListFiles(batch.from, "*.*", batch.names, errorText) >= 0) return true;
   Log(errorText, LogLevelError);
-  errorText = Text(Msg::ListFailed, {Setting(FromDirectory), errorText});
+  errorText = Text(Msg::ListFailed, {batch.from, errorText});
   return false;
 }
 
-bool PlanBatch(const std::vector<std::string>& names, Batch& batch, std::string& errorText) {
+bool PlanBatch(const Options& options, Batch& batch, std::string& errorText) {
   bool directoryPerArchive = false;
   try {
     if (!SelectedOperation(batch.operation)) {
@@ -270,10 +245,17 @@ bool PlanBatch(const std::vector<std::string>& names, Batch& batch, std::string&
     errorText = CurrentErrorText();
     return false;
   }
-  const std::string prefix = SwitchesFor(batch.operation);
-  for (const std::string& name : names) {
-    batch.plans.push_back(PlanFile(batch.operation, prefix, Setting(FromDirectory),
-                                   Setting(ToDirectory), name, directoryPerArchive));
+  batch.prefix = SwitchesFor(batch.operation);
+  // The switch asks the library to encrypt; the password itself comes through the host.
+  if (options.compress && !options.passwordFile.empty()) {
+    batch.prefix += options.encryption == Encryption::ZipCrypto ? "-ez " : "-e ";
+  }
+  // list and test plan nothing in the target: each file's key is its own name.
+  const std::string to = IsBatch(options) ? Setting(ToDirectory) : batch.from;
+  for (const std::string& name : batch.names) {
+    batch.plans.push_back(
+        PlanFile(batch.operation, batch.prefix, batch.from, to, name, directoryPerArchive));
+    if (!IsBatch(options)) batch.plans.back().groupKey = batch.plans.back().source;
     batch.keys.push_back(batch.plans.back().groupKey);
     batch.sizes.push_back(FileSize(batch.plans.back().source));
     batch.totalBytes += batch.sizes.back();
@@ -281,24 +263,35 @@ bool PlanBatch(const std::vector<std::string>& names, Batch& batch, std::string&
   return true;
 }
 
-// One summary line per file that was not simply done.
-void Count(Tally& tally, const FilePlan& plan, const Outcome& outcome) {
-  const FileResult& result = outcome.result;
-  const int r = static_cast<int>(result.status);
-  ++tally.counts[r];
-  if (result.status == Result::Done) return;
-  std::string line = plan.source;
-  const std::string reason = ReasonText(result, JapaneseLocale());
-  if (!reason.empty()) line += ": " + Indented(reason);
-  if (result.status != Result::Skipped && result.code > 0) {
-    line += " (" + std::to_string(result.code) + ")";
+// One file as the command wants it.
+Outcome RunFile(const Options& options, const Batch& batch, size_t i) {
+  Outcome outcome;
+  const FilePlan& plan = batch.plans[i];
+  switch (options.command) {
+    case Command::List:
+      outcome.result = ListArchive(batch.operation, plan.source, outcome.members);
+      break;
+    case Command::Test:
+      outcome.result = TestArchive(batch.operation, batch.prefix, batch.from, batch.names[i]);
+      break;
+    case Command::Compress:
+    case Command::Extract:
+      outcome.result = RunFileStep(batch.operation, plan, 0);
+      outcome.log = LogEntriesFor(batch.operation, plan, outcome.result);
+      break;
   }
-  tally.lines[r].push_back(line);
+  return outcome;
 }
 
-// The files on the workers; their log lines and summary lines in list order. Returns the
-// number of files that ran.
-size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
+// Files at once: as asked (0: all processors), never more than files or processors.
+unsigned JobCount(const Options& options, size_t files, unsigned processors) {
+  unsigned jobs = options.jobs > 0 ? std::min(options.jobs, processors) : processors;
+  return std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(files)));
+}
+
+// The files on the workers; their log lines and reports in list order. Returns the number of
+// files that ran.
+size_t RunFiles(const Batch& batch, const Options& options, RunPassword& password, Report& report) {
   std::vector<Outcome> outcomes(batch.plans.size());
   std::atomic<size_t> doneFiles{0};
   std::atomic<uint64_t> doneBytes{0};
@@ -307,13 +300,15 @@ size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
 
   BatchCallbacks callbacks;
   callbacks.work = [&](size_t i) {
-    outcomes[i] = RunFile(batch.operation, batch.plans[i]);
+    outcomes[i] = RunFile(options, batch, i);
     doneBytes += batch.sizes[i];
     ++doneFiles;
   };
   callbacks.deliver = [&](size_t i) {
     for (const LogEntry& entry : outcomes[i].log) Log(entry.text, entry.level);
-    Count(tally, batch.plans[i], outcomes[i]);
+    progress.Clear();
+    report.Add(batch.plans[i], outcomes[i]);
+    outcomes[i] = Outcome();
   };
   callbacks.tick = [&] {
     if (stopRequested.load() && !stopAnnounced && !options.quiet) {
@@ -326,12 +321,11 @@ size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
   // Drawn once before the first file, so a short batch on a terminal shows it ran at all.
   progress.Update(0, 0);
   const unsigned processors = AvailableProcessors();
-  const unsigned jobs =
-      std::max(1u, std::min<unsigned>(options.jobs > 0 ? options.jobs : processors,
-                                      static_cast<unsigned>(batch.plans.size())));
+  const unsigned jobs = JobCount(options, batch.plans.size(), processors);
   // One budget of processors: files at once times threads per file never exceeds it.
   RunSession session;
   session.SetThreadsPerCall(std::max(1u, processors / jobs));
+  password.Attach(session, options.compress);
   runningSession.store(&session);
   if (stopRequested.load()) session.RequestCancel();
   const size_t ran = RunGrouped(batch.keys, jobs, callbacks, stopRequested);
@@ -340,30 +334,42 @@ size_t RunFiles(const Batch& batch, const Options& options, Tally& tally) {
   return ran;
 }
 
+// The password of the run: the file's first line; extraction, list and test may ask on the
+// terminal instead when none is given.
+bool PreparePassword(const Options& options, std::string& password, std::string& errorText) {
+  if (options.passwordFile.empty()) return true;
+  if (ReadPasswordFile(options.passwordFile, password, errorText)) return true;
+  errorText = Text(Msg::PasswordUnreadable, {options.passwordFile, errorText});
+  return false;
+}
+
 }  // namespace
 
 int RunBatchCommand(const Options& options) {
   std::string errorText;
-  std::vector<std::string> names;
   Batch batch;
-  if (!PrepareSettings(options, errorText) || !ListSource(names, errorText)) {
+  std::string known;
+  if (!PrepareSettings(options, errorText) || !ListSource(options, batch, errorText) ||
+      !PreparePassword(options, known, errorText)) {
     return UsageError(errorText);
   }
-  if (names.empty()) {
+  RunPassword password(std::move(known),
+                       options.zip && !options.compress && isatty(STDIN_FILENO) == 1);
+  if (batch.names.empty()) {
     Log(NoFilesText, LogLevelInfo);
-    if (!options.quiet) Print(stdout, Text(Msg::NoFiles));
+    if (!options.quiet && !options.json) Print(stdout, Text(Msg::NoFiles));
     return ExitDone;
   }
-  if (!PlanBatch(names, batch, errorText)) return UsageError(errorText);
+  if (!PlanBatch(options, batch, errorText)) return UsageError(errorText);
 
-  Tally tally;
-  const size_t ran = RunFiles(batch, options, tally);
-  PrintSummary(tally, batch.plans.size(), options.quiet);
+  Report report(options);
+  const size_t ran = RunFiles(batch, options, password, report);
+  report.PrintSummary(batch.plans.size());
   if (stopRequested.load()) {
     Print(stderr, Text(Msg::Interrupted, {std::to_string(batch.plans.size() - ran)}));
     return stopSignal == SIGTERM ? 128 + SIGTERM : ExitInterrupted;
   }
-  return tally.counts[static_cast<int>(Result::Failed)] > 0 ? ExitFailed : ExitDone;
+  return report.Failed() > 0 ? ExitFailed : ExitDone;
 }
 
 }  // namespace tavrun::cli

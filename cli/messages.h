@@ -34,6 +34,14 @@ enum class Msg {
   Stopping,
   Progress,
   ProgressLeft,
+  NotApplicable,
+  NeedsOption,
+  SourceNotFound,
+  TargetUncreatable,
+  PasswordPrompt,
+  PasswordEmpty,
+  PasswordUnreadable,
+  OutputFailed,
 };
 
 // True when the locale asks for Japanese: the first of LC_ALL, LC_MESSAGES and LANG that is

@@ -10,12 +10,18 @@
 
 namespace tavrun::cli {
 
+enum class Command { Compress, Extract, List, Test };
+
+enum class Encryption { Aes256, ZipCrypto };
+
 struct Options {
   bool help = false;
-  bool compress = true;
+  bool version = false;
+  Command command = Command::Compress;
+  bool compress = true;  // Command::Compress
   bool zip = false;
   std::string source;
-  std::string target;
+  std::string target;        // compress and extract only
   std::string settingsFile;  // empty: the defaults
   // Settings the options set, in command-line order, applied over the defaults or the file.
   std::vector<std::pair<SettingIndex, std::string>> settings;
@@ -23,9 +29,13 @@ struct Options {
   std::string logFile;  // empty: no log
   unsigned jobs = 0;    // 0: one per processor
   bool quiet = false;
+  bool json = false;
+  std::string passwordFile;  // empty: none (extraction, list and test may ask on a terminal)
+  Encryption encryption = Encryption::Aes256;
 };
 
-// False with a message (in the locale's language) for a bad command line.
+// False with a message (in the locale's language) for a bad command line, including an option
+// that does not apply to the command or the format.
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options,
                   std::string& errorText);
 

@@ -8,7 +8,7 @@ packages=(
   libzip-dev liblhasa-dev libdeflate-dev zlib1g-dev libarchive-dev libssl-dev
   liblzma-dev libzstd-dev zstd zip
   libgtest-dev libgmock-dev libbenchmark-dev
-  lhasa jlha-utils libarchive-tools 7zip unar python3 zip
+  lhasa jlha-utils libarchive-tools 7zip unar python3 zip unzip
   xvfb xauth x11-utils xdotool twm imagemagick fonts-ipafont-gothic
   desktop-file-utils appstream clang-format file dpkg-dev lintian python3-gi python3-nautilus
 )

@@ -20,151 +20,11 @@
 #include "archivers/lzh/include/unlha32.h"
 #include "archivers/zip/include/tavrun_zip_codes.h"
 #include "engine/plan.h"
+#include "tests/cli/cli_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-// Relative path -> size and hash of the content: a failure message stays readable.
-using Tree = std::map<std::string, std::string>;
-using Env = std::map<std::string, std::string>;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-void WriteFile(const std::string& path, const std::string& content, time_t mtime = 0) {
-  std::ofstream(path, std::ios::binary) << content;
-  if (mtime != 0) {
-    const utimbuf times{mtime, mtime};
-    utime(path.c_str(), &times);
-  }
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
-
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file()) continue;
-    const std::string content = ReadFile(item.path());
-    tree[fs::relative(item.path(), root).string()] =
-        std::to_string(content.size()) + ":" + std::to_string(std::hash<std::string>()(content));
-  }
-  return tree;
-}
-
-// Log lines without their time stamps.
-std::vector<std::string> LogBodies(const std::string& path) {
-  std::vector<std::string> lines;
-  std::istringstream log(ReadFile(path));
-  for (std::string line; std::getline(log, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line.substr(20));
-  }
-  return lines;
-}
-
-bool HasNonAscii(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return true;
-  }
-  return false;
-}
-
-// Pseudo-random bytes: incompressible, and the same for the same seed.
-std::string Noise(size_t size, uint32_t seed) {
-  std::string data(size, '\0');
-  for (char& c : data) {
-    seed = seed * 1664525u + 1013904223u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return data;
-}
-
-void ApplyEnv(const Env& env) {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(name);
-  setenv("LANG", "C", 1);
-  for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-}
-
-[[noreturn]] void ExecCli(const std::vector<std::string>& args, const Env& env) {
-  ApplyEnv(env);
-  std::vector<char*> argv{const_cast<char*>(TAVRUN_CLI)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  execv(TAVRUN_CLI, argv.data());
-  _exit(127);
-}
-
-int ExitStatus(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  // A death by signal is kept apart from an exit with 128 + signal, which the tool chooses.
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-}
-
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* file : {"libunlha32.so", "libzip32j.so", "libzip32.so", "libunzip32.so"}) {
-      const std::string path = std::string(TAVRUN_COMPONENT_DIR) + "/" + file;
-      ASSERT_TRUE(fs::exists(path)) << "archiver library not built: " << path;
-    }
-    char pattern[] = "/tmp/tavrun-cli-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  std::string Dir(const std::string& name) {
-    fs::create_directories(root_ + "/" + name);
-    return root_ + "/" + name;
-  }
-
-  // Runs the tool with its output in files; `whileRunning` gets the child's id.
-  Outcome Run(const std::vector<std::string>& args, const Env& env = {},
-              const std::function<void(pid_t)>& whileRunning = {}) {
-    const std::string out = root_ + "/.stdout", err = root_ + "/.stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
-      ExecCli(args, env);
-    }
-    if (whileRunning) whileRunning(pid);
-    Outcome outcome;
-    outcome.status = ExitStatus(pid);
-    outcome.out = ReadFile(out);
-    outcome.err = ReadFile(err);
-    return outcome;
-  }
-
-  // Files with awkward names; data.* share one archive name.
-  Tree MakeSource(const std::string& dir) {
-    const std::map<std::string, std::string> files = {
-        {"report.txt", "first line\nsecond line\n"},
-        {"blob.bin", Noise(150000, 7)},
-        {"empty.dat", ""},
-        {"日本語のファイル名.txt", "中身も日本語です。\r\n"},
-        {"with  blanks .txt", std::string(5000, 'b')},
-        {"say \"hi\".txt", "quoted"},
-        {"data.txt", "same base, text"},
-        {"data.csv", "same,base\n"},
-        {"noext", "no extension"},
-    };
-    for (const auto& [name, content] : files) WriteFile(dir + "/" + name, content, 1700000000);
-    const Tree visible = ReadTree(dir);
-    WriteFile(dir + "/.hidden", "never listed");
-    return visible;
-  }
-
-  std::string root_;
-};
+using namespace cli_test;
 
 void ExpectReadableByIndependentTool(const std::string& format, const std::string& dir) {
   const std::string tool = format == "lzh" ? "lhasa" : "python3";
@@ -330,17 +190,19 @@ TEST_F(CliTest, FailuresExitOneAndNameTheLibrarysReason) {
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(ReadFile(out + "/good/good.txt"), std::string(20000, 'x') + "good.txt");
   EXPECT_FALSE(fs::exists(out + "/damaged/damaged.txt"));
-  const size_t failed = run.out.find("Failed:");
-  ASSERT_NE(failed, std::string::npos) << run.out;
+  // Failures go to standard error, the rest of the summary to standard output.
+  const size_t failed = run.err.find("Failed:");
+  ASSERT_NE(failed, std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("Failed:"), std::string::npos) << run.out;
   // The reason is the library's text (which may take several lines), followed by its code.
   const std::string damagedPath = archives + "/damaged.lzh: ";
-  const size_t reason = run.out.find(damagedPath, failed);
-  const size_t code = run.out.find("(" + std::to_string(UNLHA_ERROR_DATA) + ")\n", reason);
-  ASSERT_NE(reason, std::string::npos) << run.out;
-  ASSERT_NE(code, std::string::npos) << run.out;
-  EXPECT_GT(code, reason + damagedPath.size() + 8) << run.out;
-  EXPECT_NE(run.out.find(archives + "/blocked.lzh", failed), std::string::npos);
-  EXPECT_LT(run.out.find("Skipped"), failed);
+  const size_t reason = run.err.find(damagedPath, failed);
+  const size_t code = run.err.find("(" + std::to_string(UNLHA_ERROR_DATA) + ")\n", reason);
+  ASSERT_NE(reason, std::string::npos) << run.err;
+  ASSERT_NE(code, std::string::npos) << run.err;
+  EXPECT_GT(code, reason + damagedPath.size() + 8) << run.err;
+  EXPECT_NE(run.err.find(archives + "/blocked.lzh", failed), std::string::npos);
+  EXPECT_NE(run.out.find("Skipped"), std::string::npos) << run.out;
   // The window's texts at level 2: no success line, the rest in list order of the run.
   const auto lines = LogBodies(log);
   EXPECT_EQ(lines.size(), 3u);
@@ -364,7 +226,7 @@ TEST_F(CliTest, ResultsAreHonest) {
     WriteFile(cut + "/notes.txt", "not an archive");
     const Outcome loud = Run({"extract", "--format", format, cut, out});
     EXPECT_EQ(loud.status, 1) << loud.out << loud.err;
-    EXPECT_NE(loud.out.find("damaged or truncated"), std::string::npos) << loud.out;
+    EXPECT_NE(loud.err.find("damaged or truncated"), std::string::npos) << loud.err;
     EXPECT_NE(loud.out.find("1 skipped, 1 failed"), std::string::npos) << loud.out;
     const Outcome quiet = Run({"extract", "-q", "--format", format, cut, out});
     EXPECT_EQ(quiet.status, 1);
@@ -405,7 +267,7 @@ TEST_F(CliTest, BadUsageAndUnreadableDirectoriesExitTwo) {
       {{"compress", "--format", "rar", src, out}, {}, 2, false},
       {{"compress", "--format", "lzh", src}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "extra"}, {}, 2, false},
-      {{"compress", "--format", "lzh", src, out, "--jobs", "0"}, {}, 2, false},
+      {{"compress", "--format", "lzh", src, out, "--jobs", "x"}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "--level", "10"}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "--method", "lh1"}, {}, 2, false},
       {{"compress", "--format", "lzh", src, out, "--bogus"}, {}, 2, false},
@@ -418,15 +280,15 @@ TEST_F(CliTest, BadUsageAndUnreadableDirectoriesExitTwo) {
        {},
        2,
        false},
-      {{"compress", "--format", "lzh", src, root_ + "/missing"},
+      {{"compress", "--format", "lzh", root_ + "/missing", out},
        {{"LANG", "ja_JP.UTF-8"}},
        2,
        true},
-      {{"compress", "--format", "lzh", src, root_ + "/missing"},
+      {{"compress", "--format", "lzh", root_ + "/missing", out},
        {{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", "C.UTF-8"}},
        2,
        false},
-      {{"compress", "--format", "lzh", src, root_ + "/missing"},
+      {{"compress", "--format", "lzh", root_ + "/missing", out},
        {{"LANG", "C"}, {"LC_MESSAGES", "ja_JP.UTF-8"}},
        2,
        true},

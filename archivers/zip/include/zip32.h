@@ -5,6 +5,7 @@
 #ifndef TAVRUN_ZIP32_H
 #define TAVRUN_ZIP32_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "tavrun_zip_codes.h"
@@ -13,7 +14,7 @@
 extern "C" {
 #endif
 
-#define ZIP32_INTERFACE_VERSION 1u
+#define ZIP32_INTERFACE_VERSION 2u
 
 typedef struct Zip32Request {
   uint32_t size;                 /* sizeof(Zip32Request) */
@@ -28,7 +29,16 @@ typedef struct Zip32Request {
   const char* archivePath;
   const char* const* files; /* fileCount paths */
   uint32_t fileCount;
+  /* Since interface 2; a request of interface 1 ends before it and means no encryption. The
+   * password is never part of a request: the engine takes the host's (recall_password). */
+  int32_t encryption; /* ZIP32_ENCRYPTION_*, -e / -ez */
 } Zip32Request;
+
+#define ZIP32_ENCRYPTION_NONE 0
+#define ZIP32_ENCRYPTION_AES256 1      /* WinZip AES-256 */
+#define ZIP32_ENCRYPTION_TRADITIONAL 2 /* the traditional PKWARE one (ZipCrypto) */
+/* The size of an interface-1 request, the shortest one the engine accepts. */
+#define ZIP32_REQUEST_SIZE_1 offsetof(Zip32Request, encryption)
 
 /* The interface version this engine implements (ZIP32_INTERFACE_VERSION). */
 uint32_t Zip32InterfaceVersion(void);

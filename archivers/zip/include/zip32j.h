@@ -21,6 +21,10 @@
  *   -q      no progress dialog.
  *   -o      give the archive the modification time of its newest member.
  *   -0      store without compression; -1 ... -9 deflate at that level (6 when none).
+ *   -e      encrypt the members added with WinZip AES-256; -ez with the traditional PKWARE
+ *           encryption (ZipCrypto). The password is the host's (recall_password in
+ *           tavrun_host.h), never a switch: without one the call fails
+ *           (TAVRUN_ZIP_E_COMMAND_LINE).
  *   --      ends the switches.
  *
  * Names are written in UTF-8 with the language-encoding flag; a name that is not valid UTF-8

@@ -40,6 +40,10 @@ bool Parse(const std::vector<std::string>& tokens, Parsed& p, std::string& error
         p.request.noProgress = 1;
       else if (t == "-o")
         p.request.archiveDateFromNewest = 1;
+      else if (t == "-e")
+        p.request.encryption = ZIP32_ENCRYPTION_AES256;
+      else if (t == "-ez")
+        p.request.encryption = ZIP32_ENCRYPTION_TRADITIONAL;
       else if (t.size() == 2 && t[1] >= '0' && t[1] <= '9')
         p.request.level = t[1] - '0';
       else {

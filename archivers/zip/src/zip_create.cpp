@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -262,6 +263,10 @@ bool CheckRequest(const Zip32Request& rq, Outcome& report) {
     report.Fail(Kind::CommandLine, "the level must be 0 to 9");
     return false;
   }
+  if (rq.encryption < ZIP32_ENCRYPTION_NONE || rq.encryption > ZIP32_ENCRYPTION_TRADITIONAL) {
+    report.Fail(Kind::CommandLine, "unknown encryption");
+    return false;
+  }
   return true;
 }
 
@@ -338,9 +343,27 @@ ZipPtr OpenArchive(const std::string& path, std::string& resolved, Outcome& repo
   return za;
 }
 
-// Sets how the member at `i` is stored: method, level, times and mode.
+// The encryption a request asks for, with the host's password.
+struct Encryption {
+  zip_uint16_t method = ZIP_EM_NONE;
+  std::string password;
+  ~Encryption() { explicit_bzero(password.data(), password.size()); }
+};
+
+// False when encryption is asked for but the host keeps no password: the password never
+// travels in the command line, so without a host there is none.
+bool TakeEncryption(const Zip32Request& rq, Encryption& encryption, Outcome& report) {
+  if (rq.encryption == ZIP32_ENCRYPTION_NONE) return true;
+  encryption.method =
+      rq.encryption == ZIP32_ENCRYPTION_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
+  if (arc::HostRecallPassword(encryption.password) && !encryption.password.empty()) return true;
+  report.Fail(Kind::CommandLine, "encryption asked for, but the host gave no password");
+  return false;
+}
+
+// Sets how the member at `i` is stored: method, level, times, mode and encryption.
 bool DescribeMember(zip_t* za, zip_uint64_t i, PreparedMember::Kind kind, const SourceFile& s,
-                    int level) {
+                    int level, const Encryption& encryption) {
   int rc = 0;
   if (kind == PreparedMember::Kind::StoredFile || kind == PreparedMember::Kind::StoredBuffer)
     rc |= zip_set_file_compression(za, i, ZIP_CM_STORE, 0);
@@ -352,6 +375,9 @@ bool DescribeMember(zip_t* za, zip_uint64_t i, PreparedMember::Kind kind, const 
                                  zip_uint16_t(ef.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
   rc |= zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_UNIX,
                                          (zip_uint32_t(S_IFREG) | s.mode) << 16);
+  // libzip keeps its own copy of the password and encrypts when the archive is written.
+  if (encryption.method != ZIP_EM_NONE)
+    rc |= zip_file_set_encryption(za, i, encryption.method, encryption.password.c_str());
   return rc == 0;
 }
 
@@ -359,8 +385,9 @@ enum class Added { Yes, Kept, Failed };
 
 // Adds one file, replacing a member of the same name unless -u finds it not newer. The data
 // is read and deflated now; libzip writes it when the archive is closed.
-Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& tempDir,
-                uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Outcome& report) {
+Added AddMember(const Zip32Request& rq, const Encryption& encryption, const SourceFile& s,
+                const std::string& tempDir, uint64_t& memoryLeft, zip_t* za, AddContext& ctx,
+                Outcome& report) {
   zip_int64_t old = LocateMember(za, s.memberName);
   if (old >= 0) {
     if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
@@ -395,7 +422,7 @@ Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& 
     report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
-  if (!DescribeMember(za, zip_uint64_t(idx), kind, s, rq.level)) {
+  if (!DescribeMember(za, zip_uint64_t(idx), kind, s, rq.level, encryption)) {
     report.Fail(Kind::Internal, zip_strerror(za));
     return Added::Failed;
   }
@@ -404,15 +431,15 @@ Added AddMember(const Zip32Request& rq, const SourceFile& s, const std::string& 
 
 // Adds every source; `added` receives the names of the members added or replaced. False after
 // a failure, which is in `report`.
-bool AddMembers(const Zip32Request& rq, const std::vector<SourceFile>& sources,
-                const std::string& resolved, zip_t* za, AddContext& ctx,
-                std::vector<std::string>& added, Outcome& report) {
+bool AddMembers(const Zip32Request& rq, const Encryption& encryption,
+                const std::vector<SourceFile>& sources, const std::string& resolved, zip_t* za,
+                AddContext& ctx, std::vector<std::string>& added, Outcome& report) {
   uint64_t memoryLeft = kInMemoryBound;
   // Large members are deflated into temporary files beside the archive, on the disk the
   // archive is written to.
   const std::string tempDir = DirectoryOf(resolved);
   for (const SourceFile& s : sources) {
-    switch (AddMember(rq, s, tempDir, memoryLeft, za, ctx, report)) {
+    switch (AddMember(rq, encryption, s, tempDir, memoryLeft, za, ctx, report)) {
       case Added::Failed: return false;
       case Added::Kept: break;
       case Added::Yes: added.push_back(s.memberName); break;
@@ -462,8 +489,8 @@ enum class Written { Done, Failed, Raced };
 
 // One attempt at writing the archive: Raced when there was none and another writer created it
 // meanwhile, so the caller starts over against that one.
-Written WriteArchive(const Zip32Request& rq, const std::vector<SourceFile>& sources,
-                     Outcome& report) {
+Written WriteArchive(const Zip32Request& rq, const Encryption& encryption,
+                     const std::vector<SourceFile>& sources, Outcome& report) {
   std::string resolved;
   ZipPtr za = OpenArchive(rq.archivePath, resolved, report);
   if (!za) return Written::Failed;
@@ -474,7 +501,8 @@ Written WriteArchive(const Zip32Request& rq, const std::vector<SourceFile>& sour
       arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
   AddContext ctx(progress.get(), total);
   std::vector<std::string> added;
-  if (!AddMembers(rq, sources, resolved, za.get(), ctx, added, report)) return Written::Failed;
+  if (!AddMembers(rq, encryption, sources, resolved, za.get(), ctx, added, report))
+    return Written::Failed;
   if (added.empty()) {
     report.Note("the archive is up to date");
     return Written::Done;  // nothing changed: the archive is not rewritten
@@ -496,7 +524,8 @@ Written WriteArchive(const Zip32Request& rq, const std::vector<SourceFile>& sour
 }
 
 void Run(const Zip32Request& rq, Outcome& report) {
-  if (!CheckRequest(rq, report)) return;
+  Encryption encryption;
+  if (!CheckRequest(rq, report) || !TakeEncryption(rq, encryption, report)) return;
   std::vector<SourceFile> sources;
   GatherSources(rq, sources, report);
   if (!report.ok()) return;
@@ -507,7 +536,7 @@ void Run(const Zip32Request& rq, Outcome& report) {
   // Writers of one archive take turns (see archive_lock.h).
   for (;;) {
     const arc::ArchiveLock lock(rq.archivePath);
-    if (WriteArchive(rq, sources, report) != Written::Raced) return;
+    if (WriteArchive(rq, encryption, sources, report) != Written::Raced) return;
   }
 }
 
@@ -523,10 +552,14 @@ TAVRUN_ARC_EXPORT int32_t Zip32Run(const Zip32Request* request, char* output, ui
   using namespace tavrun::zip;
   Outcome report;
   try {
-    if (request == nullptr || request->size < sizeof(Zip32Request))
+    if (request == nullptr || request->size < ZIP32_REQUEST_SIZE_1) {
       report.Fail(Kind::CommandLine, "no or incomplete request");
-    else
-      Run(*request, report);
+    } else {
+      // An older caller's shorter request: the members it does not know stay zero.
+      Zip32Request full{};
+      std::memcpy(&full, request, std::min<size_t>(request->size, sizeof full));
+      Run(full, report);
+    }
   } catch (const std::bad_alloc&) {
     report.Fail(Kind::Internal, "out of memory");
   } catch (const std::exception& e) {
