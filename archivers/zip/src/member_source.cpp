@@ -21,16 +21,20 @@ namespace {
 // file is stored (a second pass over gigabytes would cost more than the bytes saved).
 constexpr size_t kProbeSize = 4u << 20;
 
-// A file that is no longer the size and date it was found with has changed: its entry would
-// not match its data.
-bool SameAsFound(int fd, const PreparedMember& m, int& err) {
+// The modification time to the nanosecond, as the file stands; -1 (errno kept) on failure.
+int64_t MtimeNs(int fd, struct stat& st) {
+  if (fstat(fd, &st) != 0) return -1;
+  return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// A file that is no longer the size and date it was found with, or whose date moved since it
+// was opened (`openedNs`), has changed: its entry would not match its data.
+bool SameAsFound(int fd, const PreparedMember& m, int64_t openedNs, int& err) {
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    err = errno;
-    return false;
-  }
-  err = 0;
-  return uint64_t(st.st_size) == m.size && int64_t(st.st_mtime) == m.mtime;
+  const int64_t ns = MtimeNs(fd, st);
+  err = ns < 0 ? errno : 0;
+  return ns >= 0 && ns == openedNs && uint64_t(st.st_size) == m.size &&
+         int64_t(st.st_mtime) == m.mtime;
 }
 
 bool ProbeCompressible(const std::string& path, uint64_t size) {
@@ -55,7 +59,8 @@ struct SourceState {
   zip_error_t error;
   int fd = -1;
   uint64_t pos = 0;
-  uint64_t counted = 0;  // input bytes already reported to the progress
+  uint64_t counted = 0;   // input bytes already reported to the progress
+  int64_t openedNs = -1;  // the file's date when it was opened
   std::unique_ptr<PieceDeflater> deflater;
   const uint8_t* piece = nullptr;  // what is left of the piece being handed out
   size_t pieceLeft = 0;
@@ -136,7 +141,7 @@ zip_int64_t ReadStreamed(SourceState* s, void* data, zip_uint64_t len) {
       return Fail(s, ZIP_ER_READ);
     }
     int err = 0;
-    if (!SameAsFound(s->fd, m, err)) {
+    if (!SameAsFound(s->fd, m, s->openedNs, err)) {
       s->ctx->Fail(arc::Kind::Source, err ? arc::ErrnoText("cannot read " + m.path, err)
                                           : m.path + " changed while it was being read");
       return Fail(s, ZIP_ER_READ);
@@ -206,8 +211,10 @@ zip_int64_t OpenMember(SourceState* s) {
   if (!IsStreamed(m)) return 0;
   if (s->fd >= 0) close(s->fd);
   s->fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
-  int err = s->fd < 0 ? errno : 0;
-  if (s->fd < 0 || !SameAsFound(s->fd, m, err)) {
+  struct stat st {};
+  s->openedNs = s->fd < 0 ? -1 : MtimeNs(s->fd, st);
+  int err = s->openedNs < 0 ? errno : 0;
+  if (s->openedNs < 0 || !SameAsFound(s->fd, m, s->openedNs, err)) {
     return SourceFailed(s, arc::Kind::Source,
                         err ? arc::ErrnoText("cannot read " + m.path, err)
                             : m.path + " changed while it was being read",
@@ -290,10 +297,12 @@ bool ReadSmall(const PreparedMember& m, std::unique_ptr<uint8_t[]>& raw, AddCont
     return false;
   }
   raw.reset(new uint8_t[size_t(m.size) + 1]);
+  struct stat st {};
+  const int64_t openedNs = MtimeNs(fd, st);
   uint64_t got = 0;
-  bool ok = ReadFull(fd, raw.get(), m.size + 1, got);
+  bool ok = openedNs >= 0 && ReadFull(fd, raw.get(), m.size + 1, got);
   int err = ok ? 0 : errno;
-  const bool same = ok && got == m.size && SameAsFound(fd, m, err);
+  const bool same = ok && got == m.size && SameAsFound(fd, m, openedNs, err);
   close(fd);
   if (err != 0) {
     ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, err));
