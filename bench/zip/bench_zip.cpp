@@ -2,7 +2,10 @@
 // mixed corpus of about 80 MB (source text, documentation text, shared libraries), and the
 // peak memory of compressing a file larger than the in-memory bound.
 //
-//   bench_zip [runs [compress|read|memory ...]]   (TAVRUN_BENCH_CORPUS=dir places the corpus)
+//   bench_zip [runs [compress|read|update|memory|parallel|extract ...]]   (TAVRUN_BENCH_CORPUS=dir
+//   places the corpus)
+#include <dlfcn.h>
+#include <libdeflate.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,12 +16,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tavrun_host.h"
 #include "unzip32.h"
 #include "zip32j.h"
 
@@ -111,8 +117,10 @@ uintmax_t Size(const std::string& p) {
   return ec ? 0 : s;
 }
 
-void Sh(const std::string& cmd) {
-  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+int Sh(const std::string& cmd) {
+  const int rc = std::system(cmd.c_str());
+  if (rc != 0 && cmd.rfind("cmp ", 0) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+  return rc;
 }
 
 bool Have(const char* tool) {
@@ -159,6 +167,130 @@ Child RunChild(const std::function<void()>& f) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
   return {double(ru.ru_maxrss) / 1024.0, secs(ru.ru_utime) + secs(ru.ru_stime), wall};
+}
+
+// Hands the libraries a host whose thread budget is `threads` (process-wide).
+void SetThreads(unsigned threads) {
+  static unsigned budget = 1;
+  static TavrunHost host{};
+  budget = threads;
+  host.size = sizeof host;
+  host.version = TAVRUN_HOST_VERSION;
+  host.threads_per_call = [](void*) -> uint32_t { return budget; };
+  for (const char* lib : {"libzip32j.so", "libunzip32.so"})
+    if (void* h = dlopen(lib, RTLD_NOW | RTLD_NOLOAD)) {
+      if (auto set = reinterpret_cast<TavrunSetHostFunction>(dlsym(h, TAVRUN_SET_HOST_SYMBOL)))
+        set(&host);
+      dlclose(h);
+    }
+}
+
+// A file of `mb` MB cut from `sources` in turn, at most 4 MB from each.
+void BuildFile(const std::string& path, const std::vector<std::string>& sources, uintmax_t mb) {
+  std::ofstream o(path, std::ios::binary);
+  std::vector<char> buf(4u << 20);
+  for (size_t i = 0; uintmax_t(o.tellp()) < mb * 1000000 && !sources.empty();
+       i = (i + 1) % sources.size()) {
+    std::ifstream in(sources[i], std::ios::binary);
+    in.read(buf.data(), std::streamsize(buf.size()));
+    o.write(buf.data(), in.gcount());
+  }
+  o.close();
+  fs::resize_file(path, mb * 1000000);
+}
+
+// Office-like material found on this machine: compressed images and archives, shared
+// libraries, documentation and source text.
+std::vector<std::string> MixedSources(const std::vector<std::string>& corpus) {
+  std::vector<std::string> packed, text, binary;
+  std::error_code ec;
+  for (const char* root : {"/usr/share", "/root/.rustup", "/usr/lib/python3"})
+    for (auto it = fs::recursive_directory_iterator(
+             root, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator() && packed.size() < 400; it.increment(ec)) {
+      if (ec || !it->is_regular_file(ec)) continue;
+      const std::string e = it->path().extension().string();
+      if ((e == ".png" || e == ".jpg" || e == ".gz" || e == ".zip" || e == ".xz") &&
+          it->file_size(ec) > 20000)
+        packed.push_back(it->path().string());
+    }
+  for (const std::string& f : corpus)
+    (f.find("/libs/") != std::string::npos ? binary : text).push_back(f);
+  std::sort(packed.begin(), packed.end());
+  // About a third of each, interleaved.
+  std::vector<std::string> out;
+  for (size_t i = 0; i < 3000; ++i) {
+    const std::vector<std::string>& from = i % 3 == 0 ? packed : i % 3 == 1 ? text : binary;
+    if (!from.empty()) out.push_back(from[(i / 3 * 7) % from.size()]);
+  }
+  return out;
+}
+
+// Peak memory an extraction adds (KiB above the child's size when it started) and its CPU.
+struct Extracted {
+  double addedMb, cpu, wall;
+};
+Extracted OurExtraction(const std::string& archive, const std::string& dest) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, -1, -1};
+  const Child c = RunChild([&] {
+    close(fds[0]);
+    const auto field = [](const char* name) {
+      std::ifstream status("/proc/self/status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.rfind(name, 0) == 0) return std::atol(line.c_str() + std::strlen(name));
+      return -1L;
+    };
+    std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM from here on
+    const long before = field("VmRSS:");
+    char out[256];
+    UnZip(0, ("-x -qq --i -o " + Quote(archive) + " " + Quote(dest + "/")).c_str(), out,
+          sizeof out);
+    const long added = field("VmHWM:") - before;
+    if (write(fds[1], &added, sizeof added) != ssize_t(sizeof added)) _exit(1);
+  });
+  close(fds[1]);
+  long added = -1;
+  if (read(fds[0], &added, sizeof added) != ssize_t(sizeof added)) added = -1;
+  close(fds[0]);
+  return {double(added) / 1024.0, c.cpu, c.wall};
+}
+
+// Another program in a child of its own (not a copy of this one): its peak memory and CPU.
+Child Command(const std::string& cmd) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return {double(ru.ru_maxrss) / 1024.0, secs(ru.ru_utime) + secs(ru.ru_stime), wall};
+}
+
+// The extraction this library did before: the member read whole and inflated whole with
+// libdeflate, CRC checked, nothing written (so it is only the decoding's cost).
+double WholeBufferInflateCpu(const std::string& archive) {
+  return RunChild([&] {
+           int err = 0;
+           zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &err);
+           zip_stat_t st;
+           zip_stat_index(za, 0, 0, &st);
+           zip_file_t* f = zip_fopen_index(za, 0, ZIP_FL_COMPRESSED);
+           std::vector<uint8_t> in(st.comp_size);
+           zip_fread(f, in.data(), in.size());
+           std::vector<uint8_t> out(st.size);
+           libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+           libdeflate_deflate_decompress(d, in.data(), in.size(), out.data(), out.size(), nullptr);
+           if (uint32_t(libdeflate_crc32(0, out.data(), out.size())) != st.crc) _exit(1);
+         })
+      .cpu;
 }
 
 }  // namespace
@@ -336,6 +468,69 @@ int main(int argc, char** argv) {
           });
       fs::remove(big);
       fs::remove(out);
+    }
+  }
+  if (want("parallel")) {
+    // One large file deflated by one thread and by as many as there are processors: CPU over
+    // wall time (work really spread), and the bytes, which must not change.
+    const unsigned n = std::max(2u, std::thread::hardware_concurrency());
+    const std::string text = (work / "text64").string(), mixed = (work / "mixed64").string();
+    BuildFile(text, files, 64);
+    BuildFile(mixed, MixedSources(files), 64);
+    std::printf("\n%-26s %7s %7s %7s %9s %7s %7s %9s %5s\n", "64 MB, threads 1 | N", "cpu 1",
+                "wall 1", "cpu/w", "MB out", "cpu N", "wall N", "cpu/wall", "same");
+    for (const std::string& input : {text, mixed})
+      for (int level : {6, 9}) {
+        std::string outs[2];
+        Child c[2];
+        for (int k = 0; k < 2; ++k) {
+          outs[k] = (work / ("par" + std::to_string(k) + ".zip")).string();
+          c[k] = RunChild([&] {
+            SetThreads(k == 0 ? 1 : n);
+            OurZip(outs[k], {input}, level);
+          });
+        }
+        const bool same =
+            Size(outs[0]) > 0 && Sh("cmp -s " + Quote(outs[0]) + " " + Quote(outs[1])) == 0;
+        std::printf("%-26s %7.2f %7.2f %7.2f %9.2f %7.2f %7.2f %9.2f %5s\n",
+                    (fs::path(input).filename().string() + " -" + std::to_string(level) +
+                     " (N=" + std::to_string(n) + ")")
+                        .c_str(),
+                    c[0].cpu, c[0].wall, c[0].cpu / c[0].wall, Size(outs[0]) / 1e6, c[1].cpu,
+                    c[1].wall, c[1].cpu / c[1].wall, same ? "yes" : "NO");
+      }
+  }
+  if (want("extract")) {
+    // One deflated member of 200 MB (and 60 MB) extracted: the memory the extraction adds
+    // and its CPU, beside the whole-buffer inflate this library used before and other tools.
+    std::printf("\n%-34s %9s %8s %8s\n", "extract one member", "MB peak", "cpu s", "wall s");
+    for (uintmax_t mb : {uintmax_t(60), uintmax_t(200)}) {
+      const std::string big = (work / ("member" + std::to_string(mb))).string();
+      const std::string zip = (work / ("member" + std::to_string(mb) + ".zip")).string();
+      BuildFile(big, files, mb);
+      OurZip(zip, {big}, 6);
+      fs::remove(big);
+      const std::string out = (work / "x").string();
+      const std::string tag = ", " + std::to_string(mb) + " MB";
+      const auto row = [&](const std::string& what, const Child& c, const char* note) {
+        std::printf("%-34s %9.1f %8.2f %8.2f %s\n", (what + tag).c_str(), c.peakMb, c.cpu, c.wall,
+                    note);
+        fs::remove_all(out);
+      };
+      fs::create_directories(out);
+      const Extracted e = OurExtraction(zip, out);
+      row("UnZip -x", {e.addedMb, e.cpu, e.wall}, "(MB added to the process)");
+      std::printf("%-34s %9s %8.2f %8s %s\n", ("libdeflate whole buffer" + tag).c_str(), "",
+                  WholeBufferInflateCpu(zip), "", "(decode only, before)");
+      if (Have("unzip"))
+        row("unzip -o", Command("unzip -qq -o " + Quote(zip) + " -d " + Quote(out)), "");
+      if (Have("bsdtar")) {
+        fs::create_directories(out);
+        row("bsdtar -x", Command("bsdtar -xf " + Quote(zip) + " -C " + Quote(out)), "");
+      }
+      if (Have("7zz"))
+        row("7zz x", Command("7zz x -y -bso0 -bsp0 -o" + Quote(out) + " " + Quote(zip)), "");
+      fs::remove(zip);
     }
   }
   fs::remove_all(work);

@@ -1,6 +1,10 @@
-// Deflating in independent pieces joined into one stream: zlib must read the joined stream
-// back whole, whatever bit each piece's last block ends on.
+// Deflating in pieces joined into one stream, several pieces at once: zlib must read the
+// joined stream back whole whatever bit each piece's last block ends on, the bytes must not
+// depend on the number of threads, pieces that do not compress go stored, and a file that
+// changes or cannot be read while it is deflated is reported as such.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -10,11 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "member_source.h"
+#include "piece_deflate.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using tavrun::zip::PieceDeflater;
+using Status = PieceDeflater::Status;
 
 // A file descriptor over a temporary file holding `data` (or empty), closed at the end.
 struct TempFd {
@@ -27,11 +33,6 @@ struct TempFd {
   }
   ~TempFd() {
     if (fd >= 0) close(fd);
-  }
-  Bytes Contents() const {
-    Bytes b(size_t(lseek(fd, 0, SEEK_END)));
-    if (pread(fd, b.data(), b.size(), 0) != ssize_t(b.size())) b.clear();
-    return b;
   }
   int fd = -1;
 };
@@ -65,60 +66,141 @@ Bytes Mixed(size_t n, unsigned seed) {
   return b;
 }
 
+Bytes Random(size_t n, unsigned seed) {
+  std::mt19937 r(seed);
+  Bytes b(n);
+  for (uint8_t& c : b) c = uint8_t(r());
+  return b;
+}
+
+struct Deflated {
+  Status status = Status::Piece;
+  Bytes packed;
+  uint32_t crc = 0;
+  uint64_t pieces = 0, input = 0;
+};
+
+// Everything the deflater hands out, until it ends or fails.
+Deflated DeflateAll(int fd, uint64_t size, int level, uint64_t piece, unsigned threads) {
+  Deflated d;
+  PieceDeflater deflater(fd, size, level, piece, threads);
+  for (;;) {
+    const uint8_t* data = nullptr;
+    size_t n = 0;
+    uint64_t input = 0;
+    d.status = deflater.Next(data, n, input);
+    if (d.status != Status::Piece) break;
+    d.packed.insert(d.packed.end(), data, data + n);
+    ++d.pieces;
+    d.input += input;
+  }
+  d.crc = deflater.crc();
+  return d;
+}
+
+Deflated DeflateAll(const Bytes& input, int level, uint64_t piece, unsigned threads) {
+  TempFd in(input);
+  return DeflateAll(in.fd, input.size(), level, piece, threads);
+}
+
 }  // namespace
 
-TEST(DeflatePieces, JoinedPiecesInflateToTheInputAtEveryLevel) {
+TEST(PieceDeflater, JoinedPiecesInflateToTheInputAtEveryLevel) {
   const Bytes input = Mixed(600000, 3);
   for (int level : {1, 6, 10, 12}) {
     for (uint64_t piece : {uint64_t(997), uint64_t(4096), uint64_t(65536), uint64_t(600000)}) {
       SCOPED_TRACE("level " + std::to_string(level) + ", pieces of " + std::to_string(piece));
-      TempFd in(input), out;
-      uint32_t crc = 0;
-      uint64_t size = 0, pieces = 0, bytes = 0;
-      bool writeFailed = true;
-      ASSERT_EQ(tavrun::zip::DeflatePieces(
-                    in.fd, input.size(), out.fd, level, piece,
-                    [&](uint64_t n) {
-                      ++pieces;
-                      bytes += n;
-                      return true;
-                    },
-                    crc, size, writeFailed),
-                0);
-      EXPECT_FALSE(writeFailed);
-      const Bytes packed = out.Contents();
-      EXPECT_EQ(packed.size(), size);
-      EXPECT_EQ(Inflate(packed, input.size()), input);
-      EXPECT_EQ(crc, uint32_t(crc32(0, input.data(), uInt(input.size()))));
-      EXPECT_EQ(pieces, (input.size() + piece - 1) / piece);
-      EXPECT_EQ(bytes, input.size());
+      const Deflated d = DeflateAll(input, level, piece, 1);
+      ASSERT_EQ(d.status, Status::End);
+      EXPECT_EQ(Inflate(d.packed, input.size()), input);
+      EXPECT_EQ(d.crc, uint32_t(crc32(0, input.data(), uInt(input.size()))));
+      EXPECT_EQ(d.pieces, (input.size() + piece - 1) / piece);
+      EXPECT_EQ(d.input, input.size());
     }
   }
 }
 
-TEST(DeflatePieces, StopsWhenToldAndWhenTheFileIsNotItsSize) {
+// The sizes that end at, before and after a piece boundary, and the empty and one-byte file.
+TEST(PieceDeflater, SameBytesWhateverTheNumberOfThreads) {
+  constexpr uint64_t piece = 300000;  // above the sampled size, so pieces are sampled too
+  const Bytes all = Mixed(3 * piece + 1, 5);
+  for (size_t size : {size_t(0), size_t(1), size_t(piece - 1), size_t(piece), size_t(piece + 1),
+                      size_t(3 * piece), size_t(3 * piece + 1)}) {
+    const Bytes input(all.begin(), all.begin() + ptrdiff_t(size));
+    for (int level : {1, 6, 10}) {
+      SCOPED_TRACE("size " + std::to_string(size) + ", level " + std::to_string(level));
+      const Deflated one = DeflateAll(input, level, piece, 1);
+      ASSERT_EQ(one.status, Status::End);
+      EXPECT_EQ(Inflate(one.packed, input.size()), input);
+      for (unsigned threads : {2u, 3u, 8u}) {
+        const Deflated many = DeflateAll(input, level, piece, threads);
+        ASSERT_EQ(many.status, Status::End) << threads;
+        EXPECT_EQ(many.packed, one.packed) << threads << " threads";
+        EXPECT_EQ(many.crc, one.crc) << threads << " threads";
+      }
+    }
+  }
+}
+
+// A file that starts as text and turns random: the random pieces cost at most the stored
+// blocks' headers, and the text before and after them still deflates.
+TEST(PieceDeflater, PiecesThatDoNotCompressGoStored) {
+  constexpr uint64_t piece = 1 << 19;
+  Bytes input = Mixed(2 * piece, 7);
+  const Bytes noise = Random(4 * piece, 8);
+  input.insert(input.end(), noise.begin(), noise.end());
+  const Bytes tail = Mixed(2 * piece, 9);
+  input.insert(input.end(), tail.begin(), tail.end());
+  const Deflated d = DeflateAll(input, 10, piece, 2);
+  ASSERT_EQ(d.status, Status::End);
+  EXPECT_EQ(Inflate(d.packed, input.size()), input);
+  const Deflated text = DeflateAll(Mixed(2 * piece, 7), 10, piece, 1);
+  const size_t storedHeaders = 4 * 5 * ((piece + 65534) / 65535);
+  EXPECT_LE(d.packed.size(), noise.size() + storedHeaders + 2 * text.packed.size());
+  // All noise: never more than storing it.
+  const Deflated random = DeflateAll(noise, 6, piece, 2);
+  ASSERT_EQ(random.status, Status::End);
+  EXPECT_EQ(Inflate(random.packed, noise.size()), noise);
+  EXPECT_EQ(random.packed.size(), noise.size() + storedHeaders);
+}
+
+TEST(PieceDeflater, AFileThatChangesIsReportedChanged) {
   const Bytes input = Mixed(50000, 4);
-  {
-    TempFd in(input), out;
-    uint32_t crc;
-    uint64_t size;
-    bool writeFailed;
-    int calls = 0;
-    EXPECT_EQ(tavrun::zip::DeflatePieces(
-                  in.fd, input.size(), out.fd, 6, 10000, [&](uint64_t) { return ++calls < 2; }, crc,
-                  size, writeFailed),
-              EINTR);
-    EXPECT_EQ(calls, 2);
+  for (unsigned threads : {1u, 2u}) {
+    for (size_t claimed : {input.size() - 1, input.size() + 1}) {  // grew, shrank
+      TempFd in(input);
+      EXPECT_EQ(DeflateAll(in.fd, claimed, 6, 10000, threads).status, Status::Changed)
+          << claimed << ", " << threads << " threads";
+    }
+    // The same size, a new date once the first piece was handed out.
+    TempFd in(input);
+    PieceDeflater deflater(in.fd, input.size(), 6, 10000, threads);
+    const uint8_t* data = nullptr;
+    size_t n = 0;
+    uint64_t bytes = 0;
+    ASSERT_EQ(deflater.Next(data, n, bytes), Status::Piece);
+    const timespec later[2] = {{0, UTIME_OMIT}, {1234567890, 0}};
+    ASSERT_EQ(futimens(in.fd, later), 0);
+    Status s = Status::Piece;
+    while (s == Status::Piece) s = deflater.Next(data, n, bytes);
+    EXPECT_EQ(s, Status::Changed) << threads << " threads";
   }
-  for (size_t claimed : {input.size() - 1, input.size() + 1}) {  // grew, shrank
-    TempFd in(input), out;
-    uint32_t crc;
-    uint64_t size;
-    bool writeFailed;
-    EXPECT_EQ(tavrun::zip::DeflatePieces(
-                  in.fd, claimed, out.fd, 6, 10000, [](uint64_t) { return true; }, crc, size,
-                  writeFailed),
-              EIO)
-        << claimed;
+}
+
+TEST(PieceDeflater, AReadErrorKeepsItsErrno) {
+  // A directory opens, has a size, and fails every read with EISDIR.
+  const int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dir, 0);
+  struct stat st {};
+  ASSERT_EQ(fstat(dir, &st), 0);
+  ASSERT_GT(st.st_size, 0);
+  for (unsigned threads : {1u, 2u}) {
+    PieceDeflater deflater(dir, uint64_t(st.st_size), 6, 1000, threads);
+    const uint8_t* data = nullptr;
+    size_t n = 0;
+    uint64_t bytes = 0;
+    EXPECT_EQ(deflater.Next(data, n, bytes), Status::ReadError);
+    EXPECT_EQ(deflater.error(), EISDIR);
   }
+  close(dir);
 }

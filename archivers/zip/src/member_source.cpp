@@ -4,13 +4,13 @@
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "file_io.h"
-#include "safe_output.h"
+#include "host.h"
+#include "piece_deflate.h"
 #include "tavrun_zip_codes.h"
 
 namespace tavrun::zip {
@@ -21,44 +21,20 @@ namespace {
 // file is stored (a second pass over gigabytes would cost more than the bytes saved).
 constexpr size_t kProbeSize = 4u << 20;
 
-bool ReadAll(int fd, uint8_t* buf, uint64_t size, uint64_t& got) {
-  got = 0;
-  while (got < size) {
-    ssize_t n = read(fd, buf + got, size - got > (1u << 30) ? (1u << 30) : size_t(size - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += uint64_t(n);
-  }
-  return true;
+// The modification time to the nanosecond, as the file stands; -1 (errno kept) on failure.
+int64_t MtimeNs(int fd, struct stat& st) {
+  if (fstat(fd, &st) != 0) return -1;
+  return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// 1 when the file holds more bytes, 0 at its end, -1 on a read error (errno kept). A read
-// error must never pass for the end of the file: that would store a short member as good.
-int MoreData(int fd) {
-  uint8_t extra;
-  ssize_t n;
-  do n = read(fd, &extra, 1);
-  while (n < 0 && errno == EINTR);
-  return n > 0 ? 1 : (n == 0 ? 0 : -1);
-}
-
-struct Compressor {
-  explicit Compressor(int level) : c(libdeflate_alloc_compressor(level)), level(level) {}
-  ~Compressor() {
-    if (c) libdeflate_free_compressor(c);
-  }
-  libdeflate_compressor* c;
-  int level;
-};
-
-// One compressor per thread and level: setting one up costs more than deflating a small file.
-// `level` is libdeflate's.
-libdeflate_compressor* CompressorFor(int level) {
-  static thread_local std::unique_ptr<Compressor> cached;
-  if (!cached || cached->level != level || cached->c == nullptr)
-    cached = std::make_unique<Compressor>(level);
-  return cached->c;
+// A file that is no longer the size and date it was found with, or whose date moved since it
+// was opened (`openedNs`), has changed: its entry would not match its data.
+bool SameAsFound(int fd, const PreparedMember& m, int64_t openedNs, int& err) {
+  struct stat st {};
+  const int64_t ns = MtimeNs(fd, st);
+  err = ns < 0 ? errno : 0;
+  return ns >= 0 && ns == openedNs && uint64_t(st.st_size) == m.size &&
+         int64_t(st.st_mtime) == m.mtime;
 }
 
 bool ProbeCompressible(const std::string& path, uint64_t size) {
@@ -67,7 +43,7 @@ bool ProbeCompressible(const std::string& path, uint64_t size) {
   size_t n = size < kProbeSize ? size_t(size) : kProbeSize;
   std::unique_ptr<uint8_t[]> in(new uint8_t[n]), out(new uint8_t[n]);
   uint64_t got = 0;
-  bool ok = ReadAll(fd, in.get(), n, got);
+  bool ok = ReadFull(fd, in.get(), n, got);
   close(fd);
   if (!ok || got == 0) return true;
   libdeflate_compressor* comp = CompressorFor(1);
@@ -77,84 +53,19 @@ bool ProbeCompressible(const std::string& path, uint64_t size) {
   return libdeflate_deflate_compress(comp, in.get(), size_t(got), out.get(), limit) != 0;
 }
 
-// Where the final block of a complete raw deflate stream starts, in bits, and how many
-// padding bits follow its end: zlib's inflate stops at every block boundary (Z_BLOCK),
-// including the end of the final block before it drops the padding, and then tells the bits
-// it has not used of the last byte read. False when the stream is not one complete deflate
-// stream.
-bool FindFinalBlock(const uint8_t* data, size_t size, uint64_t& finalBit, int& padBits) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return false;
-  constexpr size_t kSink = 1 << 16;
-  std::unique_ptr<uint8_t[]> sink(new uint8_t[kSink]);
-  z.next_in = const_cast<Bytef*>(data);
-  z.avail_in = uInt(size);
-  finalBit = 0;
-  uint64_t endBit = 0;
-  bool ended = false, complete = false;
-  for (;;) {
-    z.next_out = sink.get();
-    z.avail_out = uInt(kSink);
-    int rc = inflate(&z, Z_BLOCK);
-    if (rc == Z_STREAM_END) {
-      complete = ended && z.avail_in == 0;
-      break;
-    }
-    if (rc != Z_OK) break;
-    if (z.data_type & 128) {
-      const uint64_t at = uint64_t(z.total_in) * 8 - uint64_t(z.data_type & 7);
-      if (z.data_type & 64) {  // after the final block
-        endBit = at;
-        ended = true;
-      } else {  // before a block that may be the final one
-        finalBit = at;
-      }
-    }
-  }
-  inflateEnd(&z);
-  if (!complete || endBit > uint64_t(size) * 8 || uint64_t(size) * 8 - endBit > 7) return false;
-  padBits = int(uint64_t(size) * 8 - endBit);
-  return true;
-}
-
-// Turns a piece's complete deflate stream into the middle of a longer one: its final block
-// made not final, then an empty stored block, which ends on a byte boundary, so the next
-// piece's blocks can follow byte-aligned. Appends the stored block to `buf`; false when the
-// piece is not a complete stream.
-bool MakeNotFinal(uint8_t* buf, size_t& size) {
-  uint64_t finalBit = 0;
-  int pad = 0;
-  if (size == 0 || !FindFinalBlock(buf, size, finalBit, pad)) return false;
-  buf[finalBit / 8] &= uint8_t(~(1u << (finalBit % 8)));
-  // The padding is zero: the stored block's three header bits (not final, type 0) go there
-  // when they fit, else in one more zero byte; LEN 0 and NLEN 0xFFFF follow aligned.
-  buf[size - 1] &= uint8_t((1u << (8 - pad)) - 1);
-  if (pad < 3) buf[size++] = 0;
-  const uint8_t empty[4] = {0x00, 0x00, 0xFF, 0xFF};
-  std::memcpy(buf + size, empty, 4);
-  size += 4;
-  return true;
-}
-
-// A file in `dir` that is gone when closed, even after a crash: a named one (no unnamed files
-// on this file system) loses its name at once.
-int TemporaryFile(const std::string& dir) {
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return -1;
-  std::string name;
-  const int fd = arc::CreateTemporaryIn(dirFd, 0600, name);
-  if (fd >= 0 && !name.empty()) unlinkat(dirFd, name.c_str(), 0);
-  close(dirFd);
-  return fd;
-}
-
 struct SourceState {
   std::unique_ptr<PreparedMember> member;
   AddContext* ctx = nullptr;
   zip_error_t error;
   int fd = -1;
   uint64_t pos = 0;
-  uint64_t counted = 0;  // input bytes already reported to the progress
+  uint64_t counted = 0;   // input bytes already reported to the progress
+  int64_t openedNs = -1;  // the file's date when it was opened
+  std::unique_ptr<PieceDeflater> deflater;
+  const uint8_t* piece = nullptr;  // what is left of the piece being handed out
+  size_t pieceLeft = 0;
+  bool ended = false;  // all pieces handed out and the file found unchanged
+  uint32_t crc = 0;    // known once ended
 };
 
 zip_int64_t Fail(SourceState* s, int zipError) {
@@ -162,19 +73,46 @@ zip_int64_t Fail(SourceState* s, int zipError) {
   return -1;
 }
 
-// The next bytes of a member deflated into a temporary file.
-zip_int64_t ReadDeflatedFile(SourceState* s, void* data, zip_uint64_t len) {
+zip_int64_t SourceFailed(SourceState* s, arc::Kind kind, const std::string& reason, int zipError) {
+  s->ctx->Fail(kind, reason);
+  return Fail(s, zipError);
+}
+
+// Takes the next deflated piece; 0 at the end, -1 on a failure or a cancel.
+zip_int64_t NextPiece(SourceState* s) {
   const PreparedMember& m = *s->member;
-  const uint64_t left = m.dataSize - s->pos;
-  const size_t want = size_t(len < left ? len : left);
-  const ssize_t n = arc::ReadAt(m.fd, data, want, s->pos);
-  if (n < 0 || (n == 0 && want > 0)) {
-    s->ctx->Fail(arc::Kind::Write,
-                 arc::ErrnoText("cannot read the temporary file", n < 0 ? errno : EIO));
-    return Fail(s, ZIP_ER_READ);
+  uint64_t input = 0;
+  switch (s->deflater->Next(s->piece, s->pieceLeft, input)) {
+    case PieceDeflater::Status::Piece:
+      if (!s->ctx->Advance(m.memberName, input)) return Fail(s, ZIP_ER_CANCELLED);
+      return 1;
+    case PieceDeflater::Status::End:
+      s->ended = true;
+      s->crc = s->deflater->crc();
+      return 0;
+    case PieceDeflater::Status::ReadError:
+      return SourceFailed(s, arc::Kind::Source,
+                          arc::ErrnoText("cannot read " + m.path, s->deflater->error()),
+                          ZIP_ER_READ);
+    case PieceDeflater::Status::Changed:
+      return SourceFailed(s, arc::Kind::Source, m.path + " changed while it was being read",
+                          ZIP_ER_READ);
+    case PieceDeflater::Status::NoMemory: break;
   }
-  s->pos += uint64_t(n);
-  return n;
+  return SourceFailed(s, arc::Kind::Internal, "out of memory", ZIP_ER_MEMORY);
+}
+
+// The next bytes of a file deflated in pieces as libzip reads it.
+zip_int64_t ReadPieces(SourceState* s, void* data, zip_uint64_t len) {
+  while (s->pieceLeft == 0 && !s->ended) {
+    const zip_int64_t more = NextPiece(s);
+    if (more <= 0) return more;
+  }
+  const size_t n = size_t(len < s->pieceLeft ? len : s->pieceLeft);
+  std::memcpy(data, s->piece, n);
+  s->piece += n;
+  s->pieceLeft -= n;
+  return zip_int64_t(n);
 }
 
 // The next bytes of a member held in memory (deflated, or the file itself).
@@ -200,6 +138,12 @@ zip_int64_t ReadStreamed(SourceState* s, void* data, zip_uint64_t len) {
     }
     if (more > 0) {
       s->ctx->Fail(arc::Kind::Source, m.path + " grew while it was being read");
+      return Fail(s, ZIP_ER_READ);
+    }
+    int err = 0;
+    if (!SameAsFound(s->fd, m, s->openedNs, err)) {
+      s->ctx->Fail(arc::Kind::Source, err ? arc::ErrnoText("cannot read " + m.path, err)
+                                          : m.path + " changed while it was being read");
       return Fail(s, ZIP_ER_READ);
     }
     return 0;
@@ -237,11 +181,18 @@ zip_int64_t StatMember(SourceState* s, void* data, zip_uint64_t len) {
   st->mtime = time_t(m.mtime);
   st->encryption_method = ZIP_EM_NONE;
   st->comp_method = ZIP_CM_STORE;
-  if (m.kind == PreparedMember::Kind::Deflated || m.kind == PreparedMember::Kind::DeflatedFile) {
+  if (m.kind == PreparedMember::Kind::Deflated) {
     st->comp_method = ZIP_CM_DEFLATE;
     st->comp_size = m.dataSize;
     st->crc = m.crc;
     st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC;
+  } else if (m.kind == PreparedMember::Kind::StreamDeflate) {
+    // libzip asks again once it has read the data, and takes the CRC then.
+    st->comp_method = ZIP_CM_DEFLATE;
+    if (s->ended) {
+      st->crc = s->crc;
+      st->valid |= ZIP_STAT_CRC;
+    }
   } else if (m.kind == PreparedMember::Kind::StoredBuffer) {
     st->crc = m.crc;
     st->valid |= ZIP_STAT_CRC;
@@ -260,11 +211,29 @@ zip_int64_t OpenMember(SourceState* s) {
   if (!IsStreamed(m)) return 0;
   if (s->fd >= 0) close(s->fd);
   s->fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (s->fd < 0) {
-    s->ctx->Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
-    return Fail(s, ZIP_ER_OPEN);
+  struct stat st {};
+  s->openedNs = s->fd < 0 ? -1 : MtimeNs(s->fd, st);
+  int err = s->openedNs < 0 ? errno : 0;
+  if (s->openedNs < 0 || !SameAsFound(s->fd, m, s->openedNs, err)) {
+    return SourceFailed(s, arc::Kind::Source,
+                        err ? arc::ErrnoText("cannot read " + m.path, err)
+                            : m.path + " changed while it was being read",
+                        ZIP_ER_OPEN);
+  }
+  if (m.kind == PreparedMember::Kind::StreamDeflate) {
+    s->deflater = std::make_unique<PieceDeflater>(s->fd, m.size, m.deflateLevel, kPieceSize,
+                                                  arc::ThreadsPerCall());
+    s->piece = nullptr;
+    s->pieceLeft = 0;
+    s->ended = false;
   }
   return 0;
+}
+
+void CloseMember(SourceState* s) {
+  s->deflater.reset();  // stops its threads before the file goes
+  if (s->fd >= 0) close(s->fd);
+  s->fd = -1;
 }
 
 zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -274,16 +243,13 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
     case ZIP_SOURCE_OPEN: return OpenMember(s);
     case ZIP_SOURCE_READ:
       if (s->ctx->cancelled()) return Fail(s, ZIP_ER_CANCELLED);
-      if (m.kind == PreparedMember::Kind::DeflatedFile) return ReadDeflatedFile(s, data, len);
+      if (m.kind == PreparedMember::Kind::StreamDeflate) return ReadPieces(s, data, len);
       return IsStreamed(m) ? ReadStreamed(s, data, len) : ReadBuffer(s, data, len);
-    case ZIP_SOURCE_CLOSE:
-      if (s->fd >= 0) close(s->fd);
-      s->fd = -1;
-      return 0;
+    case ZIP_SOURCE_CLOSE: CloseMember(s); return 0;
     case ZIP_SOURCE_STAT: return StatMember(s, data, len);
     case ZIP_SOURCE_ERROR: return zip_error_to_data(&s->error, data, len);
     case ZIP_SOURCE_FREE:
-      if (s->fd >= 0) close(s->fd);
+      CloseMember(s);
       zip_error_fini(&s->error);
       delete s;
       return 0;
@@ -294,47 +260,8 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
 
 }  // namespace
 
-PreparedMember::~PreparedMember() {
-  if (fd >= 0) close(fd);
-}
-
 int DeflateLevel(int level) {
   return level >= 9 ? 10 : level;
-}
-
-int DeflatePieces(int in, uint64_t size, int out, int level, uint64_t pieceSize,
-                  const std::function<bool(uint64_t)>& piece, uint32_t& crc, uint64_t& outSize,
-                  bool& writeFailed) {
-  writeFailed = false;
-  crc = 0;
-  outSize = 0;
-  libdeflate_compressor* comp = CompressorFor(level);
-  if (comp == nullptr || pieceSize == 0) return ENOMEM;
-  const size_t inCap = size_t(size < pieceSize ? size : pieceSize);
-  // Room for the stored block that joins two pieces.
-  const size_t outCap = libdeflate_deflate_compress_bound(comp, inCap) + 8;
-  std::unique_ptr<uint8_t[]> raw(new uint8_t[inCap]), packed(new uint8_t[outCap]);
-  uint64_t done = 0;
-  do {
-    const size_t n = size_t(size - done < inCap ? size - done : inCap);
-    uint64_t got = 0;
-    if (!ReadAll(in, raw.get(), n, got)) return errno;
-    if (got != n) return EIO;
-    crc = uint32_t(libdeflate_crc32(crc, raw.get(), n));
-    size_t m = libdeflate_deflate_compress(comp, raw.get(), n, packed.get(), outCap - 8);
-    if (m == 0) return ENOMEM;
-    done += n;
-    if (done < size && !MakeNotFinal(packed.get(), m)) return ENOMEM;
-    if (!arc::WriteAll(out, packed.get(), m)) {
-      writeFailed = true;
-      return errno ? errno : ENOSPC;
-    }
-    outSize += m;
-    if (!piece(n)) return EINTR;
-  } while (done < size);
-  int more = MoreData(in);
-  if (more != 0) return more < 0 ? errno : EIO;
-  return 0;
 }
 
 bool AddContext::Advance(const std::string& member, uint64_t bytes) {
@@ -362,96 +289,35 @@ void AddContext::Fail(arc::Kind kind, const std::string& reason) {
 
 namespace {
 
-// Deflates a large file into a temporary file. False with the failure in `ctx` on a read or
-// write error or a cancel; true with `out` still StoredFile when the file does not shrink.
-bool DeflateToFile(int fd, int level, const std::string& tempDir, AddContext& ctx,
-                   PreparedMember& out) {
-  int tmp = TemporaryFile(tempDir);
-  if (tmp < 0) {
-    out.kind = PreparedMember::Kind::StreamDeflate;  // libzip deflates it on the way
-    return true;
-  }
-  uint32_t crc = 0;
-  uint64_t packed = 0;
-  bool writeFailed = false;
-  int err = DeflatePieces(
-      fd, out.size, tmp, DeflateLevel(level), kPieceSize,
-      [&](uint64_t bytes) { return ctx.Advance(out.memberName, bytes); }, crc, packed, writeFailed);
-  if (err != 0) {
-    close(tmp);
-    if (ctx.failKind() != arc::Kind::None) return false;  // cancelled
-    if (writeFailed)
-      ctx.Fail(arc::Kind::Write,
-               arc::ErrnoText("cannot write a temporary file in " + tempDir, err));
-    else if (err == EIO)
-      ctx.Fail(arc::Kind::Source, out.path + " changed while it was being read");
-    else if (err == ENOMEM)
-      ctx.Fail(arc::Kind::Internal, "out of memory");
-    else
-      ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot deflate " + out.path, err));
+// Reads a small file whole into `raw` (one byte more than its size, to see it grow).
+bool ReadSmall(const PreparedMember& m, std::unique_ptr<uint8_t[]>& raw, AddContext& ctx) {
+  int fd = open(m.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, errno));
     return false;
   }
-  if (packed >= out.size) {
-    close(tmp);
-    return true;  // stored: read again from the file when the archive is written
+  raw.reset(new uint8_t[size_t(m.size) + 1]);
+  struct stat st {};
+  const int64_t openedNs = MtimeNs(fd, st);
+  uint64_t got = 0;
+  bool ok = openedNs >= 0 && ReadFull(fd, raw.get(), m.size + 1, got);
+  int err = ok ? 0 : errno;
+  const bool same = ok && got == m.size && SameAsFound(fd, m, openedNs, err);
+  close(fd);
+  if (err != 0) {
+    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + m.path, err));
+    return false;
   }
-  out.kind = PreparedMember::Kind::DeflatedFile;
-  out.fd = tmp;
-  out.crc = crc;
-  out.dataSize = packed;
+  if (!same) {
+    ctx.Fail(arc::Kind::Source, m.path + " changed while it was being read");
+    return false;
+  }
   return true;
 }
 
-}  // namespace
-
-bool PrepareMember(const std::string& path, const std::string& memberName, uint64_t size,
-                   int64_t mtime, int level, const std::string& tempDir, uint64_t& memoryLeft,
-                   AddContext& ctx, PreparedMember& out) {
-  out.path = path;
-  out.memberName = memberName;
-  out.size = size;
-  out.mtime = mtime;
-  // Name the file before reading it: a large one takes a while before its first bytes count.
-  if (!ctx.Advance(memberName, 0)) return false;
-  if (level <= 0) {
-    out.kind = PreparedMember::Kind::StoredFile;
-    return true;
-  }
-  const bool large = size > kPieceSize || size > memoryLeft;
-  if (large && !ProbeCompressible(path, size)) {
-    out.kind = PreparedMember::Kind::StoredFile;
-    return true;
-  }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + path, errno));
-    return false;
-  }
-  if (large) {
-    out.kind = PreparedMember::Kind::StoredFile;
-    bool ok = DeflateToFile(fd, level, tempDir, ctx, out);
-    close(fd);
-    return ok;
-  }
-  std::unique_ptr<uint8_t[]> raw(new uint8_t[size_t(size) + 1]);
-  uint64_t got = 0;
-  bool ok = ReadAll(fd, raw.get(), size, got);
-  int err = errno;
-  int more = ok && got == size ? MoreData(fd) : 0;
-  if (more < 0) {
-    ok = false;
-    err = errno;
-  }
-  bool grew = more > 0;
-  close(fd);
-  if (!ok) {
-    ctx.Fail(arc::Kind::Source, arc::ErrnoText("cannot read " + path, err));
-    return false;
-  }
-  if (got != size || grew) {
-    ctx.Fail(arc::Kind::Source, path + " changed while it was being read");
-    return false;
-  }
+// Deflates a small file held in `raw`, or keeps it as it is when deflate does not shrink it.
+bool DeflateSmall(std::unique_ptr<uint8_t[]> raw, int level, AddContext& ctx, PreparedMember& out) {
+  const uint64_t size = out.size;
   out.crc = uint32_t(libdeflate_crc32(0, raw.get(), size_t(size)));
   if (size > 1) {
     libdeflate_compressor* comp = CompressorFor(DeflateLevel(level));
@@ -471,13 +337,36 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
       out.kind = PreparedMember::Kind::Deflated;
       out.data = std::move(fitted);
       out.dataSize = n;
+      return true;
     }
   }
-  if (out.kind != PreparedMember::Kind::Deflated) {
-    out.kind = PreparedMember::Kind::StoredBuffer;
-    out.data = std::move(raw);
-    out.dataSize = size_t(size);
+  out.kind = PreparedMember::Kind::StoredBuffer;
+  out.data = std::move(raw);
+  out.dataSize = size_t(size);
+  return true;
+}
+
+}  // namespace
+
+bool PrepareMember(const std::string& path, const std::string& memberName, uint64_t size,
+                   int64_t mtime, int level, uint64_t& memoryLeft, AddContext& ctx,
+                   PreparedMember& out) {
+  out.path = path;
+  out.memberName = memberName;
+  out.size = size;
+  out.mtime = mtime;
+  out.deflateLevel = DeflateLevel(level);
+  // Name the file before reading it: a large one takes a while before its first bytes count.
+  if (!ctx.Advance(memberName, 0)) return false;
+  out.kind = PreparedMember::Kind::StoredFile;
+  if (level <= 0) return true;
+  if (size > kPieceSize || size > memoryLeft) {
+    // Read when the archive is written; stored when its start does not compress.
+    if (ProbeCompressible(path, size)) out.kind = PreparedMember::Kind::StreamDeflate;
+    return true;
   }
+  std::unique_ptr<uint8_t[]> raw;
+  if (!ReadSmall(out, raw, ctx) || !DeflateSmall(std::move(raw), level, ctx, out)) return false;
   memoryLeft -= out.dataSize < memoryLeft ? out.dataSize : memoryLeft;
   return ctx.Advance(memberName, size);
 }

@@ -386,8 +386,7 @@ enum class Added { Yes, Kept, Failed };
 // Adds one file, replacing a member of the same name unless -u finds it not newer. The data
 // is read and deflated now; libzip writes it when the archive is closed.
 Added AddMember(const Zip32Request& rq, const Encryption& encryption, const SourceFile& s,
-                const std::string& tempDir, uint64_t& memoryLeft, zip_t* za, AddContext& ctx,
-                Outcome& report) {
+                uint64_t& memoryLeft, zip_t* za, AddContext& ctx, Outcome& report) {
   zip_int64_t old = LocateMember(za, s.memberName);
   if (old >= 0) {
     if (rq.updateNewerOnly && !IsNewer(za, old, s)) {
@@ -403,8 +402,7 @@ Added AddMember(const Zip32Request& rq, const Encryption& encryption, const Sour
     }
   }
   auto member = std::make_unique<PreparedMember>();
-  if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, tempDir, memoryLeft, ctx,
-                     *member)) {
+  if (!PrepareMember(s.path, s.memberName, s.size, s.mtime, rq.level, memoryLeft, ctx, *member)) {
     report.Fail(ctx.failKind(), ctx.failReason());
     return Added::Failed;
   }
@@ -432,14 +430,11 @@ Added AddMember(const Zip32Request& rq, const Encryption& encryption, const Sour
 // Adds every source; `added` receives the names of the members added or replaced. False after
 // a failure, which is in `report`.
 bool AddMembers(const Zip32Request& rq, const Encryption& encryption,
-                const std::vector<SourceFile>& sources, const std::string& resolved, zip_t* za,
+                const std::vector<SourceFile>& sources, zip_t* za,
                 AddContext& ctx, std::vector<std::string>& added, Outcome& report) {
   uint64_t memoryLeft = kInMemoryBound;
-  // Large members are deflated into temporary files beside the archive, on the disk the
-  // archive is written to.
-  const std::string tempDir = DirectoryOf(resolved);
   for (const SourceFile& s : sources) {
-    switch (AddMember(rq, encryption, s, tempDir, memoryLeft, za, ctx, report)) {
+    switch (AddMember(rq, encryption, s, memoryLeft, za, ctx, report)) {
       case Added::Failed: return false;
       case Added::Kept: break;
       case Added::Yes: added.push_back(s.memberName); break;
@@ -501,7 +496,7 @@ Written WriteArchive(const Zip32Request& rq, const Encryption& encryption,
       arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
   AddContext ctx(progress.get(), total);
   std::vector<std::string> added;
-  if (!AddMembers(rq, encryption, sources, resolved, za.get(), ctx, added, report))
+  if (!AddMembers(rq, encryption, sources, za.get(), ctx, added, report))
     return Written::Failed;
   if (added.empty()) {
     report.Note("the archive is up to date");

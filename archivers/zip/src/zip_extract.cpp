@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dialogs.h"
+#include "member_inflate.h"
 #include "overwrite_policy.h"
 #include "safe_output.h"
 #include "unzip32.h"
@@ -26,12 +27,6 @@ namespace tavrun::zip {
 
 namespace {
 
-// Deflated members up to this size are inflated in one piece with libdeflate (about twice
-// as fast as zlib); larger ones stream through libzip.
-constexpr zip_uint64_t kInflateBound = 64ull << 20;
-// Deflate cannot expand data by more than about 1032 to 1: a member that claims more than
-// its compressed bytes can hold is streamed, so its buffer follows the real data.
-constexpr zip_uint64_t kDeflateMaxRatio = 1032;
 constexpr size_t kChunk = 256u << 10;
 
 struct Planned {
@@ -50,14 +45,6 @@ struct FileCloser {
   void operator()(zip_file_t* f) const {
     if (f) zip_fclose(f);
   }
-};
-
-struct Decompressor {
-  Decompressor() : d(libdeflate_alloc_decompressor()) {}
-  ~Decompressor() {
-    if (d) libdeflate_free_decompressor(d);
-  }
-  libdeflate_decompressor* d;
 };
 
 std::string JoinPath(const std::vector<std::string>& c) {
@@ -177,58 +164,6 @@ zip_file_t* OpenLibzipMember(zip_t* za, zip_uint64_t index, zip_flags_t flags, K
   return f;
 }
 
-// Small deflated members: read whole and inflated in one call.
-Kind InflateWhole(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                  Progressor& progress, std::string& why) {
-  Kind code = Kind::None;
-  std::unique_ptr<zip_file_t, FileCloser> zf(
-      OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
-  if (!zf) return code;
-  std::vector<uint8_t> in(size_t(st.comp_size) + 1);
-  size_t got = 0;
-  for (;;) {
-    zip_int64_t n = zip_fread(zf.get(), in.data() + got, in.size() - got);
-    if (n < 0) {
-      why = std::string("cannot read the member data: ") + zip_file_strerror(zf.get());
-      return Kind::Data;
-    }
-    if (n == 0) break;
-    got += size_t(n);
-    if (got == in.size()) break;
-  }
-  if (got != st.comp_size) {
-    why = "the compressed data has the wrong size";
-    return Kind::Data;
-  }
-  Decompressor dec;
-  if (dec.d == nullptr) {
-    why = "out of memory";
-    return Kind::Internal;
-  }
-  std::vector<uint8_t> data(size_t(st.size));
-  libdeflate_result r =
-      libdeflate_deflate_decompress(dec.d, in.data(), got, data.data(), data.size(), nullptr);
-  if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
-    why = "the member holds more data than its declared size";
-    return Kind::Data;
-  }
-  if (r == LIBDEFLATE_SHORT_OUTPUT) {
-    why = "the member holds less data than its declared size";
-    return Kind::Data;
-  }
-  if (r != LIBDEFLATE_SUCCESS) {
-    why = "the compressed data is damaged";
-    return Kind::Data;
-  }
-  if (uint32_t(libdeflate_crc32(0, data.data(), data.size())) != st.crc) {
-    why = "CRC error";
-    return Kind::Data;
-  }
-  if (!out(data.data(), data.size(), why)) return Kind::Write;
-  if (!progress.Add(st.size)) return Kind::Cancelled;
-  return Kind::None;
-}
-
 // Hands decoded chunks on, never beyond the declared size, and counts them for the progress.
 class CappedOutput {
  public:
@@ -271,7 +206,8 @@ class CappedOutput {
   Kind code_ = Kind::None;
 };
 
-// The code of a decoder's result once its output has been handed on.
+// The code once a decoder of ours has stopped: its own failure, the sink's, or the check of
+// the length and CRC of what came out.
 Kind DecodedKind(DecodeResult r, CappedOutput& capped, std::string& why) {
   switch (r) {
     case DecodeResult::Ok: return capped.Finish(true, why);
@@ -310,6 +246,21 @@ Kind DecodeEncrypted(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const 
   return code != Kind::None ? code : capped.Finish(false, why);
 }
 
+// Deflated members, whatever their size, stream through our inflater (member_inflate.h) in
+// a few MiB of memory.
+Kind InflateStreamed(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                     Progressor& progress, std::string& why) {
+  Kind code = Kind::None;
+  std::unique_ptr<zip_file_t, FileCloser> zf(
+      OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
+  if (!zf) return code;
+  CappedOutput capped(st, out, progress);
+  DecodeResult r = InflateMember(
+      zf.get(),
+      [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
+  return DecodedKind(r, capped, why);
+}
+
 // Everything else streams through libzip, which checks the CRC when the data ends.
 Kind StreamThroughLibzip(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                          Progressor& progress, std::string& why) {
@@ -338,9 +289,7 @@ Kind CopyMember(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink&
                 Progressor& progress, std::string& why) {
   const bool plain = st.encryption_method == ZIP_EM_NONE;
   if (!plain) return DecodeEncrypted(za, index, st, out, progress, why);
-  if (plain && st.comp_method == ZIP_CM_DEFLATE && st.size <= kInflateBound &&
-      st.comp_size <= kInflateBound && st.size / kDeflateMaxRatio <= st.comp_size)
-    return InflateWhole(za, index, st, out, progress, why);
+  if (st.comp_method == ZIP_CM_DEFLATE) return InflateStreamed(za, index, st, out, progress, why);
   if (plain && !zip_compression_method_supported(st.comp_method, 0) &&
       OwnDecoderFor(st.comp_method))
     return DecodeWithOwn(za, index, st, out, progress, why);
