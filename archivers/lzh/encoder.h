@@ -22,19 +22,23 @@ const char* MethodId(Method method);
 // Window size in bytes (0 for stored).
 uint32_t WindowSize(Method method);
 
+// The settings the archives are written with are the defaults.
 struct EncoderTuning {
-  int maxChain = 128;    // candidates looked at per position (tree depth when optimal)
-  int lazyLength = 64;   // lazy: no lazy search once a match is this long
-  int goodLength = 16;   // lazy: chain cut to a quarter once the previous match is this long
-  int niceLength = 128;  // stop searching at a match this long
+  // Tree depth (near-optimal parse) or candidates looked at per position (lazy matching).
+  // A shallower walk or a shorter niceLength costs source code and small files more than 1 %.
+  int maxChain = 32;
+  int lazyLength = 64;  // lazy: no lazy search once a match is this long
+  int goodLength = 16;  // lazy: chain cut to a quarter once the previous match is this long
+  int niceLength = 64;  // stop searching at a match this long
   uint32_t blockCommands = 65535;  // commands collected before blocks are chosen (1 .. 65535)
   int splitDepth = 4;              // a collected run may be halved this often into blocks
-  // 0: lazy matching. n > 0: near-optimal parse, each stretch of input parsed n times, each
-  // time priced by the code lengths the previous parse would get.
-  int optimalPasses = 0;
+  // n > 0: near-optimal parse, each stretch of input parsed n times, each time priced by the
+  // code lengths the previous parse would get; 2-5 % smaller than lazy matching at about a
+  // third of its speed. 0: lazy matching.
+  int optimalPasses = 1;
 };
 
-// The settings we use per method (parser and search effort).
+// The settings we use per method: the defaults, for every method.
 EncoderTuning DefaultTuning(Method method);
 
 class Encoder {
