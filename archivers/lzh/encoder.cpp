@@ -5,6 +5,7 @@
 
 #include "block_writer.h"
 #include "encode_common.h"
+#include "segments.h"
 #include "stream_parser.h"
 
 namespace tavrun::lzh {
@@ -40,38 +41,44 @@ EncoderTuning DefaultTuning(Method) {
   return EncoderTuning{};
 }
 
-namespace {
-
-// The parser of the last encoder that finished on this thread: its window and trees are
-// large, and a batch of small files would spend more on page faults than on compressing.
-thread_local std::unique_ptr<enc::StreamParser> spareParser;
-
-}  // namespace
-
 struct Encoder::Impl {
   enc::BlockWriter writer;
+  // One of the two: an input parsed as one stream, or in segments.
   std::unique_ptr<enc::StreamParser> parser;
+  std::unique_ptr<enc::SegmentedParse> segments;
   enc::StreamParser::Take take;
 
-  Impl(Method m, Sink sink, const EncoderTuning& t) : writer(m, std::move(sink), t) {
-    parser = spareParser ? std::move(spareParser) : std::make_unique<enc::StreamParser>();
+  Impl(Method m, Sink sink, const EncoderTuning& t, unsigned threads)
+      : writer(m, std::move(sink), t) {
+    if (t.segmentBytes > 0) {
+      segments = std::make_unique<enc::SegmentedParse>(
+          m, t, threads, [this](const enc::Commands& c) { return writer.Add(c); });
+      return;
+    }
+    parser = enc::TakeThreadParser();
     parser->Begin(m, t);
     take = [this](enc::Commands& c) { return writer.Add(c); };
   }
-  ~Impl() { spareParser = std::move(parser); }
+  ~Impl() {
+    if (parser) enc::KeepThreadParser(std::move(parser));
+  }
 
   bool Feed(const uint8_t* data, size_t size) {
-    return !writer.failed() && parser->Feed(data, size, take);
+    if (writer.failed()) return false;
+    return segments ? segments->Feed(data, size) : parser->Feed(data, size, take);
   }
   bool Finish() {
-    if (writer.failed() || !parser->Finish(take)) return false;
+    if (writer.failed() || !(segments ? segments->Finish() : parser->Finish(take))) return false;
     return writer.Finish();
   }
 };
 
-Encoder::Encoder(Method method, Sink sink, EncoderTuning tuning)
-    : impl_(std::make_unique<Impl>(method, std::move(sink), tuning)) {}
+Encoder::Encoder(Method method, Sink sink, EncoderTuning tuning, unsigned threads)
+    : impl_(std::make_unique<Impl>(method, std::move(sink), tuning, threads)) {}
 Encoder::~Encoder() = default;
+void Encoder::SetPoll(Poll poll) {
+  if (impl_->segments) impl_->segments->SetPoll(std::move(poll));
+}
 bool Encoder::Feed(const uint8_t* data, size_t size) {
   return impl_->Feed(data, size);
 }
@@ -85,8 +92,8 @@ uint32_t Encoder::blocks() const {
   return impl_->writer.blocks();
 }
 
-std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size,
-                              EncoderTuning tuning) {
+std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size, EncoderTuning tuning,
+                              unsigned threads) {
   std::vector<uint8_t> result;
   Encoder enc(
       method,
@@ -94,7 +101,7 @@ std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size,
         result.insert(result.end(), d, d + n);
         return true;
       },
-      tuning);
+      tuning, threads);
   enc.Feed(data, size);
   enc.Finish();
   return result;

@@ -89,21 +89,24 @@ void OptimalParser::AppendPath(const MatchFinder& mf, uint32_t pos, uint32_t n, 
   }
 }
 
-void OptimalParser::ParseStretch(MatchFinder& mf, uint32_t pos, uint32_t n, const Effort& effort,
-                                 Commands& out) {
+uint64_t OptimalParser::ParseStretch(MatchFinder& mf, uint32_t pos, uint32_t n,
+                                     const Effort& effort, Commands& out) {
   mf.FindMatches(pos, n, effort.depth, effort.nice);
   // The first stretch starts from guessed prices: one more pass prices it from itself, which
   // matters most for small files, all of which fit in one stretch.
   const int passes = effort.passes + (priced_ ? 0 : 1);
   priced_ = true;
   const size_t before = out.size();
+  uint64_t bits = 0;
   for (int pass = 0; pass < passes; ++pass) {
     out.codes.resize(before);
     out.distances.resize(before);
     CheapestPath(mf, pos, n);
+    bits = steps_[n].price;
     AppendPath(mf, pos, n, out);
     SetPrices(out, before, out.size(), effort.whole);
   }
+  return bits;
 }
 
 }  // namespace tavrun::lzh::enc

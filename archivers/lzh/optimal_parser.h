@@ -22,8 +22,10 @@ class OptimalParser {
   void Reset(const Params& params);
   // Parses [pos, pos + n) of the finder's buffer `effort.passes` times (once more for the first
   // stretch of a stream), each pass priced by the last one's result, and appends the commands
-  // of the last pass to `out`. The prices found carry over to the next stretch.
-  void ParseStretch(MatchFinder& mf, uint32_t pos, uint32_t n, const Effort& effort, Commands& out);
+  // of the last pass to `out`. The prices found carry over to the next stretch. Returns the
+  // bits the last pass's path costs at the prices it was found with.
+  uint64_t ParseStretch(MatchFinder& mf, uint32_t pos, uint32_t n, const Effort& effort,
+                        Commands& out);
 
  private:
   // The cheapest way found to a position of the stretch: its cost in bits and the last

@@ -3,10 +3,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "probe.h"
+
 namespace tavrun::lzh::enc {
+namespace {
+
+thread_local std::unique_ptr<StreamParser> spare;
+
+}  // namespace
+
+std::unique_ptr<StreamParser> TakeThreadParser() {
+  return spare ? std::move(spare) : std::make_unique<StreamParser>();
+}
+
+void KeepThreadParser(std::unique_ptr<StreamParser> parser) {
+  spare = std::move(parser);
+}
 
 void StreamParser::Begin(Method method, const EncoderTuning& tuning, uint64_t history,
-                         uint64_t parseEnd) {
+                         uint64_t parseEnd, uint64_t warmUp) {
   params_ = ParamsFor(method);
   tuning_ = tuning;
   tuning_.maxChain = std::max(1, tuning_.maxChain);
@@ -17,8 +32,11 @@ void StreamParser::Begin(Method method, const EncoderTuning& tuning, uint64_t hi
   base_ = 0;
   pos_ = 0;
   history_ = history;
+  // Lazy matching has no prices to learn.
+  entered_ = history - (tuning_.optimalPasses > 0 ? std::min(warmUp, history) : 0);
   parseEnd_ = std::max(parseEnd, history);
   stopped_ = false;
+  probeNext_ = true;
 }
 
 bool StreamParser::Feed(const uint8_t* data, size_t size, const Take& take) {
@@ -48,10 +66,10 @@ uint32_t StreamParser::Limit() const {
   return static_cast<uint32_t>(std::min<uint64_t>(mf_.end, parseEnd_ - std::min(parseEnd_, base_)));
 }
 
-// Enters the history's positions as their bytes ahead arrive; true once all are in.
+// Enters the positions that are only entered as their bytes ahead arrive; true once all are in.
 bool StreamParser::EnterHistory(bool final) {
   const bool trees = tuning_.optimalPasses > 0;
-  while (base_ + pos_ < history_) {
+  while (base_ + pos_ < entered_) {
     if (pos_ >= mf_.end || (!final && mf_.end - pos_ < kMinLookahead)) return false;
     if (pos_ + 4 <= mf_.end) {
       if (trees)
@@ -76,17 +94,27 @@ bool StreamParser::Process(bool final, const Take& take) {
     return !stopped_;
   }
   while (!stopped_ && pos_ < limit) {
-    const uint32_t n = std::min(limit - pos_, kStretch);
+    const uint64_t at = base_ + pos_;
+    const bool warmUp = at < history_;
+    const uint32_t n = static_cast<uint32_t>(
+        std::min<uint64_t>(std::min(limit - pos_, kStretch), warmUp ? history_ - at : kStretch));
     if (!final && mf_.end - (pos_ + n) < kMinLookahead) break;
     // A whole input of one stretch, the everyday small file, takes microseconds: there a
     // deeper search and one more pass buy about 0.5 % for nothing that shows.
-    const bool whole = final && base_ + pos_ == 0 && limit == mf_.end && n == limit;
+    const bool whole = final && at == 0 && limit == mf_.end && n == limit;
     const Effort effort{whole ? tuning_.maxChain * 4 : tuning_.maxChain,
                         whole ? kMaxMatch : tuning_.niceLength,
                         tuning_.optimalPasses + (whole ? 1 : 0), whole};
-    optimal_.ParseStretch(mf_, pos_, n, effort, commands_);
+    if (!warmUp && probeNext_ && !ParsingPays(mf_.buf.data() + pos_, n)) {
+      // Skipped ahead: literals, and the positions are not entered (no node reaches them).
+      for (uint32_t i = 0; i < n; ++i) commands_.Literal(mf_.buf[pos_ + i]);
+    } else {
+      const uint64_t bits = optimal_.ParseStretch(mf_, pos_, n, effort, commands_);
+      // After a stretch where copies saved an eighth or more, the next is parsed unprobed.
+      probeNext_ = bits > uint64_t{n} * 7;
+    }
     pos_ += n;
-    if (!take(commands_)) stopped_ = true;
+    if (!warmUp && !take(commands_)) stopped_ = true;
     commands_.clear();
   }
   return !stopped_;
