@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "probe.h"
-
 namespace tavrun::lzh::enc {
 namespace {
 
@@ -36,7 +34,6 @@ void StreamParser::Begin(Method method, const EncoderTuning& tuning, uint64_t hi
   entered_ = history - (tuning_.optimalPasses > 0 ? std::min(warmUp, history) : 0);
   parseEnd_ = std::max(parseEnd, history);
   stopped_ = false;
-  probeNext_ = true;
 }
 
 bool StreamParser::Feed(const uint8_t* data, size_t size, const Take& take) {
@@ -105,14 +102,7 @@ bool StreamParser::Process(bool final, const Take& take) {
     const Effort effort{whole ? tuning_.maxChain * 4 : tuning_.maxChain,
                         whole ? kMaxMatch : tuning_.niceLength,
                         tuning_.optimalPasses + (whole ? 1 : 0), whole};
-    if (!warmUp && probeNext_ && !ParsingPays(mf_.buf.data() + pos_, n)) {
-      // Skipped ahead: literals, and the positions are not entered (no node reaches them).
-      for (uint32_t i = 0; i < n; ++i) commands_.Literal(mf_.buf[pos_ + i]);
-    } else {
-      const uint64_t bits = optimal_.ParseStretch(mf_, pos_, n, effort, commands_);
-      // After a stretch where copies saved an eighth or more, the next is parsed unprobed.
-      probeNext_ = bits > uint64_t{n} * 7;
-    }
+    optimal_.ParseStretch(mf_, pos_, n, effort, commands_);
     pos_ += n;
     if (!warmUp && !take(commands_)) stopped_ = true;
     commands_.clear();

@@ -50,7 +50,6 @@ class StreamParser {
   uint64_t entered_ = 0;  // positions below are only entered
   uint64_t history_ = 0, parseEnd_ = UINT64_MAX;
   bool stopped_ = false;
-  bool probeNext_ = true;  // the next stretch is probed before it is parsed
 };
 
 // The parser this thread kept from its last stream, or a new one: a parser's window and trees
