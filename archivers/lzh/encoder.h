@@ -22,19 +22,28 @@ const char* MethodId(Method method);
 // Window size in bytes (0 for stored).
 uint32_t WindowSize(Method method);
 
+// The settings the archives are written with are the defaults.
 struct EncoderTuning {
-  int maxChain = 128;    // candidates looked at per position (tree depth when optimal)
-  int lazyLength = 64;   // lazy: no lazy search once a match is this long
-  int goodLength = 16;   // lazy: chain cut to a quarter once the previous match is this long
-  int niceLength = 128;  // stop searching at a match this long
+  // Tree depth (near-optimal parse) or candidates looked at per position (lazy matching).
+  // A shallower walk or a shorter niceLength costs source code and small files more than 1 %.
+  int maxChain = 32;
+  int lazyLength = 64;  // lazy: no lazy search once a match is this long
+  int goodLength = 16;  // lazy: chain cut to a quarter once the previous match is this long
+  int niceLength = 64;  // stop searching at a match this long
   uint32_t blockCommands = 65535;  // commands collected before blocks are chosen (1 .. 65535)
   int splitDepth = 4;              // a collected run may be halved this often into blocks
-  // 0: lazy matching. n > 0: near-optimal parse, each stretch of input parsed n times, each
-  // time priced by the code lengths the previous parse would get.
-  int optimalPasses = 0;
+  // n > 0: near-optimal parse, each stretch of input parsed n times, each time priced by the
+  // code lengths the previous parse would get; 2-5 % smaller than lazy matching at about a
+  // third of its speed. 0: lazy matching.
+  int optimalPasses = 1;
+  // Inputs longer than this are cut into segments of this size, each parsed on its own with
+  // the window before it as history, so that threads can parse them at once; 0: one stream,
+  // parsed in one piece. 1 MiB costs under 0.05 % in size, keeps a few segments in flight
+  // small and shares a file of a few MiB among threads.
+  uint32_t segmentBytes = 4u << 20;
 };
 
-// The settings we use per method (parser and search effort).
+// The settings we use per method: the defaults, for every method.
 EncoderTuning DefaultTuning(Method method);
 
 class Encoder {
@@ -42,10 +51,18 @@ class Encoder {
   // `sink` receives the compressed bytes; returning false stops the encoder (Feed and
   // Finish then return false). Methods lh5/lh6/lh7 only.
   using Sink = std::function<bool(const uint8_t* data, size_t size)>;
-  Encoder(Method method, Sink sink, EncoderTuning tuning = {});
+  // `threads` parse the segments of a long input at once; the output is the same whatever
+  // their number. The sink is called on the thread that calls Feed and Finish.
+  Encoder(Method method, Sink sink, EncoderTuning tuning = {}, unsigned threads = 1);
   ~Encoder();
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
+
+  // Called on the thread that calls Feed and Finish while it waits for the other threads
+  // (about every 50 ms) and as segments are done, with the input bytes parsed so far; false
+  // stops the encoder (Feed and Finish then return false). For progress and cancel.
+  using Poll = std::function<bool(uint64_t parsed)>;
+  void SetPoll(Poll poll);
 
   bool Feed(const uint8_t* data, size_t size);
   // Flushes the last block and the last partial byte.
@@ -61,6 +78,6 @@ class Encoder {
 
 // One-shot helper, mainly for tests.
 std::vector<uint8_t> Compress(Method method, const uint8_t* data, size_t size,
-                              EncoderTuning tuning = {});
+                              EncoderTuning tuning = {}, unsigned threads = 1);
 
 }  // namespace tavrun::lzh

@@ -13,6 +13,7 @@
 #include "crc16.h"
 #include "dialogs.h"
 #include "header.h"
+#include "host.h"
 #include "io.h"
 #include "member_names.h"
 #include "names.h"
@@ -103,11 +104,18 @@ class Writer {
             packed += n;
             return true;
           },
-          DefaultTuning(method));
+          DefaultTuning(method), tavrun::arc::ThreadsPerCall());
+      // While threads parse, the reading waits: progress and cancel come from the parse then.
+      bool cancelled = false;
+      enc.SetPoll([&](uint64_t parsed) {
+        cancelled = !Report(s, parsed);
+        return !cancelled;
+      });
       auto f = Stream(
           s, [&](const uint8_t* d, size_t n) { return enc.Feed(d, n); }, original, crc);
       if (f) return f;
-      if (!tooBig && !writeFailed) enc.Finish();
+      if (!tooBig && !writeFailed && !cancelled) enc.Finish();
+      if (cancelled) return Failure{Kind::Cancelled, "cancelled; the archive was not changed"};
       if (writeFailed)
         return Failure{Kind::Write, ErrnoText("cannot write the archive", writeErrno)};
       if (tooBig || packed >= original) stored = true;
@@ -145,36 +153,59 @@ class Writer {
 
  private:
   // Reads the whole source from its start, passing each piece to `consume` (which stops
-  // the reading by returning false). Counts the bytes and their CRC.
+  // the reading by returning false). Counts the bytes and their CRC. A source that is not
+  // the file it was when the update began (its size or time changed, or more or fewer bytes
+  // than its size came) fails: storing what happened to be read would pass a torn copy off
+  // as the file.
   template <typename F>
   std::optional<Failure> Stream(const Source& s, F consume, uint64_t& size, uint16_t& crc) {
     size = 0;
     crc = 0;
     if (lseek(s.fd, 0, SEEK_SET) < 0)
       return Failure{Kind::Source, ErrnoText("cannot read " + s.path, errno)};
+    const uint64_t expected = static_cast<uint64_t>(s.st.st_size);
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
       ssize_t n = ReadSome(s.fd, buf.data(), buf.size());
       if (n < 0) return Failure{Kind::Source, ErrnoText("cannot read " + s.path, errno)};
       if (n == 0) break;
       size += static_cast<uint64_t>(n);
-      if (size > kMaxMemberSize)
-        return Failure{Kind::TooLarge, s.path + ": 4 GiB or more cannot be stored in LZH"};
+      if (size > expected) return Changed(s);
       crc = Crc16(crc, buf.data(), static_cast<size_t>(n));
-      if (!consume(buf.data(), static_cast<size_t>(n))) break;
-      int percent =
-          total_ ? static_cast<int>((done_ + std::min<uint64_t>(size, s.st.st_size)) * 100 / total_)
-                 : 100;
-      if (!progress_.Update(s.name, std::min(percent, 100)))
+      if (!consume(buf.data(), static_cast<size_t>(n))) return std::nullopt;
+      if (!Report(s, size))
         return Failure{Kind::Cancelled, "cancelled; the archive was not changed"};
     }
+    struct stat now {};
+    if (fstat(s.fd, &now) != 0)
+      return Failure{Kind::Source, ErrnoText("cannot read " + s.path, errno)};
+    if (size != expected || now.st_size != s.st.st_size ||
+        now.st_mtim.tv_sec != s.st.st_mtim.tv_sec || now.st_mtim.tv_nsec != s.st.st_mtim.tv_nsec)
+      return Changed(s);
     return std::nullopt;
+  }
+
+  // Progress with `size` bytes of `s` done; false when cancelled. Never goes back: the
+  // reading runs ahead of the parse.
+  bool Report(const Source& s, uint64_t size) {
+    const int percent =
+        total_ ? static_cast<int>((done_ + std::min<uint64_t>(size, s.st.st_size)) * 100 / total_)
+               : 100;
+    shown_ = std::max(shown_, std::min(percent, 100));
+    return progress_.Update(s.name, shown_);
+  }
+
+  static Failure Changed(const Source& s) {
+    return Failure{Kind::Source, s.path +
+                                     " changed while it was being read; the archive was "
+                                     "not changed"};
   }
 
   int fd_;
   tavrun::arc::Progress& progress_;
   uint64_t total_;
   uint64_t done_ = 0;
+  int shown_ = 0;  // percent last shown
 };
 
 std::string BaseName(const std::string& path) {
