@@ -13,6 +13,7 @@ struct SeamState {
   std::function<void(int)> pointerHandler;
   int pointer = PointerDefault;
   std::function<void(const std::string&)> shellOpenHandler;
+  std::string details;  // of the box being shown
 };
 
 SeamState& State() {
@@ -20,12 +21,15 @@ SeamState& State() {
   return state;
 }
 
-}  // namespace
-
-int32_t ShowMessage(const std::string& prompt, int32_t style, const std::string& title) {
+// A box shown while another one waits (the exit question over a result) has details of its
+// own, so the outer box's are put aside for it.
+int32_t Show(const std::string& prompt, int32_t style, const std::string& title,
+             const std::string& details) {
   SeamState& s = State();
   int32_t answer = 0;
+  std::string outer = std::move(s.details);
   try {
+    s.details = details;
     if (!s.answers.empty()) {
       answer = s.answers.front();
       s.answers.pop_front();
@@ -36,10 +40,26 @@ int32_t ShowMessage(const std::string& prompt, int32_t style, const std::string&
     answer = 0;  // a box that cannot be shown answers No
   }
   try {
-    s.history.push_back(MessageRecord{prompt, style, title, answer});
+    s.history.push_back(MessageRecord{prompt, style, title, answer, details});
   } catch (...) {
   }
+  s.details = std::move(outer);
   return answer;
+}
+
+}  // namespace
+
+int32_t ShowMessage(const std::string& prompt, int32_t style, const std::string& title) {
+  return Show(prompt, style, title, {});
+}
+
+int32_t ShowMessageWithDetails(const std::string& prompt, int32_t style, const std::string& title,
+                               const std::string& details) {
+  return Show(prompt, style, title, details);
+}
+
+const std::string& CurrentMessageDetails() {
+  return State().details;
 }
 
 void SetMessageBoxHandler(MessageBoxHandler handler) {

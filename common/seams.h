@@ -25,6 +25,7 @@ struct MessageRecord {
   int32_t style = 0;
   std::string title;
   int32_t answer = 0;
+  std::string details;  // ShowMessageWithDetails only
 };
 
 using MessageBoxHandler =
@@ -34,6 +35,12 @@ using MessageBoxHandler =
 // A queued answer is taken first and no box is shown; with neither a queued answer nor a
 // handler the result is 0, which every caller treats as No. Every call is recorded.
 int32_t ShowMessage(const std::string& prompt, int32_t style, const std::string& title);
+// As ShowMessage, with a longer text the box keeps behind a button of its own (what each file
+// of a run met); prompt, icon and buttons are those of the style alone.
+int32_t ShowMessageWithDetails(const std::string& prompt, int32_t style, const std::string& title,
+                               const std::string& details);
+// The details of the box being shown, for the handler; empty for a plain box.
+const std::string& CurrentMessageDetails();
 void SetMessageBoxHandler(MessageBoxHandler handler);
 void SetNextMessageAnswer(int32_t answer);  // queued, first in first out
 void ClearMessageAnswers();

@@ -13,6 +13,7 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "engine/host.h"
+#include "engine/reasons.h"
 
 namespace tavrun {
 namespace {
@@ -167,6 +168,7 @@ std::string ReasonText(const FileResult& result, bool japanese) {
     case StepNote::None: return "";
     case StepNote::NothingWritten: {
       std::string why = result.kept.empty() ? std::string() : result.kept.front().second;
+      if (japanese) why = TranslateLibraryText(why);
       std::string text = japanese ? "書き込んだものはありません。既存のものを残しました"
                                   : "nothing written: what stood there was kept";
       if (!why.empty()) text += japanese ? "（" + why + "）" : " (" + why + ")";
@@ -177,7 +179,8 @@ std::string ReasonText(const FileResult& result, bool japanese) {
     case StepNote::NotArchive:
       return japanese ? "この形式の書庫ではありません" : "not an archive of this format";
     case StepNote::UnreadableArchive:
-      return (japanese ? "書庫を読み込めません: " : "cannot read the archive: ") + result.detail;
+      return japanese ? "書庫を読み込めません: " + TranslateLibraryText(result.detail)
+                      : "cannot read the archive: " + result.detail;
     case StepNote::DamagedArchive:
       return japanese ? "書庫が壊れているか、途中で切れています"
                       : "the archive is damaged or truncated";
@@ -185,7 +188,8 @@ std::string ReasonText(const FileResult& result, bool japanese) {
       return japanese ? "解凍先ディレクトリがありません" : "the destination directory is missing";
     case StepNote::LibraryFailed: break;
   }
-  return result.libraryText.empty() ? result.errorText : result.libraryText;
+  if (result.libraryText.empty()) return result.errorText;
+  return japanese ? TranslateLibraryText(result.libraryText) : result.libraryText;
 }
 
 }  // namespace tavrun

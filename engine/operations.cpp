@@ -37,8 +37,8 @@ const std::string& FileAt(const FileList& files, int32_t index) {
 void Keep(const FilePlan& plan, const FileResult& result) {
   if (result.status == FileStatus::Done) return;
   std::lock_guard<std::mutex> lock(g_reportsMutex);
-  g_reports.push_back(
-      {plan.source, static_cast<int>(result.status), ReasonText(result, true), result.code});
+  g_reports.push_back({plan.source, result.status, result.code, ReasonText(result, true),
+                       ReasonText(result, false)});
 }
 
 // One listed file: its step, its log lines, and what it means for the batch. The result
@@ -96,13 +96,46 @@ std::string ProgressText(int32_t number, int32_t count) {
   return std::to_string(number) + " / " + std::to_string(count);
 }
 
-const std::vector<FileReport>& LastRunReports() {
+std::vector<FileReport> LastRunReports() {
+  std::lock_guard<std::mutex> lock(g_reportsMutex);
   return g_reports;
 }
 
 void ClearRunReports() {
   std::lock_guard<std::mutex> lock(g_reportsMutex);
   g_reports.clear();
+}
+
+std::string RunReportText(const std::vector<FileReport>& reports, bool japanese) {
+  int counts[4] = {};
+  for (const FileReport& report : reports) ++counts[static_cast<int>(report.status)];
+  const int failed = counts[static_cast<int>(FileStatus::Failed)];
+  const int kept = counts[static_cast<int>(FileStatus::Kept)];
+  const int skipped = counts[static_cast<int>(FileStatus::Skipped)];
+  std::string text = japanese ? "失敗 " + std::to_string(failed) + " 件、既存のものを残した " +
+                                    std::to_string(kept) + " 件、スキップ " +
+                                    std::to_string(skipped) + " 件"
+                              : std::to_string(failed) + " failed, " + std::to_string(kept) +
+                                    " kept, " + std::to_string(skipped) + " skipped";
+  for (const FileReport& report : reports) {
+    const char* state = "";
+    switch (report.status) {
+      case FileStatus::Failed: state = japanese ? "失敗" : "failed"; break;
+      case FileStatus::Kept: state = japanese ? "残した" : "kept"; break;
+      case FileStatus::Skipped: state = japanese ? "スキップ" : "skipped"; break;
+      case FileStatus::Done: continue;
+    }
+    // The batch is one folder: the name is what the user knows the file by.
+    const size_t slash = report.source.find_last_of('/');
+    text += "\n\n[" + std::string(state) + "] " + report.source.substr(slash + 1);
+    if (report.code > 0) {
+      text += japanese ? "（コード " + std::to_string(report.code) + "）"
+                       : " (code " + std::to_string(report.code) + ")";
+    }
+    const std::string& reason = japanese ? report.reasonJapanese : report.reasonEnglish;
+    if (!reason.empty()) text += "\n    " + reason;
+  }
+  return text;
 }
 
 bool CompressLzh(RunWindow& window, const FileList& files, int32_t count,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/command_line.h"
+#include "engine/file_step.h"
 #include "engine/run_window.h"
 
 namespace tavrun {
@@ -30,15 +31,22 @@ std::string CancelledRunText(int32_t filesLeft);
 // "3 / 10".
 std::string ProgressText(int32_t number, int32_t count);
 
-// What the window's run did with each file, for the failure details after it (kept, skipped
-// and failed files with their reasons, in list order). Cleared when a run starts.
+// What the window's run did with each file that was not simply done (kept, skipped and failed
+// files with their reasons in both languages, in list order), for the failure details after
+// it. Cleared when a run starts.
 struct FileReport {
   std::string source;
-  int status;  // FileStatus
-  std::string reason;
-  int32_t code;
+  FileStatus status = FileStatus::Failed;
+  int32_t code = -1;  // the library's, -1 when none was called
+  std::string reasonJapanese;
+  std::string reasonEnglish;
 };
-const std::vector<FileReport>& LastRunReports();
+// A copy: the run may still be adding to the list.
+std::vector<FileReport> LastRunReports();
 void ClearRunReports();
+
+// The reports as the window's result box shows them behind its details button: a count line,
+// then per file its state, name and library code, and its reason on the next line.
+std::string RunReportText(const std::vector<FileReport>& reports, bool japanese);
 
 }  // namespace tavrun

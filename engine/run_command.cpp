@@ -10,6 +10,7 @@
 #include "engine/host.h"
 #include "engine/operations.h"
 #include "engine/plan.h"
+#include "engine/reasons.h"
 
 namespace tavrun {
 namespace {
@@ -151,7 +152,12 @@ void Command3_Click(RunWindow& window) {
         if (succeeded) {
           ShowMessage("処理が正常終了しました。", MsgInformation, AppTitle);
         } else {
-          ShowMessage("処理が異常終了しました。\r\n" + messageText, MsgExclamation, AppTitle);
+          // The result box as it always was, with what each file met one button away.
+          const std::vector<FileReport> reports = LastRunReports();
+          const std::string details =
+              reports.empty() ? std::string() : RunReportText(reports, LocaleWantsJapanese());
+          ShowMessageWithDetails("処理が異常終了しました。\r\n" + messageText, MsgExclamation,
+                                 AppTitle, details);
         }
       });
       Ignoring([&] { SetStatusText(window, ""); });

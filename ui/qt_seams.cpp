@@ -24,6 +24,9 @@ QWidget* MessageParent() {
 
 int32_t QtShowMessage(const std::string& prompt, int32_t style, const std::string& title) {
   auto box = BuildMessageBox(prompt, style, title, MessageParent());
+  // The box's own text stays as it is; what each file met is one button further.
+  const std::string& details = CurrentMessageDetails();
+  if (!details.empty()) box->setDetailedText(QString::fromStdString(details));
   // The pointer stays as the program set it: the hourglass of a run covers its boxes too.
   return ExecMessageBox(*box);
 }

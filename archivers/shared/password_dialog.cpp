@@ -119,6 +119,8 @@ void WipeSecret(std::string& secret) {
 
 PasswordAnswer AskPassword(uintptr_t window, const std::string& title,
                            const std::string& archiveName, bool retry, std::string& password) {
+  // A run the user stopped asks nothing more, whoever calls next.
+  if (HostCancelRequested()) return PasswordAnswer::Stopped;
   // The host's own source first (a password file, a terminal prompt).
   switch (HostAskPassword(archiveName, retry, password)) {
     case TAVRUN_PASSWORD_GIVEN: return PasswordAnswer::Entered;

@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTimer>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/runtime.h"
@@ -244,6 +246,92 @@ TEST_F(RunTest, NoProcessesNothingAndAFailingFileFailsTheRunButNotTheOthers) {
   EXPECT_EQ(ReadBytes(out_ + "/b.zip").substr(0, 4), "PK\x03\x04");
   EXPECT_TRUE(window_->statusPanelText(1).isEmpty());
   EXPECT_EQ(Idle(), "15 Text1");
+}
+
+// After a failed run the result box keeps its text and code; each file that was not done is
+// listed behind its details button with its reason, in the locale's language.
+TEST_F(RunTest, AFailedRunListsEachFileWithItsReasonBehindTheResult) {
+  Prepare("ArchiveType=0\r\nCompressType=1\r\n");
+  fs::create_directories(out_ + "/a.zip");  // no archive can be written where a folder stands
+  const struct {
+    const char* locale;
+    std::string heading, fileLine;
+  } cases[] = {
+      {"ja_JP.UTF-8", "失敗 1 件、既存のものを残した 0 件、スキップ 0 件", "[失敗] a.txt（コード "},
+      {"C", "1 failed, 0 kept, 0 skipped", "[failed] a.txt (code "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    fs::remove(out_ + "/b.zip");  // an archive from before would be kept, not made
+    setenv("LC_ALL", c.locale, 1);
+    MessageRecord result;
+    Script({Confirm(in_, out_, "圧縮します。"), [&result](const MessageRecord& box) {
+              result = box;
+              return IdOk;
+            }});
+    Click("Command3");
+    unsetenv("LC_ALL");
+    ASSERT_EQ(result.prompt.rfind(kFailed, 0), 0u) << result.prompt;
+    const std::string code = result.prompt.substr(kFailed.size());
+    EXPECT_EQ(result.style, MsgExclamation);
+    EXPECT_GT(std::stoi(code), 0) << "the box keeps the bare code: " << code;
+    // Heading, then the file with the same code and its reason on the next line.
+    const std::string expected = c.heading + "\n\n" + c.fileLine + code;
+    EXPECT_EQ(result.details.substr(0, expected.size()), expected) << result.details;
+    const size_t reason = result.details.find("\n    ");
+    ASSERT_NE(reason, std::string::npos) << result.details;
+    EXPECT_GT(result.details.size(), reason + 5) << "the reason is missing";
+    EXPECT_EQ(result.details.find("b.dat"), std::string::npos) << "b.dat was done";
+  }
+  // A run without failures shows the plain box.
+  fs::remove(out_ + "/a.zip");
+  fs::remove(out_ + "/b.zip");
+  MessageRecord done;
+  Script({Confirm(in_, out_, "圧縮します。"), [&done](const MessageRecord& box) {
+            done = box;
+            return IdOk;
+          }});
+  Click("Command3");
+  EXPECT_EQ(done.prompt, kDone);
+  EXPECT_EQ(done.details, "");
+}
+
+// Counts the progress dialogs the libraries show, wherever they are made.
+class ProgressDialogCounter : public QObject {
+ public:
+  ProgressDialogCounter() { qApp->installEventFilter(this); }
+  ~ProgressDialogCounter() override { qApp->removeEventFilter(this); }
+  int shown = 0;
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Show && qobject_cast<QProgressDialog*>(object)) ++shown;
+    return false;
+  }
+};
+
+// A ZIP batch of many small files flashes no progress window: each call is over before the
+// dialog would appear. With no delay the same batch shows them, so the count sees dialogs.
+TEST_F(RunTest, ManySmallFilesShowNoProgressWindow) {
+  constexpr int kFiles = 300;
+  for (int i = 0; i < kFiles; ++i) WriteBytes(in_ + "/s" + std::to_string(i) + ".txt", "small");
+  const std::string quick = dir_ + "/quick";
+  fs::create_directories(quick);
+  // The default settings: the progress dialogs are on.
+  Init("[INIT]\r\nArchiveType=0\r\nCompressType=1\r\nFromDirectory=" + in_ +
+       "\r\nToDirectory=" + out_ + "\r\n");
+  OpenMain();
+  const int files = kFiles + 2;
+  auto run = [&](const std::string& into) {
+    Drop("Text2", {QUrl::fromLocalFile(QString::fromStdString(into))});
+    ProgressDialogCounter counter;
+    Script({Confirm(in_, into, "圧縮します。"), Expect(kDone, MsgInformation)});
+    Click("Command3");
+    EXPECT_EQ(std::distance(fs::directory_iterator(into), fs::directory_iterator()), files);
+    return counter.shown;
+  };
+  unsetenv("TAVRUN_PROGRESS_DELAY_MS");
+  const int shownByDefault = run(out_);
+  setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
+  EXPECT_EQ(shownByDefault, 0);
+  EXPECT_GT(run(quick), files / 2) << "the counter saw no dialog even without the delay";
 }
 
 }  // namespace

@@ -2,10 +2,18 @@
 // events during the call, a close request asks at once, No lets the run finish, Yes cancels
 // the call, writes the settings and leaves nothing half-written; a cancel in the progress
 // dialog stops the whole batch.
+#include <xcb/xcb.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QProgressDialog>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -185,6 +193,99 @@ TEST_F(SlowCallTest, CancelInTheProgressDialogStopsTheWholeBatch) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], "[WARN] キャンセルにより処理を中止しました。未処理ファイル数：1");
   EXPECT_EQ(window_->findChild<QProgressDialog*>(), nullptr);
+}
+
+// The window system's own close request (what a window manager sends for the close box) while
+// a file runs with the progress dialog that the default settings show. Only an X display
+// carries such a request; ctest runs these under Xvfb (tavrun_ui_xvfb_tests).
+class WindowSystemCloseTest : public SlowCallTest {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+      GTEST_SKIP() << "needs an X display: ctest runs this under Xvfb";
+    }
+    SlowCallTest::SetUp();
+    unsetenv("TAVRUN_PROGRESS_DELAY_MS");  // the dialog waits as long as it does for a user
+    // Default settings: nothing about the dialogs, so the progress dialog is on.
+    Init("[INIT]\r\nArchiveType=0\r\nCompressType=0\r\nFromDirectory=" + in_ +
+         "\r\nToDirectory=" + out_ + "\r\n[COMMON]\r\nLogLevel=0\r\n");
+    // Shown and exposed; with no window manager nothing makes it the active window.
+    window_ = std::make_unique<ui::FrmTavrunMain>();
+    window_->Form_Load();
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void TearDown() override {
+    setenv("TAVRUN_PROGRESS_DELAY_MS", "0", 1);
+    SlowCallTest::TearDown();
+  }
+  QProgressDialog* ShownProgress() const {
+    auto* dialog = window_->findChild<QProgressDialog*>();
+    return dialog != nullptr && dialog->isVisible() ? dialog : nullptr;
+  }
+  // WM_DELETE_WINDOW to the main window, as the window manager sends it, through the server.
+  void SendWindowSystemClose() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    ASSERT_NE(x11, nullptr);
+    xcb_connection_t* connection = x11->connection();
+    auto atom = [connection](const char* name) {
+      xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+          connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+          nullptr);
+      const xcb_atom_t value = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+      free(reply);
+      return value;
+    };
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = static_cast<xcb_window_t>(window_->winId());
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    sent_.start();
+  }
+  // The exit question, asked while the call still runs and its progress dialog shows.
+  BoxScript AskedDuringTheCall(int32_t answer) {
+    return [this, answer](const MessageRecord& box) {
+      EXPECT_EQ(box.prompt, kAskExit);
+      askedAfterMs_ = sent_.isValid() ? sent_.elapsed() : -1;
+      callRunning_ = Started() && !Exists(gate_);
+      progressShown_ = ShownProgress() != nullptr;
+      return answer;
+    };
+  }
+  void ExpectAskedDuringTheCall() const {
+    EXPECT_TRUE(callRunning_) << "the question waited for the call";
+    EXPECT_TRUE(progressShown_);
+    ASSERT_GE(askedAfterMs_, 0) << "asked before the close request was sent";
+    // The request must reach the question at once, not when the file ends.
+    EXPECT_LT(askedAfterMs_, 1000);
+    ::testing::Test::RecordProperty("asked_after_ms", static_cast<int>(askedAfterMs_));
+    std::printf("exit question %lld ms after the close request\n",
+                static_cast<long long>(askedAfterMs_));
+  }
+
+  QElapsedTimer sent_;
+  qint64 askedAfterMs_ = -1;
+  bool callRunning_ = false, progressShown_ = false;
+};
+
+TEST_F(WindowSystemCloseTest, NoDuringAFileWithItsProgressDialogLetsTheRunFinish) {
+  const std::string ini = ReadBytes(dir_ + "/Tavrun.ini");
+  Script({[](const MessageRecord&) { return IdYes; }, AskedDuringTheCall(IdNo),
+          Expect(kDone, MsgInformation)});
+  Steps({{[this] { return ShownProgress() != nullptr; }, [this] { SendWindowSystemClose(); }},
+         {[this] { return askedAfterMs_ >= 0; }, [this] { OpenGate(); }}});
+  Click("Command3");
+  ExpectAskedDuringTheCall();
+  EXPECT_EQ(processEnds_, 0);
+  EXPECT_EQ(Output(), "a.lzh b.lzh ");
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(ReadBytes(dir_ + "/Tavrun.ini"), ini) << "nothing saved on No";
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ void UiTest::SetUp() {
     }
     BoxScript next = std::move(script_.front());
     script_.pop_front();
-    return next(MessageRecord{prompt, style, title, 0});
+    return next(MessageRecord{prompt, style, title, 0, CurrentMessageDetails()});
   });
   ui::SetProcessEndHandler([this] { ++processEnds_; });
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -23,7 +24,9 @@ using namespace ziptest;
 
 namespace {
 
-const std::string kSkip = "\x01skip";  // an answer that presses "この書庫をスキップ"
+const std::string kSkip = "\x01skip";   // an answer that presses "この書庫をスキップ"
+const std::string kStop = "\x01stop";   // presses "処理を中止"
+const std::string kEscape = "\x01esc";  // the Escape key
 
 // What one shown dialog looked like.
 struct Seen {
@@ -74,6 +77,15 @@ class Answerer {
     const std::string answer = s.answers[s.next++];
     if (answer == kSkip) {
       skip->click();
+      return;
+    }
+    if (answer == kStop) {
+      if (auto* stop = dialog->findChild<QPushButton*>(QStringLiteral("stop"))) stop->click();
+      return;
+    }
+    if (answer == kEscape) {
+      QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(dialog, &escape);
       return;
     }
     edit->setText(QString::fromStdString(answer));
@@ -460,6 +472,53 @@ TEST_F(ZipPassword, OneRunOnePassword) {
     EXPECT_EQ(runBatch({0, 1}, "alone"), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(answers.seen().size(), 2u);
   }
+}
+
+// "処理を中止" stops the whole run, as Cancel on a progress dialog does: the call ends with the
+// cancel's code, nothing of the archive is written, and no later archive of the run is asked
+// for. Esc (like the close box) skips only the archive at hand.
+TEST_F(ZipPassword, StopEndsTheRunWhileEscapeSkipsOneArchive) {
+  const std::vector<std::string> archives = {Make("zip -q -r -P secret", "a.zip"),
+                                             Make("zip -q -r -P other", "b.zip"),
+                                             Make("zip -q -r -P third", "c.zip")};
+  // Every archive of the batch is called, as a caller that ignored the cancel would.
+  auto runBatch = [&](const std::string& tag) {
+    std::vector<int32_t> codes;
+    QEventLoop loop;
+    std::thread worker([&] {
+      for (size_t i = 0; i < archives.size(); ++i)
+        codes.push_back(
+            UnZipTo("-x -qq --i", archives[i], work_ / (tag + std::to_string(i)), window_).code);
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    return codes;
+  };
+  {
+    tavrun::test::TestHost host;
+    ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", host.Table()));
+    Answerer answers(&owner_, {kStop});
+    const std::vector<int32_t> codes = runBatch("stop");
+    EXPECT_EQ(codes[0], TAVRUN_ZIP_E_CANCELLED);
+    EXPECT_TRUE(host.cancel.load()) << "the run itself is cancelled, not just the call";
+    EXPECT_EQ(answers.seen().size(), 1u) << "a later archive of the stopped run was asked for";
+    for (size_t i = 1; i < codes.size(); ++i) EXPECT_EQ(codes[i], TAVRUN_ZIP_E_CANCELLED) << i;
+    for (size_t i = 0; i < archives.size(); ++i)
+      EXPECT_TRUE(Files(work_ / ("stop" + std::to_string(i))).empty()) << i;
+  }
+  {
+    tavrun::test::TestHost host;
+    ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", host.Table()));
+    Answerer answers(&owner_, {kEscape, "other", kEscape});
+    EXPECT_EQ(runBatch("esc"),
+              (std::vector<int32_t>{TAVRUN_ZIP_E_PASSWORD, TAVRUN_ZIP_OK, TAVRUN_ZIP_E_PASSWORD}));
+    EXPECT_FALSE(host.cancel.load());
+    EXPECT_EQ(answers.seen().size(), 3u);
+    EXPECT_TRUE(Files(work_ / "esc0").empty());
+    ExpectAllExtracted(work_ / "esc1", "the archive after a skipped one");
+  }
+  ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", nullptr));
 }
 
 int main(int argc, char** argv) {
