@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libzip-dev liblhasa-dev libdeflate-dev libisal-dev zlib1g-dev libarchive-dev libssl-dev
+  libbz2-dev libxcb1-dev
   liblzma-dev libzstd-dev zstd zip
   libgtest-dev libgmock-dev libbenchmark-dev
   lhasa jlha-utils libarchive-tools 7zip unar python3 zip unzip
