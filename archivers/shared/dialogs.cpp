@@ -134,7 +134,8 @@ class DialogProgress : public Progress {
                      [this] { userCancelled_.store(true); });
     dialog->show();
     dialog_ = dialog;
-    QCoreApplication::processEvents();
+    // No processEvents here: a worker waits for this to return, and an event handled now
+    // (the owner's close box, whose exit waits for that worker) would never let it.
   }
   void ShowLatest() {
     std::string label;
