@@ -430,8 +430,8 @@ Added AddMember(const Zip32Request& rq, const Encryption& encryption, const Sour
 // Adds every source; `added` receives the names of the members added or replaced. False after
 // a failure, which is in `report`.
 bool AddMembers(const Zip32Request& rq, const Encryption& encryption,
-                const std::vector<SourceFile>& sources, zip_t* za,
-                AddContext& ctx, std::vector<std::string>& added, Outcome& report) {
+                const std::vector<SourceFile>& sources, zip_t* za, AddContext& ctx,
+                std::vector<std::string>& added, Outcome& report) {
   uint64_t memoryLeft = kInMemoryBound;
   for (const SourceFile& s : sources) {
     switch (AddMember(rq, encryption, s, memoryLeft, za, ctx, report)) {
@@ -496,8 +496,7 @@ Written WriteArchive(const Zip32Request& rq, const Encryption& encryption,
       arc::MakeProgress(rq.window, rq.noProgress == 0, "ZIP圧縮");
   AddContext ctx(progress.get(), total);
   std::vector<std::string> added;
-  if (!AddMembers(rq, encryption, sources, za.get(), ctx, added, report))
-    return Written::Failed;
+  if (!AddMembers(rq, encryption, sources, za.get(), ctx, added, report)) return Written::Failed;
   if (added.empty()) {
     report.Note("the archive is up to date");
     return Written::Done;  // nothing changed: the archive is not rewritten
