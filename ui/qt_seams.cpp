@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -26,7 +27,15 @@ int32_t QtShowMessage(const std::string& prompt, int32_t style, const std::strin
   auto box = BuildMessageBox(prompt, style, title, MessageParent());
   // The box's own text stays as it is; what each file met is one button further.
   const std::string& details = CurrentMessageDetails();
-  if (!details.empty()) box->setDetailedText(QString::fromStdString(details));
+  if (!details.empty()) {
+    box->setDetailedText(QString::fromStdString(details));
+    // A list of paths and reasons needs room: the box would otherwise keep the width of its
+    // two-line text and wrap every path. A spacer in the box's own grid widens it.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+      grid->addItem(new QSpacerItem(520, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                    grid->rowCount(), 0, 1, grid->columnCount());
+    }
+  }
   // The pointer stays as the program set it: the hourglass of a run covers its boxes too.
   return ExecMessageBox(*box);
 }
