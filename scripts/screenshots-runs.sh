@@ -61,6 +61,17 @@ window_named() {
   echo "No window named $1." >&2
   return 1
 }
+# The program's visible window that is not the main window.
+other_window() {
+  local id
+  for _ in $(seq 50); do
+    id=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -v "^$main\$" | tail -1 || true)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.2
+  done
+  echo "No second window of the program." >&2
+  return 1
+}
 shoot() {
   sleep 0.7
   import -frame -window "$1" "$2"
@@ -91,7 +102,8 @@ stop_app
 
 start_app 1 "$docs/受信" "$docs/展開"
 run_and_confirm
-dialog=$(window_named 'ZIP解凍')
+# Its Japanese title is not in WM_NAME, where xdotool looks: the program's other window.
+dialog=$(other_window)
 shoot "$dialog" "$out/password-stop.png"
 # Tab from the password box: past OK (disabled until something is typed) and skip, to stop.
 xdotool windowfocus --sync "$dialog" 2>/dev/null || true
