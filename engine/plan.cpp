@@ -92,11 +92,6 @@ FilePlan PlanFile(Operation operation, const std::string& prefix, const std::str
   return plan;
 }
 
-bool IsArchiveFor(Operation operation, const std::string& path) {
-  std::string scratch;
-  return IsArchiveFor(operation, path, scratch);
-}
-
 bool IsArchiveFor(Operation operation, const std::string& path, std::string& errorText) {
   if (EntryFor(operation) == ArchiverEntry::Unlha) {
     return CheckUnlhaArchive(path, ArchiveCheckMode, errorText);

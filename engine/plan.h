@@ -38,10 +38,9 @@ FilePlan PlanFile(Operation operation, const std::string& prefix, const std::str
                   const std::string& to, const std::string& name, bool directoryPerArchive);
 
 // Extraction's checks before the call: whether the file is an archive of the operation's
-// format, and the destination (made when it is a directory of its own and missing). True when
-// the destination is a directory.
-bool IsArchiveFor(Operation operation, const std::string& path);
-// The same; `errorText` gets the loader's text when the check could not be made at all.
+// format (`errorText` gets the loader's text when the check could not be made at all), and
+// the destination (made when it is a directory of its own and missing; true when the
+// destination is a directory).
 bool IsArchiveFor(Operation operation, const std::string& path, std::string& errorText);
 bool PrepareDestination(const FilePlan& plan);
 

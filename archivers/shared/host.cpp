@@ -46,11 +46,6 @@ void HostRememberAnswer(const std::string& key, int32_t answer) {
   if (auto f = TAVRUN_HOST_GET(remember_answer)) f(g_host.load()->context, key.c_str(), answer);
 }
 
-bool HostKeepsRunMemory() {
-  return TAVRUN_HOST_GET(recall_password) != nullptr &&
-         TAVRUN_HOST_GET(remember_password) != nullptr;
-}
-
 bool HostRecallPassword(std::string& password) {
   auto f = TAVRUN_HOST_GET(recall_password);
   if (f == nullptr) return false;

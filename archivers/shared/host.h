@@ -22,7 +22,6 @@ int32_t HostRecallAnswer(const std::string& key);
 void HostRememberAnswer(const std::string& key, int32_t answer);
 bool HostRecallPassword(std::string& password);
 void HostRememberPassword(const std::string& password);
-bool HostKeepsRunMemory();
 
 // A password from the host; TAVRUN_PASSWORD_NONE without one.
 int32_t HostAskPassword(const std::string& archive, bool retry, std::string& password);

@@ -88,6 +88,15 @@ inline Lines SplitLines(const std::string& text, const std::string& separator) {
   return lines;
 }
 
+// The first of this build's archiver libraries that is missing, or "" when all are built.
+inline std::string MissingRealLibrary() {
+  for (const char* file : {"libunlha32.so", "libzip32j.so", "libzip32.so", "libunzip32.so"}) {
+    const std::string path = std::string(TAVRUN_REAL_COMPONENT_DIR) + "/" + file;
+    if (!std::filesystem::exists(path)) return path;
+  }
+  return "";
+}
+
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -137,9 +137,8 @@ class RealFileStepTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    for (const char* file : {"libunlha32.so", "libzip32j.so", "libzip32.so", "libunzip32.so"}) {
-      const std::string path = std::string(TAVRUN_REAL_COMPONENT_DIR) + "/" + file;
-      if (!fs::exists(path)) GTEST_SKIP() << "archiver library not built: " << path;
+    if (const std::string missing = MissingRealLibrary(); !missing.empty()) {
+      GTEST_SKIP() << "archiver library not built: " << missing;
     }
     SetSysDirForTesting(TAVRUN_REAL_COMPONENT_DIR);
     Setting(LzhControlDialog) = Setting(ZipControlDialog) = Setting(UnzipControlDialog) = "1";

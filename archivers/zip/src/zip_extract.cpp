@@ -219,19 +219,29 @@ Kind DecodedKind(DecodeResult r, CappedOutput& capped, std::string& why) {
   return Kind::Data;
 }
 
-// Methods libzip lacks: our decoders over the raw compressed bytes.
-Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
-                   Progressor& progress, std::string& why) {
+// A member's raw compressed bytes through one of our decoders, `decode(file, put)`, which
+// hands the output on chunk by chunk; the length and CRC are checked here.
+template <typename Decode>
+Kind DecodeRaw(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+               Progressor& progress, std::string& why, Decode decode) {
   Kind code = Kind::None;
   std::unique_ptr<zip_file_t, FileCloser> zf(
       OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
   if (!zf) return code;
   CappedOutput capped(st, out, progress);
-  LibzipInput in(zf.get());
-  const DecodeResult r = DecodeMember(
-      in, st.comp_method, st.size,
-      [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
+  const DecodeResult r = decode(zf.get(), [&capped](const uint8_t* d, size_t n, std::string& w) {
+    return capped.Put(d, n, w);
+  });
   return DecodedKind(r, capped, why);
+}
+
+// Methods libzip lacks: our decoders over the raw compressed bytes.
+Kind DecodeWithOwn(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
+                   Progressor& progress, std::string& why) {
+  return DecodeRaw(za, index, st, out, progress, why, [&](zip_file_t* zf, const auto& put) {
+    LibzipInput in(zf);
+    return DecodeMember(in, st.comp_method, st.size, put, why);
+  });
 }
 
 // Encrypted members, every method: decrypted and decoded by our own code (zip_password), which
@@ -250,15 +260,8 @@ Kind DecodeEncrypted(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const 
 // a few MiB of memory.
 Kind InflateStreamed(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const Sink& out,
                      Progressor& progress, std::string& why) {
-  Kind code = Kind::None;
-  std::unique_ptr<zip_file_t, FileCloser> zf(
-      OpenLibzipMember(za, index, ZIP_FL_COMPRESSED, code, why));
-  if (!zf) return code;
-  CappedOutput capped(st, out, progress);
-  DecodeResult r = InflateMember(
-      zf.get(),
-      [&capped](const uint8_t* d, size_t n, std::string& w) { return capped.Put(d, n, w); }, why);
-  return DecodedKind(r, capped, why);
+  return DecodeRaw(za, index, st, out, progress, why,
+                   [&](zip_file_t* zf, const auto& put) { return InflateMember(zf, put, why); });
 }
 
 // Everything else streams through libzip, which checks the CRC when the data ends.
