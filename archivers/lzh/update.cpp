@@ -10,6 +10,7 @@
 
 #include "archive_lock.h"
 #include "commands.h"
+#include "compressibility.h"
 #include "crc16.h"
 #include "dialogs.h"
 #include "header.h"
@@ -84,7 +85,10 @@ class Writer {
 
     uint64_t original = 0, packed = 0;
     uint16_t crc = 0;
-    bool stored = method == Method::Lh0;
+    // Data that does not compress is stored without being parsed first.
+    bool stored =
+        method == Method::Lh0 || !tavrun::arc::WorthCompressingFile(
+                                     s.fd, static_cast<uint64_t>(s.st.st_size), WindowSize(method));
     if (!stored) {
       bool tooBig = false, writeFailed = false;
       int writeErrno = 0;

@@ -353,3 +353,41 @@ TEST_F(ArchiveTest, MethodsOnlyLiblhasaDecodesStillExtract) {
     EXPECT_EQ(UnlhaCheckArchive((corpus / a).c_str(), 2), 1);
   }
 }
+
+// What cannot compress is stored without a parse; what only copies from the window make
+// compressible is parsed wherever the method's window reaches them, and extracts the same.
+TEST_F(ArchiveTest, DataThatCannotCompressIsStoredAndWindowRepeatsAreNot) {
+  Bytes repeats;  // random blocks, each twice: copies 48 KiB back
+  for (uint32_t seed = 1; repeats.size() < (3u << 20); ++seed) {
+    const Bytes block = RandomBytes(48 << 10, seed);
+    repeats.insert(repeats.end(), block.begin(), block.end());
+    repeats.insert(repeats.end(), block.begin(), block.end());
+  }
+  WriteFile(In("photo.jpg"), RandomBytes(3 << 20, 99));
+  WriteFile(In("repeats.bin"), repeats);
+  struct Case {
+    const char* method;
+    const char* file;
+    const char* stored;
+  };
+  // -jm2: -lh5-, 8 KiB back; -jm4: -lh7-, 64 KiB back.
+  const Case cases[] = {{"-jm2", "photo.jpg", "-lh0-"},
+                        {"-jm4", "photo.jpg", "-lh0-"},
+                        {"-jm2", "repeats.bin", "-lh0-"},
+                        {"-jm4", "repeats.bin", "-lh7-"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.file);
+    fs::remove(Path("a.lzh"));
+    fs::remove_all(Path("out"));
+    fs::create_directories(Path("out"));
+    ASSERT_EQ(Add(c.method, In(c.file)), 0) << output_;
+    const auto members = Members(Path("a.lzh"));
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].method, c.stored);
+    if (members[0].method == "-lh7-") {
+      EXPECT_LT(members[0].compressedSize, repeats.size() * 6 / 10);
+    }
+    ASSERT_EQ(Extract(""), 0) << output_;
+    EXPECT_EQ(ReadFile(Path("out") / c.file), ReadFile(In(c.file)));
+  }
+}

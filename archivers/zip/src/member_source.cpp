@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "compressibility.h"
 #include "file_io.h"
 #include "host.h"
 #include "piece_deflate.h"
@@ -17,9 +18,8 @@ namespace tavrun::zip {
 
 namespace {
 
-// Large files are probed at their start: when deflate saves less than 1 % there, the whole
-// file is stored (a second pass over gigabytes would cost more than the bytes saved).
-constexpr size_t kProbeSize = 4u << 20;
+// How far back a deflate copy reaches: the probe counts repeats within it.
+constexpr uint32_t kDeflateWindow = 32768;
 
 // The modification time to the nanosecond, as the file stands; -1 (errno kept) on failure.
 int64_t MtimeNs(int fd, struct stat& st) {
@@ -37,20 +37,14 @@ bool SameAsFound(int fd, const PreparedMember& m, int64_t openedNs, int& err) {
          int64_t(st.st_mtime) == m.mtime;
 }
 
+// Whether deflating the file pays, judged from stretches of it (a large one is read when the
+// archive is written, and stored whole when it does not).
 bool ProbeCompressible(const std::string& path, uint64_t size) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;  // the real read reports the error
-  size_t n = size < kProbeSize ? size_t(size) : kProbeSize;
-  std::unique_ptr<uint8_t[]> in(new uint8_t[n]), out(new uint8_t[n]);
-  uint64_t got = 0;
-  bool ok = ReadFull(fd, in.get(), n, got);
+  const bool worth = arc::WorthCompressingFile(fd, size, kDeflateWindow);
   close(fd);
-  if (!ok || got == 0) return true;
-  libdeflate_compressor* comp = CompressorFor(1);
-  if (comp == nullptr) return true;
-  // A member larger than its file is stored instead; so is one whose start saves under 1 %.
-  size_t limit = size_t(got - got / 100);
-  return libdeflate_deflate_compress(comp, in.get(), size_t(got), out.get(), limit) != 0;
+  return worth;
 }
 
 struct SourceState {
@@ -315,11 +309,12 @@ bool ReadSmall(const PreparedMember& m, std::unique_ptr<uint8_t[]>& raw, AddCont
   return true;
 }
 
-// Deflates a small file held in `raw`, or keeps it as it is when deflate does not shrink it.
+// Deflates a small file held in `raw`, or keeps it as it is when deflating cannot pay.
 bool DeflateSmall(std::unique_ptr<uint8_t[]> raw, int level, AddContext& ctx, PreparedMember& out) {
   const uint64_t size = out.size;
   out.crc = uint32_t(libdeflate_crc32(0, raw.get(), size_t(size)));
-  if (size > 1) {
+  // Photos and archives are stored without a deflate that would only be thrown away.
+  if (size > 1 && arc::WorthCompressingData(raw.get(), size_t(size), kDeflateWindow)) {
     libdeflate_compressor* comp = CompressorFor(DeflateLevel(level));
     if (comp == nullptr) {
       ctx.Fail(arc::Kind::Internal, "out of memory");
