@@ -161,8 +161,10 @@ bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read) {
   return first + rest * double(size - kStretch) >= worth;
 }
 
-bool WorthCompressingFile(int fd, uint64_t size, uint32_t window) {
-  return WorthCompressing(size, window, [fd](uint64_t offset, uint8_t* buffer, size_t length) {
+bool WorthCompressingFile(int fd, uint64_t size, uint32_t window,
+                          const std::function<bool()>& keepGoing) {
+  return WorthCompressing(size, window, [&](uint64_t offset, uint8_t* buffer, size_t length) {
+    if (keepGoing && !keepGoing()) return false;
     while (length > 0) {
       const ssize_t n = ReadAt(fd, buffer, length, offset);
       if (n <= 0) return false;

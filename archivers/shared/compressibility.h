@@ -54,8 +54,12 @@ using ReadStretch = std::function<bool(uint64_t offset, uint8_t* buffer, size_t 
 // compressing it pays. An input that cannot be read counts as compressible: the real reading
 // then reports the error.
 bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read);
-// The same for a file, read with pread (its offset is left alone), and for bytes in memory.
-bool WorthCompressingFile(int fd, uint64_t size, uint32_t window);
+// The same for a file, read with pread (its offset is left alone): a large file is looked at
+// for a while, so `keepGoing`, when given, is asked before each stretch and false stops the
+// look (the answer is then "compressible", for the real reading to see the cancel). And for
+// bytes in memory.
+bool WorthCompressingFile(int fd, uint64_t size, uint32_t window,
+                          const std::function<bool()>& keepGoing = {});
 bool WorthCompressingData(const uint8_t* data, size_t size, uint32_t window);
 
 }  // namespace tavrun::arc

@@ -100,9 +100,9 @@ TEST(Compressibility, LooksBeyondTheStartOfALargeInput) {
   EXPECT_FALSE(WorthCompressingData(tableThenPhoto.data(), tableThenPhoto.size(), kLh7Window));
 }
 
-// The file reader gives the answer the bytes give, leaves the file's offset where it was and
-// counts a file it cannot read as compressible, for the real reading to report.
-TEST(Compressibility, FilesAreReadAsTheirBytesAndUnreadableOnesLeftToTheReading) {
+// The file reader gives the answer the bytes give, leaves the file's offset where it was, stops
+// when cancelled and counts a file it cannot read as compressible, for the real reading to report.
+TEST(Compressibility, AFileGivesWhatItsBytesGiveAndACancelOrAShortReadLeavesItToTheReading) {
   char path[] = "/tmp/compressibility_XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
@@ -114,7 +114,13 @@ TEST(Compressibility, FilesAreReadAsTheirBytesAndUnreadableOnesLeftToTheReading)
   EXPECT_TRUE(WorthCompressingFile(fd, data.size(), kLh7Window));
   EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 123);
   ASSERT_EQ(ftruncate(fd, 5 << 20), 0);
-  EXPECT_FALSE(WorthCompressingFile(fd, 5 << 20, kLh7Window));
+  int asked = 0;
+  EXPECT_FALSE(WorthCompressingFile(fd, 5 << 20, kLh7Window, [&] { return ++asked > 0; }));
+  EXPECT_EQ(asked, 5);  // once before each stretch
+  // A cancel during the look stops it there, and leaves the answer to the real reading.
+  asked = 0;
+  EXPECT_TRUE(WorthCompressingFile(fd, 5 << 20, kLh7Window, [&] { return ++asked < 2; }));
+  EXPECT_EQ(asked, 2);
   // A file that came out shorter than it was found cannot be looked at.
   EXPECT_TRUE(WorthCompressingFile(fd, 6 << 20, kLh7Window));
   close(fd);

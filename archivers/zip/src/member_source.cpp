@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "compressibility.h"
 #include "file_io.h"
@@ -39,10 +40,11 @@ bool SameAsFound(int fd, const PreparedMember& m, int64_t openedNs, int& err) {
 
 // Whether deflating the file pays, judged from stretches of it (a large one is read when the
 // archive is written, and stored whole when it does not).
-bool ProbeCompressible(const std::string& path, uint64_t size) {
+bool ProbeCompressible(const std::string& path, uint64_t size,
+                       const std::function<bool()>& keepGoing) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;  // the real read reports the error
-  const bool worth = arc::WorthCompressingFile(fd, size, kDeflateWindow);
+  const bool worth = arc::WorthCompressingFile(fd, size, kDeflateWindow, keepGoing);
   close(fd);
   return worth;
 }
@@ -356,9 +358,12 @@ bool PrepareMember(const std::string& path, const std::string& memberName, uint6
   out.kind = PreparedMember::Kind::StoredFile;
   if (level <= 0) return true;
   if (size > kPieceSize || size > memoryLeft) {
-    // Read when the archive is written; stored when its start does not compress.
-    if (ProbeCompressible(path, size)) out.kind = PreparedMember::Kind::StreamDeflate;
-    return true;
+    // Read when the archive is written; stored when it does not compress.
+    bool going = true;
+    const bool worth =
+        ProbeCompressible(path, size, [&] { return going = ctx.Advance(memberName, 0); });
+    if (worth) out.kind = PreparedMember::Kind::StreamDeflate;
+    return going;
   }
   std::unique_ptr<uint8_t[]> raw;
   if (!ReadSmall(out, raw, ctx) || !DeflateSmall(std::move(raw), level, ctx, out)) return false;
