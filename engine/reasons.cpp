@@ -62,6 +62,8 @@ constexpr Phrase kPhrases[] = {
      "このライブラリでは復号できない方式で暗号化されています"},
     {"cancelled at {}; it was not written", "{} でキャンセルされました。書き込んでいません"},
     {"cancelled; the archive was not changed", "キャンセルされました。書庫は変更していません"},
+    {"cancelled while another program was writing the archive",
+     "他のプログラムが書庫を書き込んでいる間にキャンセルされました"},
     {"cancelled", "キャンセルされました"},
     {"answered no to all", "「すべていいえ」が選ばれました"},
     {"answered no", "「いいえ」が選ばれました"},

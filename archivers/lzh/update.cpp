@@ -424,6 +424,10 @@ void RunUpdate(uintptr_t window, const Options& o, const std::string& archive,
   if (!GatherSources(files, sources, out)) return;
   for (bool raced = true; raced;) {  // again when another writer created the archive first
     const tavrun::arc::ArchiveLock lock(archive);
+    if (lock.cancelled()) {
+      out.Fail(Kind::Cancelled, "cancelled while another program was writing the archive");
+      return;
+    }
     OldArchive old;
     if (!ReadOldArchive(archive, old, out)) return;
     const Counts counts = ChooseFiles(window, o, sources, old.members, out);

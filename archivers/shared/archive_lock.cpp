@@ -6,13 +6,34 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "host.h"
 
 namespace tavrun::arc {
 namespace {
 
+// How often a waiting writer looks whether the lock is free or the run cancelled.
+constexpr auto kPoll = std::chrono::milliseconds(20);
+
+// Takes the lock on `fd`, waiting for it until the host's run is cancelled; 0 or -1 (errno)
+// as flock gives them, ECANCELED when cancelled.
+int LockWaiting(int fd) {
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno != EWOULDBLOCK && errno != EINTR) return -1;
+    if (HostCancelRequested()) {
+      errno = ECANCELED;
+      return -1;
+    }
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
 // The regular file at `path`, locked; -1 when there is none to lock. `replaced` tells that the
-// file was locked but no longer stands at `path`.
-int LockOnce(const std::string& path, bool& replaced) {
+// file was locked but no longer stands at `path`, `cancelled` that the wait was cancelled.
+int LockOnce(const std::string& path, bool& replaced, bool& cancelled) {
   replaced = false;
   // O_NONBLOCK: a FIFO in the archive's place must not hang the open.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -20,8 +41,8 @@ int LockOnce(const std::string& path, bool& replaced) {
   struct stat locked {};
   int rc = fstat(fd, &locked);
   if (rc == 0 && S_ISREG(locked.st_mode)) {
-    while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
+    rc = LockWaiting(fd);
+    cancelled = rc != 0 && errno == ECANCELED;
   }
   if (rc != 0 || !S_ISREG(locked.st_mode)) {
     close(fd);
@@ -41,7 +62,7 @@ int LockOnce(const std::string& path, bool& replaced) {
 
 ArchiveLock::ArchiveLock(const std::string& path) {
   bool replaced = true;
-  while (fd_ < 0 && replaced) fd_ = LockOnce(path, replaced);
+  while (fd_ < 0 && replaced && !cancelled_) fd_ = LockOnce(path, replaced, cancelled_);
 }
 
 ArchiveLock::~ArchiveLock() {

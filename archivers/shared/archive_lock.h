@@ -17,16 +17,20 @@ class ArchiveLock {
   // Waits for the lock on the regular file `path` names (symlinks followed), and takes it
   // again on the new file when the archive was replaced while waiting. Takes none when
   // nothing stands there, or what stands there cannot be opened or is no regular file (the
-  // caller's own checks report those).
+  // caller's own checks report those), nor when the host's run is cancelled while it waits:
+  // another writer may hold the archive for minutes.
   explicit ArchiveLock(const std::string& path);
   ~ArchiveLock();
   ArchiveLock(const ArchiveLock&) = delete;
   ArchiveLock& operator=(const ArchiveLock&) = delete;
 
   bool held() const { return fd_ >= 0; }
+  // True when the wait ended because the run was cancelled.
+  bool cancelled() const { return cancelled_; }
 
  private:
   int fd_ = -1;
+  bool cancelled_ = false;
 };
 
 }  // namespace tavrun::arc

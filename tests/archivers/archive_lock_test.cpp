@@ -8,12 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
 
+#include "host.h"
 #include "safe_output.h"
 
 namespace {
@@ -119,6 +121,36 @@ TEST_F(LockTree, ANewArchiveNeverReplacesOneThatAppearedMeanwhile) {
   EXPECT_FALSE(again.Open(archive, error, true));
   EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(Read(archive), "first");
+}
+
+// A writer waiting for another program's archive gives up when the run is cancelled, holding
+// nothing; the other writer's lock is untouched.
+TEST_F(LockTree, AWaitEndsWhenTheRunIsCancelled) {
+  const fs::path archive = dir_ / "busy.lzh";
+  Write(archive, "theirs");
+  const int other = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  static std::atomic<bool> cancel{false};
+  TavrunHost host{};
+  host.size = sizeof host;
+  host.version = TAVRUN_HOST_VERSION;
+  host.cancel_requested = [](void*) -> int32_t { return cancel ? 1 : 0; };
+  tavrun::arc::SetHost(&host);
+  bool held = true, cancelled = false;
+  std::thread waiter([&] {
+    ArchiveLock lock(archive);
+    held = lock.held();
+    cancelled = lock.cancelled();
+  });
+  while (OpenCount(archive) < 2) std::this_thread::yield();  // it waits on the archive
+  cancel = true;
+  waiter.join();
+  tavrun::arc::SetHost(nullptr);
+  EXPECT_FALSE(held);
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(Locked(archive));  // still the other program's
+  close(other);
+  EXPECT_EQ(Read(archive), "theirs");
 }
 
 }  // namespace

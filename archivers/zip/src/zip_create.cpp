@@ -530,6 +530,10 @@ void Run(const Zip32Request& rq, Outcome& report) {
   // Writers of one archive take turns (see archive_lock.h).
   for (;;) {
     const arc::ArchiveLock lock(rq.archivePath);
+    if (lock.cancelled()) {
+      report.Fail(Kind::Cancelled, "cancelled while another program was writing the archive");
+      return;
+    }
     if (WriteArchive(rq, encryption, sources, report) != Written::Raced) return;
   }
 }
