@@ -288,5 +288,25 @@ TEST_F(WindowSystemCloseTest, NoDuringAFileWithItsProgressDialogLetsTheRunFinish
   EXPECT_EQ(ReadBytes(dir_ + "/Tavrun.ini"), ini) << "nothing saved on No";
 }
 
+// Yes to the question a real close request brings during a file: the call stops there and
+// cleans up, and the run ends without waiting for the file (this once hung: the progress
+// dialog was made inside a call the worker waited for, with the close handled in it).
+TEST_F(WindowSystemCloseTest, YesDuringAFileWithItsProgressDialogStopsTheRunThere) {
+  std::string outputAtEnd = "?";
+  Script({[](const MessageRecord&) { return IdYes; }, AskedDuringTheCall(IdYes),
+          Expect("処理が異常終了しました。\r\n7", MsgExclamation)});
+  ui::SetProcessEndHandler([&] {
+    ++processEnds_;
+    outputAtEnd = Output();
+  });
+  Steps({{[this] { return ShownProgress() != nullptr; }, [this] { SendWindowSystemClose(); }}});
+  Click("Command3");
+  ExpectAskedDuringTheCall();
+  EXPECT_EQ(processEnds_, 1);
+  EXPECT_EQ(outputAtEnd, "") << "the call had stopped and cleaned up before the end";
+  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(Calls(), 1);
+}
+
 }  // namespace
 }  // namespace tavrun::uitest
