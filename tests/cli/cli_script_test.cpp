@@ -228,6 +228,33 @@ TEST_F(CliScriptTest, PasswordFileEncryptsForOtherToolsAndOpensArchives) {
   }
 }
 
+// A Japanese ZipCrypto password is hashed as CP932, the bytes the extractor built into
+// Japanese Windows hashes; Python's zipfile opens the archive with those bytes and not with
+// UTF-8, and our own extraction opens it from the password as typed.
+TEST_F(CliScriptTest, AJapaneseZipCryptoPasswordIsHashedAsWindowsHashesIt) {
+  const std::string src = Dir("src"), archives = Dir("archives"), out = Dir("out");
+  const std::string content = Noise(5000, 6) + std::string(5000, 'q');
+  WriteFile(src + "/data.bin", content);
+  const std::string password = "秘密〜パス";  // 〜 as Linux types it, U+301C
+  WriteFile(root_ + "/pass", password + "\n");
+  ASSERT_EQ(Run({"compress", "--format", "zip", "--password-file", root_ + "/pass", "--encryption",
+                 "zipcrypto", src, archives})
+                .status,
+            0);
+  const std::string python =
+      "python3 -c 'import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "sys.stdout.buffer.write(z.read(\"data.bin\", pwd=sys.argv[2].encode(sys.argv[3])))' " +
+      Quoted(archives + "/data.zip") + " ";
+  // Windows types 〜 as U+FF5E, which CP932 codes 0x8160.
+  EXPECT_EQ(RunShell(python + Quoted("秘密～パス") + " cp932").out, content);
+  EXPECT_NE(RunShell(python + Quoted(password) + " utf-8").status, 0);
+  ASSERT_EQ(
+      Run({"extract", "--format", "zip", "--password-file", root_ + "/pass", archives, out}).status,
+      0);
+  EXPECT_EQ(ReadFile(out + "/data.bin"), content);
+}
+
 // Without a password file, a terminal is asked once, without echo, and only when an archive
 // needs it.
 TEST_F(CliScriptTest, TerminalIsAskedOnceWithoutEcho) {

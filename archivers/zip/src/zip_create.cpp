@@ -356,9 +356,19 @@ bool TakeEncryption(const Zip32Request& rq, Encryption& encryption, Outcome& rep
   if (rq.encryption == ZIP32_ENCRYPTION_NONE) return true;
   encryption.method =
       rq.encryption == ZIP32_ENCRYPTION_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
-  if (arc::HostRecallPassword(encryption.password) && !encryption.password.empty()) return true;
-  report.Fail(Kind::CommandLine, "encryption asked for, but the host gave no password");
-  return false;
+  if (!arc::HostRecallPassword(encryption.password) || encryption.password.empty()) {
+    report.Fail(Kind::CommandLine, "encryption asked for, but the host gave no password");
+    return false;
+  }
+  // The traditional cipher hashes the password's bytes, and the extractor built into Windows
+  // takes them in the system's code page: CP932 where our archives go. AES hashes UTF-8.
+  std::string windows, cp932;
+  if (encryption.method == ZIP_EM_TRAD_PKWARE)
+    windows = arc::ToWindowsJapanese(encryption.password);
+  if (!windows.empty() && arc::Utf8ToCp932(windows, cp932)) encryption.password.swap(cp932);
+  explicit_bzero(windows.data(), windows.size());
+  explicit_bzero(cp932.data(), cp932.size());
+  return true;
 }
 
 // Sets how the member at `i` is stored: method, level, times, mode and encryption.

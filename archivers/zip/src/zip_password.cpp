@@ -132,15 +132,17 @@ bool Opens(zip_t* za, const Group& group, const std::string& bytes, bool checkCr
 // for AES; UTF-8 or CP932 (what Japanese Windows tools hash) for the traditional one.
 bool TryPassword(zip_t* za, const Locked& locked, const std::string& typed) {
   Keys found;
-  std::string cp932;
+  std::string windows, cp932;
   if (!locked.traditional.empty()) {
     if (Opens(za, locked.traditional, typed, true))
       found.traditional = typed;
-    else if (!arc::IsAscii(typed) && arc::Utf8ToCp932(typed, cp932) &&
+    else if (!arc::IsAscii(typed) &&
+             arc::Utf8ToCp932(windows = arc::ToWindowsJapanese(typed), cp932) &&
              Opens(za, locked.traditional, cp932, true))
       found.traditional = cp932;
   }
   if (!locked.aes.empty() && Opens(za, locked.aes, typed, false)) found.aes = typed;
+  arc::WipeSecret(windows);
   arc::WipeSecret(cp932);
   const bool opened = (locked.traditional.empty() || !found.traditional.empty()) &&
                       (locked.aes.empty() || !found.aes.empty());
