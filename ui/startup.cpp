@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QLockFile>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -18,6 +17,7 @@
 #include "app/settings.h"
 #include "common/paths.h"
 #include "common/seams.h"
+#include "ui/handoff.h"
 #include "ui/main_window.h"
 #include "ui/run_scope.h"
 
@@ -75,18 +75,6 @@ void LoadQtTranslations() {
   }
 }
 
-// The command line's directory goes into the source box as a dropped folder would: the
-// stored setting stays as it was until a run. Its operation is selected as a click would.
-void ApplyLaunchRequest(FrmTavrunMain& window, const LaunchRequest& request) {
-  if (!request.sourceDirectory.empty()) {
-    if (auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"))) {
-      box->setText(QString::fromStdString(request.sourceDirectory));
-    }
-  }
-  if (request.operation == LaunchOperation::Compress) window.SelectOption1(0);
-  if (request.operation == LaunchOperation::Extract) window.SelectOption1(1);
-}
-
 }  // namespace
 
 StartupPaths DefaultStartupPaths() {
@@ -108,8 +96,10 @@ bool Main(const StartupPaths& paths, const LaunchRequest& request) {
   std::string errorText;
   SetMousePointer(PointerHourglass);
   try {
+    // A start with a folder (a file manager's action) gives it to the open window instead.
     if (!AcquireInstanceLock(paths)) {
-      ShowMessage("既に起動しています。", MsgExclamation, AppTitle);
+      if (request.sourceDirectory.empty() || HandOver(paths, request) != Handoff::Taken)
+        ShowMessage("既に起動しています。", MsgExclamation, AppTitle);
       ok = false;
     }
   } catch (...) {
@@ -141,6 +131,7 @@ bool Main(const StartupPaths& paths, const LaunchRequest& request) {
       window->Form_Load();
       ApplyLaunchRequest(*window, request);
       window->show();
+      ListenForHandoffs(paths, *window);
       shown = true;
     }
   } catch (...) {

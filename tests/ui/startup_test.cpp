@@ -1,18 +1,25 @@
 // The start procedure, the ways the program ends, and the real executable.
 #include "ui/startup.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QProcess>
 #include <QThread>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "app/runtime.h"
 #include "app/settings.h"
+#include "ui/handoff.h"
 #include "ui_fixture.h"
 
 namespace tavrun::uitest {
@@ -103,6 +110,66 @@ TEST_F(StartupTest, TheCommandLinesFolderAndOperationPrefillTheWindow) {
   ASSERT_TRUE(ui::Main(paths_, {"", LaunchOperation::Extract}));
   EXPECT_EQ(ui::MainWindow()->Inputs().source, "/stored");
   EXPECT_EQ(ui::MainWindow()->Inputs().operation, 1);
+}
+
+// A file manager's action while the window is open: the folder goes into the open window;
+// while the window asks something the start is refused as before; nobody listens for another
+// settings folder, and another user's program is not heard.
+TEST_F(StartupTest, ASecondStartWithAFolderHandsItToTheOpenWindow) {
+  WriteBytes(components_ + "/libunlha32.so", "");
+  WriteBytes(ini_, "[INIT]\r\nArchiveType=0\r\nFromDirectory=/stored\r\nToDirectory=/to\r\n");
+  ASSERT_TRUE(ui::Main(paths_));
+  ui::FrmTavrunMain* w = ui::MainWindow();
+  // The second start waits for the answer: it runs on a thread of its own here, as in a
+  // process of its own, while this thread's events serve it.
+  auto second = [](const ui::StartupPaths& paths, const LaunchRequest& request) {
+    std::atomic<bool> done{false};
+    ui::Handoff answer = ui::Handoff::NoOne;
+    std::thread start([&] {
+      answer = ui::HandOver(paths, request, 2000);
+      done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    start.join();
+    return answer;
+  };
+  const std::string folder = "/from/the/file manager\nwith a newline";
+  EXPECT_EQ(second(paths_, {folder, LaunchOperation::Extract}), ui::Handoff::Taken);
+  EXPECT_EQ(w->Inputs().source, folder);
+  EXPECT_EQ(w->Inputs().operation, 1);
+  EXPECT_EQ(App().AppSettings[FromDirectory], "/stored") << "a box is no setting";
+
+  {
+    QDialog question(w);  // a question open: nothing changes under it
+    question.setModal(true);
+    question.show();
+    EXPECT_EQ(second(paths_, {"/later", LaunchOperation::Compress}), ui::Handoff::Busy);
+    EXPECT_EQ(w->Inputs().source, folder);
+  }
+  EXPECT_EQ(second({dir_ + "/other"}, {"/x", LaunchOperation::Compress}), ui::Handoff::NoOne);
+
+  if (getuid() != 0) GTEST_SKIP() << "another user's request needs root to be made";
+  const pid_t child = fork();  // another user sends a request with the socket calls alone
+  if (child == 0) {
+    const std::string name = ui::HandoffName(paths_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: a NUL first
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (setuid(65534) != 0) _exit(2);
+    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) _exit(3);
+    const std::string request = "tavrun-launch-1 2 %2Fintruder\n";
+    if (write(fd, request.data(), request.size()) != ssize_t(request.size())) _exit(4);
+    char answer[16] = {};
+    _exit(read(fd, answer, sizeof answer) > 0 ? 5 : 0);  // nothing comes back
+  }
+  int status = -1;
+  while (waitpid(child, &status, WNOHANG) == 0)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->Inputs().source, folder);
 }
 
 // The lock lies in the settings folder whatever the environment says about temporary and
