@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -53,40 +52,16 @@ static int Intercept(int fd, size_t count) {
   return -1;
 }
 
-static mode_t ModeArgument(int flags, va_list ap) {
-  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, mode_t) : 0;
+static int ShimRefuse(int flags) {
+  (void)flags;
+  return 0;
 }
 
-#define SHIM_OPEN(name)                                                        \
-  int name(const char* path, int flags, ...) {                                 \
-    static int (*real)(const char*, int, ...);                                 \
-    va_list ap;                                                                \
-    va_start(ap, flags);                                                       \
-    mode_t mode = ModeArgument(flags, ap);                                     \
-    va_end(ap);                                                                \
-    if (!real) real = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, #name); \
-    int fd = real(path, flags, mode);                                          \
-    Track(fd, path);                                                           \
-    return fd;                                                                 \
-  }
+static void ShimOpened(int fd, const char* path) {
+  Track(fd, path);
+}
 
-#define SHIM_OPENAT(name)                                                           \
-  int name(int dirFd, const char* path, int flags, ...) {                           \
-    static int (*real)(int, const char*, int, ...);                                 \
-    va_list ap;                                                                     \
-    va_start(ap, flags);                                                            \
-    mode_t mode = ModeArgument(flags, ap);                                          \
-    va_end(ap);                                                                     \
-    if (!real) real = (int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, #name); \
-    int fd = real(dirFd, path, flags, mode);                                        \
-    Track(fd, path);                                                                \
-    return fd;                                                                      \
-  }
-
-SHIM_OPEN(open)
-SHIM_OPEN(open64)
-SHIM_OPENAT(openat)
-SHIM_OPENAT(openat64)
+#include "common/open_shim.h"
 
 ssize_t read(int fd, void* buf, size_t count) {
   static ssize_t (*real)(int, void*, size_t);
