@@ -15,13 +15,15 @@ namespace tavrun::lzh::enc {
 // Bytes of the next segment a segment is parsed with: enough that every match inside the
 // segment can run to full length, as if the input went on.
 constexpr size_t kSegmentLookahead = kMinLookahead;
-// The end of the previous segment parsed once more before a segment, only for the prices its
-// parse gives: from guessed prices a parse takes long to find codes as good as those a long
-// stream carries along (without, each segment cost 0.01-0.03 % at -lh7-).
+// The end of the previous segment parsed again before a segment (several passes, see
+// stream_parser.cpp), only for the prices its parse gives: from guessed prices a parse takes
+// long to find codes as good as those a long stream carries along. Two or four stretches
+// parsed once did no better than one parsed several times, at two to four times the cost.
 constexpr size_t kWarmUp = kStretch;
 
 struct SegmentedParse::Job {
   std::vector<uint8_t> data;  // history, the segment, then lookahead
+  size_t index = 0;           // in input order
   size_t history = 0, length = 0;
   Commands commands;
   bool done = false;
@@ -31,7 +33,8 @@ namespace {
 
 // Parses one segment with `parser`; `cancelled` stops it between stretches.
 void Run(StreamParser& parser, Method method, const EncoderTuning& tuning, SegmentedParse::Job& job,
-         const std::atomic<bool>& cancelled) {
+         const std::atomic<bool>& cancelled, const SegmentedParse::SegmentHook& hook) {
+  if (hook) hook(job.index, true);
   parser.Begin(method, tuning, job.history, job.history + job.length, kWarmUp);
   const StreamParser::Take take = [&](Commands& c) {
     job.commands.codes.insert(job.commands.codes.end(), c.codes.begin(), c.codes.end());
@@ -42,14 +45,16 @@ void Run(StreamParser& parser, Method method, const EncoderTuning& tuning, Segme
   if (parser.Feed(job.data.data(), job.data.size(), take)) parser.Finish(take);
   // The input is no longer needed once parsed; only the commands wait for their turn.
   std::vector<uint8_t>().swap(job.data);
+  if (hook) hook(job.index, false);
 }
 
 }  // namespace
 
 class WorkerPool {
  public:
-  WorkerPool(Method method, const EncoderTuning& tuning, unsigned threads)
-      : method_(method), tuning_(tuning) {
+  WorkerPool(Method method, const EncoderTuning& tuning, unsigned threads,
+             const SegmentedParse::SegmentHook& hook)
+      : method_(method), tuning_(tuning), hook_(hook) {
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~WorkerPool() {
@@ -84,7 +89,7 @@ class WorkerPool {
       SegmentedParse::Job* job = queue_.front();
       queue_.pop_front();
       lock.unlock();
-      Run(parser, method_, tuning_, *job, cancelled_);
+      Run(parser, method_, tuning_, *job, cancelled_, hook_);
       lock.lock();
       job->done = true;
       done_.notify_all();
@@ -93,6 +98,7 @@ class WorkerPool {
 
   Method method_;
   EncoderTuning tuning_;
+  const SegmentedParse::SegmentHook& hook_;  // the owner's, which outlives the pool
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
@@ -139,6 +145,7 @@ bool SegmentedParse::Finish() {
 // Hands the segment of `length` bytes after the history on, with the bytes beyond it.
 void SegmentedParse::Dispatch(size_t length, bool last) {
   auto job = std::make_unique<Job>();
+  job->index = dispatched_++;
   const size_t used = history_ + length;
   const size_t take = last ? fill_.size() : used + kSegmentLookahead;
   job->data.assign(fill_.begin(), fill_.begin() + static_cast<ptrdiff_t>(take));
@@ -152,14 +159,14 @@ void SegmentedParse::Dispatch(size_t length, bool last) {
     // Nothing to share the work with: parsed here, on the parser this thread keeps.
     std::unique_ptr<StreamParser> parser = TakeThreadParser();
     const std::atomic<bool> never{false};
-    Run(*parser, method_, tuning_, *job, never);
+    Run(*parser, method_, tuning_, *job, never, hook_);
     KeepThreadParser(std::move(parser));
     job->done = true;
     inFlight_.push_back(std::move(job));
     DeliverOldest();
     return;
   }
-  if (!pool_) pool_ = std::make_unique<WorkerPool>(method_, tuning_, threads_);
+  if (!pool_) pool_ = std::make_unique<WorkerPool>(method_, tuning_, threads_, hook_);
   pool_->Submit(job.get());
   inFlight_.push_back(std::move(job));
   // A few segments in flight: one per thread and one more, so that a thread finds the next

@@ -31,6 +31,10 @@ class SegmentedParse {
   SegmentedParse& operator=(const SegmentedParse&) = delete;
 
   void SetPoll(Encoder::Poll poll) { poll_ = std::move(poll); }
+  // For tests, set before the first Feed: called on the thread that parses segment `index`
+  // (0, 1, ... in input order) as it starts and as it ends, to see which ones run at once.
+  using SegmentHook = std::function<void(size_t index, bool started)>;
+  void SetSegmentHook(SegmentHook hook) { hook_ = std::move(hook); }
   bool Feed(const uint8_t* data, size_t size);
   // Parses the last segment and delivers everything still in flight.
   bool Finish();
@@ -46,7 +50,9 @@ class SegmentedParse {
   unsigned threads_;
   Deliver deliver_;
   Encoder::Poll poll_;
-  uint64_t parsed_ = 0;  // input bytes delivered
+  SegmentHook hook_;
+  size_t dispatched_ = 0;  // segments handed on so far
+  uint64_t parsed_ = 0;    // input bytes delivered
   uint32_t window_;
   // The window before the segment being collected (`history_` bytes), the segment and
   // whatever arrived beyond it.

@@ -24,9 +24,9 @@ class StreamParser {
   using Take = std::function<bool(Commands&)>;
 
   // Starts a stream: the first `history` bytes fed give no commands, and no byte at or beyond
-  // `parseEnd` is parsed. The last `warmUp` bytes of the history are parsed all the same, so
-  // that the parse after them starts from the prices it would have had in a longer stream;
-  // the rest is only entered in the window.
+  // `parseEnd` is parsed. The last `warmUp` bytes of the history are parsed all the same, a
+  // few times over, so that the parse after them starts from the prices it would have had in
+  // a longer stream; the rest is only entered in the window.
   void Begin(Method method, const EncoderTuning& tuning, uint64_t history = 0,
              uint64_t parseEnd = UINT64_MAX, uint64_t warmUp = 0);
   // Appends input and parses what can be parsed without the rest. False once `take` refused.

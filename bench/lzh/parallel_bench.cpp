@@ -1,7 +1,7 @@
 // One input compressed by several threads, in process: for each file and method, the single-
 // stream encoder (the input parsed in one piece, as before segments) beside the segmented one
 // on 1 and on N threads, with sizes, whether the two segmented outputs are the same bytes, and
-// CPU time / wall time.
+// CPU time / wall time (cpu 0: the single stream's, which the segments' warm-up adds to).
 //   lzh_parallel_bench [-t THREADS] [-m 5,6,7] [-S SEGMENT_BYTES] FILE...
 #include <time.h>
 
@@ -71,9 +71,9 @@ int main(int argc, char** argv) {
   }
   EncoderTuning single;
   single.segmentBytes = 0;
-  std::printf("%-12s %-5s %11s %11s %9s %5s %8s %8s %8s %8s %7s %5s\n", "file", "meth", "input",
-              "one stream", "segments", "same", "cpu 1", "wall 1", "cpu N", "wall N", "cpu/wall",
-              "load");
+  std::printf("%-12s %-5s %11s %11s %9s %5s %7s %7s %7s %7s %7s %8s %5s\n", "file", "meth", "input",
+              "one stream", "segments", "same", "cpu 0", "cpu 1", "wall 1", "cpu N", "wall N",
+              "cpu/wall", "load");
   bool allSame = true;
   for (const std::string& path : files) {
     std::ifstream f(path, std::ios::binary);
@@ -88,11 +88,11 @@ int main(int argc, char** argv) {
       const Run many = Time(m, in, segmented, threads);
       const bool same = one.out == many.out;
       allSame = allSame && same;
-      std::printf("%-12s lh%c   %11zu %11zu %+8.4f%% %5s %8.2f %8.2f %8.2f %8.2f %7.2f %5.2f\n",
-                  name.c_str(), c, in.size(), base.out.size(),
-                  100.0 * (static_cast<double>(one.out.size()) / base.out.size() - 1),
-                  same ? "yes" : "NO", one.cpu, one.wall, many.cpu, many.wall, many.cpu / many.wall,
-                  Load());
+      std::printf(
+          "%-12s lh%c   %11zu %11zu %+8.4f%% %5s %7.2f %7.2f %7.2f %7.2f %7.2f %8.2f %5.2f\n",
+          name.c_str(), c, in.size(), base.out.size(),
+          100.0 * (static_cast<double>(one.out.size()) / base.out.size() - 1), same ? "yes" : "NO",
+          base.cpu, one.cpu, one.wall, many.cpu, many.wall, many.cpu / many.wall, Load());
     }
   }
   return allSame ? 0 : 1;

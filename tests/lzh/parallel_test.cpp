@@ -5,10 +5,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "encoder.h"
 #include "lhasa_decode.h"
+#include "segments.h"
 #include "tavrun_host.h"
 #include "test_util.h"
 
@@ -107,6 +111,72 @@ TEST(ParallelEncoder, StopsWhenTheSinkRefusesAndWhenDroppedHalfway) {
     Encoder dropped(
         Method::Lh5, [](const uint8_t*, size_t) { return true; }, t, 4);
     ASSERT_TRUE(dropped.Feed(data.data(), data.size() / 2));
+  }
+}
+
+namespace {
+
+// Which segments are parsed at the same moment, seen from the parse's hook. The first
+// segment's parse waits until the second has started, or until `wait` has passed.
+struct Overlap {
+  explicit Overlap(std::chrono::milliseconds w) : wait(w) {}
+  void operator()(size_t index, bool started) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!started) {
+      --running;
+      ended.insert(index);
+      return;
+    }
+    most = std::max(most, ++running);
+    begun.insert(index);
+    threads.insert(std::this_thread::get_id());
+    changed.notify_all();
+    if (index == 0) secondWhileFirst = changed.wait_for(lock, wait, [&] { return begun.count(1); });
+  }
+
+  std::chrono::milliseconds wait;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int running = 0, most = 0;
+  std::set<size_t> begun, ended;
+  std::set<std::thread::id> threads;
+  bool secondWhileFirst = false;
+};
+
+}  // namespace
+
+// Two threads parse two segments at once, whatever the machine's load: the first waits for
+// the second to start (a parse kept on one thread would wait in vain). One thread parses them
+// one after another on the caller's thread.
+TEST(ParallelEncoder, TwoThreadsParseSegmentsAtOnceAndOneThreadInTurn) {
+  EncoderTuning t;
+  t.segmentBytes = 64 * 1024;
+  const Bytes data = Mixed(4 * t.segmentBytes + 5000, t.segmentBytes);  // five segments
+  const std::set<size_t> all = {0, 1, 2, 3, 4};
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    // One thread cannot start the second segment while the first waits: a short wait shows it.
+    Overlap overlap(threads == 1 ? std::chrono::milliseconds(100) : std::chrono::seconds(30));
+    size_t commands = 0;
+    enc::SegmentedParse parse(Method::Lh5, t, threads, [&](const enc::Commands& c) {
+      commands += c.size();
+      return true;
+    });
+    parse.SetSegmentHook(std::ref(overlap));
+    ASSERT_TRUE(parse.Feed(data.data(), data.size()));
+    ASSERT_TRUE(parse.Finish());
+    EXPECT_GT(commands, 0u);
+    EXPECT_EQ(overlap.begun, all);
+    EXPECT_EQ(overlap.ended, all);
+    if (threads == 1) {
+      EXPECT_FALSE(overlap.secondWhileFirst);
+      EXPECT_EQ(overlap.most, 1);
+      EXPECT_EQ(overlap.threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    } else {
+      EXPECT_TRUE(overlap.secondWhileFirst);
+      EXPECT_EQ(overlap.most, 2);
+      EXPECT_GE(overlap.threads.size(), 2u);
+    }
   }
 }
 
