@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "compressibility.h"
 #include "match_finder.h"
 #include "stream_parser.h"
 
@@ -31,10 +32,33 @@ struct SegmentedParse::Job {
 
 namespace {
 
+// Whether parsing the segment can pay. A photo or an archive inside a larger file costs a
+// parse as much as text does and saves nothing; such a segment goes as literals. The look
+// sees the segment with the window before it, so copies from there count.
+bool WorthParsing(const SegmentedParse::Job& job, Method method) {
+  tavrun::arc::CompressibilityProbe probe(ParamsFor(method).window);
+  const double length = static_cast<double>(job.length);
+  probe.StopOnceSaved(2 * tavrun::arc::kWorthSaving * length);
+  return !probe.Look(job.data.data(), job.history, job.length) ||
+         probe.SavedBytes() >= tavrun::arc::kWorthSaving * length;
+}
+
+void TakeLiterals(SegmentedParse::Job& job) {
+  const auto first = job.data.begin() + static_cast<ptrdiff_t>(job.history);
+  job.commands.codes.assign(first, first + static_cast<ptrdiff_t>(job.length));
+  job.commands.distances.assign(job.length, 0);
+}
+
 // Parses one segment with `parser`; `cancelled` stops it between stretches.
 void Run(StreamParser& parser, Method method, const EncoderTuning& tuning, SegmentedParse::Job& job,
          const std::atomic<bool>& cancelled, const SegmentedParse::SegmentHook& hook) {
   if (hook) hook(job.index, true);
+  if (!WorthParsing(job, method)) {
+    TakeLiterals(job);
+    std::vector<uint8_t>().swap(job.data);
+    if (hook) hook(job.index, false);
+    return;
+  }
   parser.Begin(method, tuning, job.history, job.history + job.length, kWarmUp);
   const StreamParser::Take take = [&](Commands& c) {
     job.commands.codes.insert(job.commands.codes.end(), c.codes.begin(), c.codes.end());

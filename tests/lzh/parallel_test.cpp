@@ -88,6 +88,33 @@ TEST(ParallelEncoder, PiecesOfAnySizeGiveTheSameBytes) {
   }
 }
 
+// A segment that does not compress goes as literals without a parse, and costs no more than
+// the single stream's parse of it; copies from the next segment back into it are still found
+// (its bytes are in the window), and the bytes stay the same on any number of threads.
+TEST(ParallelEncoder, ASegmentThatCannotCompressGoesAsLiteralsAndStaysInTheWindow) {
+  EncoderTuning t;
+  t.segmentBytes = 64 * 1024;
+  const size_t s = t.segmentBytes;
+  Bytes data = Text(s, 86);
+  const Bytes noise = RandomBytes(s, 87);
+  data.insert(data.end(), noise.begin(), noise.end());
+  // The next segment opens with the last 30,000 bytes of the noise, then text again.
+  data.insert(data.end(), noise.end() - 30000, noise.end());
+  const Bytes text = Text(s, 88);
+  data.insert(data.end(), text.begin(), text.end());
+  for (Method m : kMethods) {
+    SCOPED_TRACE(MethodId(m));
+    const Bytes one = Compress(m, data.data(), data.size(), t, 1);
+    EXPECT_TRUE(LhasaDecode(MethodId(m), one, data.size()) == data);
+    EXPECT_TRUE(Compress(m, data.data(), data.size(), t, 3) == one);
+    EncoderTuning single = t;
+    single.segmentBytes = 0;
+    const Bytes stream = Compress(m, data.data(), data.size(), single);
+    // Missing the copies back into the noise would cost 30,000 bytes.
+    EXPECT_LT(one.size(), stream.size() + stream.size() / 100) << stream.size();
+  }
+}
+
 // A sink that refuses (the output would not be smaller than the input) stops the threads; an
 // encoder dropped halfway waits for them and leaks nothing (the sanitizer build checks).
 TEST(ParallelEncoder, StopsWhenTheSinkRefusesAndWhenDroppedHalfway) {
