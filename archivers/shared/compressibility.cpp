@@ -90,7 +90,10 @@ void CompressibilityProbe::EndBlock() {
 
 bool CompressibilityProbe::Look(const uint8_t* data, size_t history, size_t length) {
   Heads& heads = ThreadHeads();
-  history = std::min<size_t>(history, window_);
+  if (history > window_) {  // only the window's worth of it can be copied from
+    data += history - window_;
+    history = window_;
+  }
   const size_t end = history + length;
   const uint32_t base = heads.Start(end, window_);
   uint32_t* head = heads.at.data();

@@ -84,6 +84,14 @@ TEST(Compressibility, CopiesCountAsFarBackAsTheWindowReaches) {
   alone.Look(data.data() + half, 0, half);
   EXPECT_GT(withHistory.SavedBytes(), 0.9 * half);
   EXPECT_LT(alone.SavedBytes(), 0.01 * half);
+  // More history than the window: the stretch is still the bytes after all of it.
+  tavrun::arc::CompressibilityProbe lh5(kLh5Window);
+  const Bytes block = Random(kLh5Window, 9);
+  Bytes longHistory = Random(40000, 10);
+  longHistory.insert(longHistory.end(), block.begin(), block.end());
+  longHistory.insert(longHistory.end(), block.begin(), block.end());
+  lh5.Look(longHistory.data(), longHistory.size() - kLh5Window, kLh5Window);
+  EXPECT_GT(lh5.SavedBytes(), 0.9 * kLh5Window);
 }
 
 // A large input whose start does not compress but whose later part does is compressed; one
