@@ -40,7 +40,8 @@ bool Decode(const QByteArray& line, LaunchRequest& request) {
   return !request.sourceDirectory.empty() && request.sourceDirectory.front() == '/';
 }
 
-// Another user's program must not fill this user's window.
+// Another user's program must not fill this user's window, nor pass for it and learn which
+// folders this user opens.
 bool FromThisUser(const QLocalSocket& socket) {
   ucred peer{};
   socklen_t size = sizeof peer;
@@ -113,7 +114,7 @@ Handoff HandOver(const StartupPaths& paths, const LaunchRequest& request, int ti
   socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
   socket.connectToServer(QString::fromStdString(HandoffName(paths)));
   const QDeadlineTimer deadline(timeoutMs);
-  if (!socket.waitForConnected(timeoutMs)) return Handoff::NoOne;
+  if (!socket.waitForConnected(timeoutMs) || !FromThisUser(socket)) return Handoff::NoOne;
   socket.write(Encode(request));
   if (!socket.waitForBytesWritten(int(deadline.remainingTime()))) return Handoff::NoOne;
   QByteArray answer;

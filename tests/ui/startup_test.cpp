@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QThread>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -114,7 +115,7 @@ TEST_F(StartupTest, TheCommandLinesFolderAndOperationPrefillTheWindow) {
 
 // A file manager's action while the window is open: the folder goes into the open window;
 // while the window asks something the start is refused as before; nobody listens for another
-// settings folder, and another user's program is not heard.
+// settings folder, and another user's program is neither heard nor taken for the window.
 TEST_F(StartupTest, ASecondStartWithAFolderHandsItToTheOpenWindow) {
   WriteBytes(components_ + "/libunlha32.so", "");
   WriteBytes(ini_, "[INIT]\r\nArchiveType=0\r\nFromDirectory=/stored\r\nToDirectory=/to\r\n");
@@ -170,6 +171,33 @@ TEST_F(StartupTest, ASecondStartWithAFolderHandsItToTheOpenWindow) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   QCoreApplication::processEvents();
   EXPECT_EQ(w->Inputs().source, folder);
+
+  // Nor is another user's program that listens under the name taken for the window.
+  const ui::StartupPaths other{dir_ + "/other"};
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t impostor = fork();
+  if (impostor == 0) {
+    const std::string name = ui::HandoffName(other);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (setuid(65534) != 0) _exit(2);
+    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 1) != 0)
+      _exit(3);
+    if (write(ready[1], "r", 1) != 1) _exit(4);
+    const int peer = accept(fd, nullptr, nullptr);
+    _exit(peer >= 0 && write(peer, "taken\n", 6) == 6 ? 0 : 5);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(ui::HandOver(other, {"/x", LaunchOperation::Compress}, 2000), ui::Handoff::NoOne);
+  kill(impostor, SIGKILL);
+  waitpid(impostor, &status, 0);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 // The lock lies in the settings folder whatever the environment says about temporary and
