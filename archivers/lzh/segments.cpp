@@ -21,6 +21,10 @@ constexpr size_t kSegmentLookahead = kMinLookahead;
 // long to find codes as good as those a long stream carries along. Two or four stretches
 // parsed once did no better than one parsed several times, at two to four times the cost.
 constexpr size_t kWarmUp = kStretch;
+// A segment is looked at in pieces of this size to find what is not worth parsing, and
+// literals are taken only for runs of at least kShortestLiterals.
+constexpr size_t kLookPiece = 256u << 10;
+constexpr size_t kShortestLiterals = 512u << 10;
 
 struct SegmentedParse::Job {
   std::vector<uint8_t> data;  // history, the segment, then lookahead
@@ -32,46 +36,76 @@ struct SegmentedParse::Job {
 
 namespace {
 
-// Whether parsing the segment can pay. A photo or an archive inside a larger file costs a
-// parse as much as text does and saves nothing; such a segment goes as literals. The look
-// sees the segment with the window before it, so copies from there count.
-bool WorthParsing(const SegmentedParse::Job& job, Method method) {
-  tavrun::arc::CompressibilityProbe probe(ParamsFor(method).window);
-  const double length = static_cast<double>(job.length);
-  probe.StopOnceSaved(2 * tavrun::arc::kWorthSaving * length);
-  return !probe.Look(job.data.data(), job.history, job.length) ||
-         probe.SavedBytes() >= tavrun::arc::kWorthSaving * length;
-}
+// A part of a segment, parsed or taken as literals.
+struct Span {
+  size_t start, length;  // in the segment
+  bool parse;
+};
 
-void TakeLiterals(SegmentedParse::Job& job) {
-  const auto first = job.data.begin() + static_cast<ptrdiff_t>(job.history);
-  job.commands.codes.assign(first, first + static_cast<ptrdiff_t>(job.length));
-  job.commands.distances.assign(job.length, 0);
+// Which stretches of the segment are worth parsing. A photo or an archive inside a larger file
+// costs a parse as much as text does and saves nothing; such stretches go as literals. Each
+// piece is looked at with the window before it, so copies from there count. A literal stretch
+// must be long enough to pay for the parse that starts again after it (its first prices are
+// guessed: a few hundred bytes), so short ones are parsed with their neighbours.
+std::vector<Span> PlanSpans(const SegmentedParse::Job& job, Method method) {
+  const uint32_t window = ParamsFor(method).window;
+  std::vector<Span> runs;
+  for (size_t at = 0; at < job.length; at += kLookPiece) {
+    const size_t length = std::min(kLookPiece, job.length - at);
+    tavrun::arc::CompressibilityProbe probe(window);
+    const double worth = tavrun::arc::kWorthSaving * static_cast<double>(length);
+    probe.StopOnceSaved(2 * worth);
+    const bool parse =
+        !probe.Look(job.data.data(), job.history + at, length) || probe.SavedBytes() >= worth;
+    if (!runs.empty() && runs.back().parse == parse)
+      runs.back().length += length;
+    else
+      runs.push_back({at, length, parse});
+  }
+  std::vector<Span> merged;
+  for (Span r : runs) {
+    if (!r.parse && r.length < kShortestLiterals && r.length < job.length) r.parse = true;
+    if (!merged.empty() && merged.back().parse == r.parse)
+      merged.back().length += r.length;
+    else
+      merged.push_back(r);
+  }
+  return merged;
 }
 
 // Parses one segment with `parser`; `cancelled` stops it between stretches.
-void Run(StreamParser& parser, Method method, const EncoderTuning& tuning, SegmentedParse::Job& job,
-         const std::atomic<bool>& cancelled, const SegmentedParse::SegmentHook& hook) {
+void ParseSegment(StreamParser& parser, Method method, const EncoderTuning& tuning,
+                  SegmentedParse::Job& job, const std::atomic<bool>& cancelled,
+                  const SegmentedParse::SegmentHook& hook) {
   if (hook) hook(job.index, true);
-  if (!WorthParsing(job, method)) {
-    TakeLiterals(job);
-    std::vector<uint8_t>().swap(job.data);
-    if (hook) hook(job.index, false);
-    return;
-  }
-  parser.Begin(method, tuning, job.history, job.history + job.length, kWarmUp);
   const StreamParser::Take take = [&](Commands& c) {
     job.commands.codes.insert(job.commands.codes.end(), c.codes.begin(), c.codes.end());
     job.commands.distances.insert(job.commands.distances.end(), c.distances.begin(),
                                   c.distances.end());
     return !cancelled.load(std::memory_order_relaxed);
   };
-  if (parser.Feed(job.data.data(), job.data.size(), take)) parser.Finish(take);
+  const size_t keep = std::max<size_t>(ParamsFor(method).window, kWarmUp);
+  for (const Span& r : PlanSpans(job, method)) {
+    const size_t start = job.history + r.start;
+    if (!r.parse) {
+      job.commands.codes.insert(job.commands.codes.end(), job.data.begin() + ptrdiff_t(start),
+                                job.data.begin() + ptrdiff_t(start + r.length));
+      job.commands.distances.insert(job.commands.distances.end(), r.length, 0);
+      continue;
+    }
+    // A parse of its own, with the window and the warm-up before it as history, exactly as a
+    // segment starts (so a segment of one run is parsed as before).
+    const size_t history = std::min(start, r.start == 0 ? job.history : keep);
+    const size_t end = std::min(job.data.size(), start + r.length + kSegmentLookahead);
+    parser.Begin(method, tuning, history, history + r.length, kWarmUp);
+    if (!parser.Feed(job.data.data() + (start - history), end - (start - history), take) ||
+        !parser.Finish(take))
+      break;
+  }
   // The input is no longer needed once parsed; only the commands wait for their turn.
   std::vector<uint8_t>().swap(job.data);
   if (hook) hook(job.index, false);
 }
-
 }  // namespace
 
 class WorkerPool {
@@ -113,7 +147,7 @@ class WorkerPool {
       SegmentedParse::Job* job = queue_.front();
       queue_.pop_front();
       lock.unlock();
-      Run(parser, method_, tuning_, *job, cancelled_, hook_);
+      ParseSegment(parser, method_, tuning_, *job, cancelled_, hook_);
       lock.lock();
       job->done = true;
       done_.notify_all();
@@ -183,7 +217,7 @@ void SegmentedParse::Dispatch(size_t length, bool last) {
     // Nothing to share the work with: parsed here, on the parser this thread keeps.
     std::unique_ptr<StreamParser> parser = TakeThreadParser();
     const std::atomic<bool> never{false};
-    Run(*parser, method_, tuning_, *job, never, hook_);
+    ParseSegment(*parser, method_, tuning_, *job, never, hook_);
     KeepThreadParser(std::move(parser));
     job->done = true;
     inFlight_.push_back(std::move(job));

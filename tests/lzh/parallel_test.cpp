@@ -88,30 +88,39 @@ TEST(ParallelEncoder, PiecesOfAnySizeGiveTheSameBytes) {
   }
 }
 
-// A segment that does not compress goes as literals without a parse, and costs no more than
-// the single stream's parse of it; copies from the next segment back into it are still found
-// (its bytes are in the window), and the bytes stay the same on any number of threads.
-TEST(ParallelEncoder, ASegmentThatCannotCompressGoesAsLiteralsAndStaysInTheWindow) {
-  EncoderTuning t;
-  t.segmentBytes = 64 * 1024;
-  const size_t s = t.segmentBytes;
-  Bytes data = Text(s, 86);
-  const Bytes noise = RandomBytes(s, 87);
-  data.insert(data.end(), noise.begin(), noise.end());
-  // The next segment opens with the last 30,000 bytes of the noise, then text again.
-  data.insert(data.end(), noise.end() - 30000, noise.end());
-  const Bytes text = Text(s, 88);
-  data.insert(data.end(), text.begin(), text.end());
-  for (Method m : kMethods) {
-    SCOPED_TRACE(MethodId(m));
-    const Bytes one = Compress(m, data.data(), data.size(), t, 1);
-    EXPECT_TRUE(LhasaDecode(MethodId(m), one, data.size()) == data);
-    EXPECT_TRUE(Compress(m, data.data(), data.size(), t, 3) == one);
-    EncoderTuning single = t;
-    single.segmentBytes = 0;
-    const Bytes stream = Compress(m, data.data(), data.size(), single);
-    // Missing the copies back into the noise would cost 30,000 bytes.
-    EXPECT_LT(one.size(), stream.size() + stream.size() / 100) << stream.size();
+// Data that does not compress, a whole segment of it (64 KiB segments) or 1.2 MiB inside one
+// (4 MiB segments), goes as literals without a parse, and costs no more than the single
+// stream's parse of it; copies back into it are still found (its bytes are in the window),
+// and the bytes stay the same on any number of threads.
+TEST(ParallelEncoder, DataThatCannotCompressGoesAsLiteralsAndStaysInTheWindow) {
+  // Text, noise, the last 30,000 bytes of the noise again, text.
+  auto input = [](size_t text, size_t noise) {
+    Bytes data = Text(text, 86);
+    const Bytes random = RandomBytes(noise, 87);
+    data.insert(data.end(), random.begin(), random.end());
+    data.insert(data.end(), random.end() - 30000, random.end());
+    const Bytes more = Text(text, 88);
+    data.insert(data.end(), more.begin(), more.end());
+    return data;
+  };
+  EncoderTuning small;
+  small.segmentBytes = 64 * 1024;
+  const struct {
+    EncoderTuning tuning;
+    Bytes data;
+  } cases[] = {{small, input(64 << 10, 64 << 10)}, {EncoderTuning{}, input(300000, 1200 << 10)}};
+  for (const auto& c : cases) {
+    for (Method m : kMethods) {
+      SCOPED_TRACE(std::string(MethodId(m)) + " " + std::to_string(c.tuning.segmentBytes));
+      const Bytes one = Compress(m, c.data.data(), c.data.size(), c.tuning, 1);
+      EXPECT_TRUE(LhasaDecode(MethodId(m), one, c.data.size()) == c.data);
+      EXPECT_TRUE(Compress(m, c.data.data(), c.data.size(), c.tuning, 3) == one);
+      EncoderTuning single = c.tuning;
+      single.segmentBytes = 0;
+      const Bytes stream = Compress(m, c.data.data(), c.data.size(), single);
+      // Missing the copies back into the noise would cost 30,000 bytes.
+      EXPECT_LT(one.size(), stream.size() + stream.size() / 100) << stream.size();
+    }
   }
 }
 
