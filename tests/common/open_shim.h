@@ -16,40 +16,35 @@ static mode_t ShimModeArgument(int flags, va_list ap) {
   return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, mode_t) : 0;
 }
 
-#define SHIM_OPEN(name)                                                        \
-  int name(const char* path, int flags, ...) {                                 \
-    static int (*real)(const char*, int, ...);                                 \
-    va_list ap;                                                                \
-    va_start(ap, flags);                                                       \
-    mode_t mode = ShimModeArgument(flags, ap);                                 \
-    va_end(ap);                                                                \
-    const int refused = ShimRefuse(flags);                                     \
-    if (refused != 0) {                                                        \
-      errno = refused;                                                         \
-      return -1;                                                               \
-    }                                                                          \
-    if (!real) real = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, #name); \
-    const int fd = real(path, flags, mode);                                    \
-    ShimOpened(fd, path);                                                      \
-    return fd;                                                                 \
+/* What every wrapper does around the C library's call: takes the mode argument, fails as the
+   shim asks, or calls `real` (looked up once) with `args` and shows the shim the descriptor. */
+#define SHIM_FORWARD(type, name, args)             \
+  static type real;                                \
+  va_list ap;                                      \
+  va_start(ap, flags);                             \
+  mode_t mode = ShimModeArgument(flags, ap);       \
+  va_end(ap);                                      \
+  const int refused = ShimRefuse(flags);           \
+  if (refused != 0) {                              \
+    errno = refused;                               \
+    return -1;                                     \
+  }                                                \
+  if (!real) real = (type)dlsym(RTLD_NEXT, #name); \
+  const int fd = real args;                        \
+  ShimOpened(fd, path);                            \
+  return fd;
+
+typedef int (*ShimOpenFunction)(const char*, int, ...);
+typedef int (*ShimOpenAtFunction)(int, const char*, int, ...);
+
+#define SHIM_OPEN(name)                                       \
+  int name(const char* path, int flags, ...) {                \
+    SHIM_FORWARD(ShimOpenFunction, name, (path, flags, mode)) \
   }
 
-#define SHIM_OPENAT(name)                                                           \
-  int name(int dirFd, const char* path, int flags, ...) {                           \
-    static int (*real)(int, const char*, int, ...);                                 \
-    va_list ap;                                                                     \
-    va_start(ap, flags);                                                            \
-    mode_t mode = ShimModeArgument(flags, ap);                                      \
-    va_end(ap);                                                                     \
-    const int refused = ShimRefuse(flags);                                          \
-    if (refused != 0) {                                                             \
-      errno = refused;                                                              \
-      return -1;                                                                    \
-    }                                                                               \
-    if (!real) real = (int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, #name); \
-    const int fd = real(dirFd, path, flags, mode);                                  \
-    ShimOpened(fd, path);                                                           \
-    return fd;                                                                      \
+#define SHIM_OPENAT(name)                                              \
+  int name(int dirFd, const char* path, int flags, ...) {              \
+    SHIM_FORWARD(ShimOpenAtFunction, name, (dirFd, path, flags, mode)) \
   }
 
 SHIM_OPEN(open)

@@ -161,7 +161,9 @@ TEST_F(StartupTest, ASecondStartWithAFolderHandsItToTheOpenWindow) {
     const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) _exit(3);
     const std::string request = "tavrun-launch-1 2 %2Fintruder\n";
-    if (write(fd, request.data(), request.size()) != ssize_t(request.size())) _exit(4);
+    // The window may drop the connection before the request is written (EPIPE): fine too.
+    signal(SIGPIPE, SIG_IGN);
+    (void)!write(fd, request.data(), request.size());
     char answer[16] = {};
     _exit(read(fd, answer, sizeof answer) > 0 ? 5 : 0);  // nothing comes back
   }
