@@ -23,8 +23,10 @@ constexpr double kBlockBits = 48, kTableBitsPerLiteral = 3;
 // A copy: a length code and a distance code with its extra bits, in either format.
 constexpr double kCopyBaseBits = 12;
 constexpr size_t kMinCopy = 4, kMaxCopy = 256;
-// Looking stops once the estimate saved twice what the decision asks for.
+// Looking stops once the estimate saved twice what the decision asks for, or once this many
+// stretches spread over a large input project that much.
 constexpr double kPlainly = 2 * kWorthSaving;
+constexpr uint64_t kSettledAfter = 8;
 
 constexpr int kHashBits = 16;
 
@@ -61,6 +63,21 @@ inline uint32_t Load32(const uint8_t* p) {
 
 inline uint32_t Hash(uint32_t v) {
   return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+// The stretches of an input in an order that covers it early: the first, then every
+// stretch at a stride that halves from pass to pass.
+std::vector<uint64_t> SpreadOrder(uint64_t count) {
+  std::vector<uint64_t> order{0};
+  std::vector<bool> taken(count);
+  taken[0] = true;
+  for (uint64_t stride = std::bit_floor(count); stride >= 1; stride /= 2)
+    for (uint64_t k = stride; k < count; k += stride)
+      if (!taken[k]) {
+        taken[k] = true;
+        order.push_back(k);
+      }
+  return order;
 }
 
 }  // namespace
@@ -153,15 +170,23 @@ bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read) {
   const uint64_t stretches = (size + kSpacing - 1) / kSpacing;
   std::vector<uint8_t> buffer(window + kStretch);
   double first = 0;
-  for (uint64_t k = 0; k < stretches; ++k) {
+  // The saving over the whole input, from the first stretch and the rate of the others.
+  const auto projected = [&] {
+    const double rest = (probe.SavedBytes() - first) / double(probe.bytes() - kStretch);
+    return first + rest * double(size - kStretch);
+  };
+  uint64_t looked = 0;
+  for (uint64_t k : SpreadOrder(stretches)) {
     const uint64_t at = (size - kStretch) * k / (stretches - 1);
     const size_t history = static_cast<size_t>(std::min<uint64_t>(window, at));
     if (!read(at - history, buffer.data(), history + kStretch)) return true;
     if (!probe.Look(buffer.data(), history, kStretch)) return true;
     if (k == 0) first = probe.SavedBytes();
+    // Stretches from all over a large file that plainly compress settle it: reading a tenth of
+    // a file of gigabytes at scattered places would cost more than the parse saves.
+    if (++looked > kSettledAfter && projected() >= kPlainly * double(size)) return true;
   }
-  const double rest = (probe.SavedBytes() - first) / double(probe.bytes() - kStretch);
-  return first + rest * double(size - kStretch) >= worth;
+  return projected() >= worth;
 }
 
 bool WorthCompressingFile(int fd, uint64_t size, uint32_t window,

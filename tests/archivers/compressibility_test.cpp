@@ -108,6 +108,30 @@ TEST(Compressibility, LooksBeyondTheStartOfALargeInput) {
   EXPECT_FALSE(WorthCompressingData(tableThenPhoto.data(), tableThenPhoto.size(), kLh7Window));
 }
 
+// A large input that compresses all over is settled after a few stretches spread over it,
+// not a read of an eighth of it; one that does not is looked at everywhere.
+TEST(Compressibility, ALargeInputThatCompressesIsSettledEarly) {
+  int reads = 0;
+  const auto table = [&](uint64_t offset, uint8_t* buffer, size_t length) {
+    ++reads;
+    const std::string row = "4711,山田,請求書,123456,2026-12-07\r\n";
+    for (size_t i = 0; i < length; ++i) buffer[i] = uint8_t(row[(offset + i) % row.size()]);
+    return true;
+  };
+  EXPECT_TRUE(WorthCompressing(uint64_t(4) << 30, kLh7Window, table));
+  EXPECT_LE(reads, 10);
+
+  reads = 0;
+  std::mt19937 g(11);
+  const auto noise = [&](uint64_t, uint8_t* buffer, size_t length) {
+    ++reads;
+    for (size_t i = 0; i < length; ++i) buffer[i] = uint8_t(g());
+    return true;
+  };
+  EXPECT_FALSE(WorthCompressing(uint64_t(64) << 20, kLh7Window, noise));
+  EXPECT_EQ(reads, 64);
+}
+
 // The file reader gives the answer the bytes give, leaves the file's offset where it was, stops
 // when cancelled and counts a file it cannot read as compressible, for the real reading to report.
 TEST(Compressibility, AFileGivesWhatItsBytesGiveAndACancelOrAShortReadLeavesItToTheReading) {
