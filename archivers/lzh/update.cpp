@@ -86,9 +86,12 @@ class Writer {
     uint64_t original = 0, packed = 0;
     uint16_t crc = 0;
     // Data that does not compress is stored without being parsed first.
-    bool stored =
-        method == Method::Lh0 || !tavrun::arc::WorthCompressingFile(
-                                     s.fd, static_cast<uint64_t>(s.st.st_size), WindowSize(method));
+    bool going = true;
+    bool stored = method == Method::Lh0 ||
+                  !tavrun::arc::WorthCompressingFile(s.fd, static_cast<uint64_t>(s.st.st_size),
+                                                     WindowSize(method),
+                                                     [&] { return going = Report(s, 0); });
+    if (!going) return Failure{Kind::Cancelled, "cancelled; the archive was not changed"};
     if (!stored) {
       bool tooBig = false, writeFailed = false;
       int writeErrno = 0;
