@@ -154,19 +154,30 @@ bool CompressibilityProbe::Look(const uint8_t* data, size_t history, size_t leng
   return SavedBytes() < stopAt_;
 }
 
+namespace {
+
+// An input of up to kSpacing bytes, looked at whole.
+bool WorthCompressingWhole(const uint8_t* data, size_t size, uint32_t window) {
+  if (size == 0) return false;
+  CompressibilityProbe probe(window);
+  probe.StopOnceSaved(kPlainly * double(size));
+  return !probe.Look(data, 0, size) || probe.SavedBytes() >= kWorthSaving * double(size);
+}
+
+}  // namespace
+
 // Small inputs are looked at whole. A large one in stretches: the first counts for itself
 // (a header that compresses well must not speak for the photo behind it), the later ones each
 // for the stretch of input around them.
 bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read) {
-  if (size == 0) return false;
+  if (size <= kSpacing) {
+    std::vector<uint8_t> all(static_cast<size_t>(size));
+    return !read(0, all.data(), all.size()) ||
+           WorthCompressingWhole(all.data(), all.size(), window);
+  }
   const double worth = kWorthSaving * double(size);
   CompressibilityProbe probe(window);
   probe.StopOnceSaved(kPlainly * double(size));
-  if (size <= kSpacing) {
-    std::vector<uint8_t> all(static_cast<size_t>(size));
-    if (!read(0, all.data(), all.size())) return true;
-    return !probe.Look(all.data(), 0, all.size()) || probe.SavedBytes() >= worth;
-  }
   const uint64_t stretches = (size + kSpacing - 1) / kSpacing;
   std::vector<uint8_t> buffer(window + kStretch);
   double first = 0;
@@ -175,7 +186,6 @@ bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read) {
     const double rest = (probe.SavedBytes() - first) / double(probe.bytes() - kStretch);
     return first + rest * double(size - kStretch);
   };
-  uint64_t looked = 0;
   for (uint64_t k : SpreadOrder(stretches)) {
     const uint64_t at = (size - kStretch) * k / (stretches - 1);
     const size_t history = static_cast<size_t>(std::min<uint64_t>(window, at));
@@ -184,7 +194,8 @@ bool WorthCompressing(uint64_t size, uint32_t window, const ReadStretch& read) {
     if (k == 0) first = probe.SavedBytes();
     // Stretches from all over a large file that plainly compress settle it: reading a tenth of
     // a file of gigabytes at scattered places would cost more than the parse saves.
-    if (++looked > kSettledAfter && projected() >= kPlainly * double(size)) return true;
+    if (probe.bytes() > kSettledAfter * kStretch && projected() >= kPlainly * double(size))
+      return true;
   }
   return projected() >= worth;
 }
@@ -205,6 +216,8 @@ bool WorthCompressingFile(int fd, uint64_t size, uint32_t window,
 }
 
 bool WorthCompressingData(const uint8_t* data, size_t size, uint32_t window) {
+  // Most members are small: looked at where they lie, not copied first.
+  if (size <= kSpacing) return WorthCompressingWhole(data, size, window);
   return WorthCompressing(size, window, [data](uint64_t offset, uint8_t* buffer, size_t length) {
     std::memcpy(buffer, data + offset, length);
     return true;
