@@ -42,6 +42,14 @@ struct Span {
   bool parse;
 };
 
+// Adds `span` to `spans`, joined to the last one when of the same kind.
+void Append(std::vector<Span>& spans, const Span& span) {
+  if (!spans.empty() && spans.back().parse == span.parse)
+    spans.back().length += span.length;
+  else
+    spans.push_back(span);
+}
+
 // Which stretches of the segment are worth parsing. A photo or an archive inside a larger file
 // costs a parse as much as text does and saves nothing; such stretches go as literals. Each
 // piece is looked at with the window before it, so copies from there count. A literal stretch
@@ -57,18 +65,12 @@ std::vector<Span> PlanSpans(const SegmentedParse::Job& job, Method method) {
     probe.StopOnceSaved(2 * worth);
     const bool parse =
         !probe.Look(job.data.data(), job.history + at, length) || probe.SavedBytes() >= worth;
-    if (!runs.empty() && runs.back().parse == parse)
-      runs.back().length += length;
-    else
-      runs.push_back({at, length, parse});
+    Append(runs, {at, length, parse});
   }
   std::vector<Span> merged;
   for (Span r : runs) {
     if (!r.parse && r.length < kShortestLiterals && r.length < job.length) r.parse = true;
-    if (!merged.empty() && merged.back().parse == r.parse)
-      merged.back().length += r.length;
-    else
-      merged.push_back(r);
+    Append(merged, r);
   }
   return merged;
 }
@@ -94,8 +96,8 @@ void ParseSegment(StreamParser& parser, Method method, const EncoderTuning& tuni
       continue;
     }
     // A parse of its own, with the window and the warm-up before it as history, exactly as a
-    // segment starts (so a segment of one run is parsed as before).
-    const size_t history = std::min(start, r.start == 0 ? job.history : keep);
+    // segment starts (a segment keeps no more than that: one of one run is parsed as before).
+    const size_t history = std::min(start, keep);
     const size_t end = std::min(job.data.size(), start + r.length + kSegmentLookahead);
     parser.Begin(method, tuning, history, history + r.length, kWarmUp);
     if (!parser.Feed(job.data.data() + (start - history), end - (start - history), take) ||
@@ -106,6 +108,7 @@ void ParseSegment(StreamParser& parser, Method method, const EncoderTuning& tuni
   std::vector<uint8_t>().swap(job.data);
   if (hook) hook(job.index, false);
 }
+
 }  // namespace
 
 class WorkerPool {
