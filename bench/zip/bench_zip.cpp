@@ -259,19 +259,10 @@ Extracted OurExtraction(const std::string& archive, const std::string& dest) {
 
 // Another program in a child of its own (not a copy of this one): its peak memory and CPU.
 Child Command(const std::string& cmd) {
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
+  return RunChild([&] {
     execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
     _exit(127);
-  }
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-  return {double(ru.ru_maxrss) / 1024.0, secs(ru.ru_utime) + secs(ru.ru_stime), wall};
+  });
 }
 
 // The extraction this library did before: the member read whole and inflated whole with

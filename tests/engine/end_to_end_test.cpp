@@ -29,12 +29,9 @@ class EndToEndTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    if (const std::string missing = MissingRealLibrary(); !missing.empty()) {
-      GTEST_SKIP() << "archiver library not built: " << missing;
-    }
-    SetSysDirForTesting(TAVRUN_REAL_COMPONENT_DIR);
+    UseRealLibraries();
+    if (IsSkipped()) return;
     window_.handle = 0;  // nobody to ask
-    Setting(LzhControlDialog) = Setting(ZipControlDialog) = Setting(UnzipControlDialog) = "1";
     std::string binary;
     for (int i = 0; i < 200000; ++i) binary += static_cast<char>((i * 7919 + i / 13) & 0xff);
     const time_t stamp = 1700000000;  // even: ZIP keeps dates in two-second steps

@@ -126,6 +126,15 @@ class EngineTest : public ::testing::Test {
     ClearMessageHistory();
     SetSysDirForTesting(TAVRUN_FAKE_DIR);
   }
+  // This build's archiver libraries instead of the fake one, with no library dialog; skips
+  // the test, visibly, when one is not built (the caller returns when IsSkipped()).
+  void UseRealLibraries() {
+    if (const std::string missing = MissingRealLibrary(); !missing.empty()) {
+      GTEST_SKIP() << "archiver library not built: " << missing;
+    }
+    SetSysDirForTesting(TAVRUN_REAL_COMPONENT_DIR);
+    Setting(LzhControlDialog) = Setting(ZipControlDialog) = Setting(UnzipControlDialog) = "1";
+  }
   void TearDown() override {
     SetLogClock({});
     SetSysDirForTesting("");

@@ -137,11 +137,7 @@ class RealFileStepTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    if (const std::string missing = MissingRealLibrary(); !missing.empty()) {
-      GTEST_SKIP() << "archiver library not built: " << missing;
-    }
-    SetSysDirForTesting(TAVRUN_REAL_COMPONENT_DIR);
-    Setting(LzhControlDialog) = Setting(ZipControlDialog) = Setting(UnzipControlDialog) = "1";
+    UseRealLibraries();
   }
   FilePlan Plan(Operation operation, const std::string& from, const std::string& name) const {
     return PlanFile(operation, SwitchesFor(operation), from, out_, name, false);

@@ -133,6 +133,22 @@ class ZipPassword : public ::testing::Test {
     EXPECT_EQ(ReadFile(dest + "/フォルダ/データ.txt"), TextData(30000, 7)) << label;
     EXPECT_EQ(ReadFile(dest + "/plain.txt"), "plain text\n") << label;
   }
+  // Extracts `archives` one after another on a worker thread, as the engine calls the library
+  // during a run, while this thread serves the dialogs; each into `tag` and its number.
+  std::vector<int32_t> ExtractOnWorker(const std::vector<std::string>& archives,
+                                       const std::string& tag) {
+    std::vector<int32_t> codes;
+    QEventLoop loop;
+    std::thread worker([&] {
+      for (size_t i = 0; i < archives.size(); ++i)
+        codes.push_back(
+            UnZipTo("-x -qq --i", archives[i], work_ / (tag + std::to_string(i)), window_).code);
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    return codes;
+  }
   QWidget owner_;
   uintptr_t window_ = 0;
   TempDir src_, work_;
@@ -434,24 +450,15 @@ TEST_F(ZipPassword, OneRunOnePassword) {
            "c.zip"),
       Make("zip -q -r -P other", "d.zip"),
   };
-  auto runBatch = [&](const std::vector<size_t>& which, const std::string& tag) {
-    std::vector<int32_t> codes;
-    QEventLoop loop;
-    std::thread worker([&] {
-      for (size_t i : which)
-        codes.push_back(
-            UnZipTo("-x -qq --i", archives[i], work_ / (tag + std::to_string(i)), window_).code);
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    return codes;
+  // The first `count` archives, each into `tag` and its number.
+  auto runBatch = [&](size_t count, const std::string& tag) {
+    return ExtractOnWorker({archives.begin(), archives.begin() + ptrdiff_t(count)}, tag);
   };
   auto scope = std::make_unique<tavrun::test::TestHost>();
   ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", scope->Table()));
   {
     Answerer answers(&owner_, {"secret", "other"});
-    EXPECT_EQ(runBatch({0, 1, 2, 3}, "run"), (std::vector<int32_t>{0, 0, 0, 0}));
+    EXPECT_EQ(runBatch(4, "run"), (std::vector<int32_t>{0, 0, 0, 0}));
     EXPECT_EQ(answers.seen().size(), 2u);  // once for the three, once for the odd one out
     for (size_t i = 0; i < archives.size(); ++i)
       ExpectAllExtracted(work_ / ("run" + std::to_string(i)), archives[i]);
@@ -462,14 +469,14 @@ TEST_F(ZipPassword, OneRunOnePassword) {
   ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", scope->Table()));
   {
     Answerer answers(&owner_, {"secret", "secret"});
-    EXPECT_EQ(runBatch({0, 1}, "after"), (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(runBatch(2, "after"), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(answers.seen().size(), 1u);
   }
   // Without a host nothing outlives a call: each archive asks.
   ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", nullptr));
   {
     Answerer answers(&owner_, {"secret", "secret"});
-    EXPECT_EQ(runBatch({0, 1}, "alone"), (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(runBatch(2, "alone"), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(answers.seen().size(), 2u);
   }
 }
@@ -482,19 +489,7 @@ TEST_F(ZipPassword, StopEndsTheRunWhileEscapeSkipsOneArchive) {
                                              Make("zip -q -r -P other", "b.zip"),
                                              Make("zip -q -r -P third", "c.zip")};
   // Every archive of the batch is called, as a caller that ignored the cancel would.
-  auto runBatch = [&](const std::string& tag) {
-    std::vector<int32_t> codes;
-    QEventLoop loop;
-    std::thread worker([&] {
-      for (size_t i = 0; i < archives.size(); ++i)
-        codes.push_back(
-            UnZipTo("-x -qq --i", archives[i], work_ / (tag + std::to_string(i)), window_).code);
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    return codes;
-  };
+  auto runBatch = [&](const std::string& tag) { return ExtractOnWorker(archives, tag); };
   {
     tavrun::test::TestHost host;
     ASSERT_TRUE(tavrun::test::SetHostOf("libunzip32.so", host.Table()));
