@@ -50,28 +50,22 @@ stop_app() {
   kill -TERM "$app"
   wait "$app" 2>/dev/null || true
 }
+# A visible window other than the main one that `xdotool search --onlyvisible ARGS...` finds,
+# waited for up to 10 s.
+window_other_than_main() {
+  local id
+  for _ in $(seq 50); do
+    id=$(xdotool search --onlyvisible "$@" 2>/dev/null | grep -v "^$main\$" | tail -1 || true)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.2
+  done
+  echo "No window for: $*." >&2
+  return 1
+}
 # The visible window named NAME that is not the main window.
-window_named() {
-  local id
-  for _ in $(seq 50); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -v "^$main\$" | tail -1 || true)
-    [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.2
-  done
-  echo "No window named $1." >&2
-  return 1
-}
+window_named() { window_other_than_main --name "$1"; }
 # The program's visible window that is not the main window.
-other_window() {
-  local id
-  for _ in $(seq 50); do
-    id=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -v "^$main\$" | tail -1 || true)
-    [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.2
-  done
-  echo "No second window of the program." >&2
-  return 1
-}
+other_window() { window_other_than_main --pid "$app"; }
 shoot() {
   sleep 0.7
   import -frame -window "$1" "$2"
