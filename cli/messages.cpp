@@ -1,7 +1,6 @@
 #include "cli/messages.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "engine/reasons.h"
 
 namespace tavrun::cli {
 namespace {
@@ -167,19 +166,11 @@ const Pair kTexts[] = {
 };
 
 bool& JapaneseFlag() {
-  static bool japanese = JapaneseLocale();
+  static bool japanese = LocaleWantsJapanese();
   return japanese;
 }
 
 }  // namespace
-
-bool JapaneseLocale() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return std::strncmp(value, "ja", 2) == 0;
-  }
-  return false;
-}
 
 void SetJapanese(bool japanese) {
   JapaneseFlag() = japanese;

@@ -44,9 +44,7 @@ enum class Msg {
   OutputFailed,
 };
 
-// True when the locale asks for Japanese: the first of LC_ALL, LC_MESSAGES and LANG that is
-// set and not empty starts with "ja".
-bool JapaneseLocale();
+// Messages follow the locale (LocaleWantsJapanese) unless set here.
 void SetJapanese(bool japanese);
 
 // The text of `id` with each "{}" replaced by the next argument.

@@ -2,6 +2,7 @@
 
 #include "cli/json_line.h"
 #include "cli/messages.h"
+#include "engine/reasons.h"
 
 namespace tavrun::cli {
 namespace {
@@ -82,7 +83,7 @@ void Report::Count(const FilePlan& plan, const Outcome& outcome) {
   ++counts_[r];
   if (result.status == Result::Done) return;
   std::string line = plan.source;
-  const std::string reason = ReasonText(result, JapaneseLocale());
+  const std::string reason = ReasonText(result, LocaleWantsJapanese());
   if (!reason.empty()) line += ": " + Indented(reason);
   if (result.status != Result::Skipped && result.code > 0) {
     line += " (" + std::to_string(result.code) + ")";
